@@ -1,0 +1,38 @@
+// How library code logs: the level test first, then the message, with the
+// calling function, the source file's name and the line.
+#pragma once
+
+#include "hvl/hvl_log.h"
+
+namespace hvl::log {
+
+// The file name without its directories, worked out at compile time.
+constexpr const char *base_name(const char *path) {
+    const char *base = path;
+    for (const char *p = path; *p != '\0'; ++p) {
+        if (*p == '/') {
+            base = p + 1;
+        }
+    }
+    return base;
+}
+
+} // namespace hvl::log
+
+// Each source file of the library has its own submodule index; nothing in this
+// program changes it, so every message goes to submodule 0.
+namespace {
+// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables)
+[[maybe_unused]] int hvl_log_submodule_index = 0;
+} // namespace
+
+// Logs under the name of `function`, for helpers that report for their caller.
+#define HVL_LOGF_AS(function, level, ...)                                                          \
+    do {                                                                                           \
+        if (hvl_log_level_enabled(_hvl_log_this_module, 0, hvl_log_submodule_index, (level))) {   \
+            hvl_log_message(_hvl_log_this_module, 0, hvl_log_submodule_index, (level), (function), \
+                            hvl::log::base_name(__FILE__), __LINE__, __VA_ARGS__);                 \
+        }                                                                                          \
+    } while (0)
+
+#define HVL_LOGF(level, ...) HVL_LOGF_AS(__func__, level, __VA_ARGS__)
