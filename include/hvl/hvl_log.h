@@ -86,8 +86,8 @@ HVL_API int hvl_log_message(LogModule *module, int scope, int submodule, int lev
 #endif
     ;
 HVL_API int hvl_log_message_va(LogModule *module, int scope, int submodule, int level,
-                               const char *function, const char *file, int line,
-                               const char *format, va_list args)
+                               const char *function, const char *file, int line, const char *format,
+                               va_list args)
 #if defined(__GNUC__)
     __attribute__((format(printf, 8, 0)))
 #endif

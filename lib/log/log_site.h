@@ -29,7 +29,7 @@ namespace {
 // Logs under the name of `function`, for helpers that report for their caller.
 #define HVL_LOGF_AS(function, level, ...)                                                          \
     do {                                                                                           \
-        if (hvl_log_level_enabled(_hvl_log_this_module, 0, hvl_log_submodule_index, (level))) {   \
+        if (hvl_log_level_enabled(_hvl_log_this_module, 0, hvl_log_submodule_index, (level))) {    \
             hvl_log_message(_hvl_log_this_module, 0, hvl_log_submodule_index, (level), (function), \
                             hvl::log::base_name(__FILE__), __LINE__, __VA_ARGS__);                 \
         }                                                                                          \
