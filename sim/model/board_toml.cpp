@@ -1,0 +1,375 @@
+// Board files, read with toml++. This is the only file that includes it: it
+// is slow to compile.
+#define TOML_HEADER_ONLY 1
+#define TOML_EXCEPTIONS 1
+#include <toml++/toml.h>
+
+#include "board.h"
+#include "cpld_driver.h"
+#include "errno_names.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <initializer_list>
+#include <sstream>
+
+namespace sim {
+namespace {
+
+constexpr int kMaxBaseDepth = 8;
+constexpr std::uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
+constexpr std::uint64_t kFnvPrime = 0x100000001b3ULL;
+
+std::uint64_t fnv1a(std::uint64_t hash, std::string_view text) {
+    for (const char c : text) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * kFnvPrime;
+    }
+    return hash;
+}
+
+std::string hex(std::uint64_t value) {
+    char text[24];
+    (void)std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+    return text;
+}
+
+// One board file being applied: its name for messages.
+class Source {
+public:
+    explicit Source(std::string origin) : origin_(std::move(origin)) {}
+
+    [[noreturn]] void fail(const toml::node *node, const std::string &key,
+                           const std::string &what) const {
+        std::string where = origin_;
+        if (node != nullptr && node->source().begin.line != 0) {
+            where += ":" + std::to_string(node->source().begin.line);
+        }
+        throw BoardError(where + ": " + key + ": " + what);
+    }
+
+    const std::string &origin() const { return origin_; }
+
+private:
+    std::string origin_;
+};
+
+std::string join(const std::string &prefix, std::string_view key) {
+    return prefix.empty() ? std::string(key) : prefix + "." + std::string(key);
+}
+
+void check_keys(const Source &src, const toml::table &table, const std::string &prefix,
+                std::initializer_list<std::string_view> known) {
+    for (auto &&[key, node] : table) {
+        bool found = false;
+        for (std::string_view name : known) {
+            found = found || key.str() == name;
+        }
+        if (!found) {
+            src.fail(&node, join(prefix, key.str()), "unknown key");
+        }
+    }
+}
+
+std::int64_t integer(const Source &src, const toml::node &node, const std::string &key,
+                     std::int64_t min, std::int64_t max) {
+    const toml::value<std::int64_t> *value = node.as_integer();
+    if (value == nullptr) {
+        src.fail(&node, key, "expected an integer");
+    }
+    if (value->get() < min || value->get() > max) {
+        src.fail(&node, key,
+                 "out of range (" + std::to_string(min) + " to " +
+                     hex(static_cast<std::uint64_t>(max)) + ")");
+    }
+    return value->get();
+}
+
+bool boolean(const Source &src, const toml::node &node, const std::string &key) {
+    const toml::value<bool> *value = node.as_boolean();
+    if (value == nullptr) {
+        src.fail(&node, key, "expected true or false");
+    }
+    return value->get();
+}
+
+std::string string_at(const Source &src, const toml::node &node, const std::string &key) {
+    const toml::value<std::string> *value = node.as_string();
+    if (value == nullptr) {
+        src.fail(&node, key, "expected a string");
+    }
+    return value->get();
+}
+
+const toml::table &table_at(const Source &src, const toml::node &node, const std::string &key) {
+    const toml::table *table = node.as_table();
+    if (table == nullptr) {
+        src.fail(&node, key, "expected a table");
+    }
+    return *table;
+}
+
+// A register or DCR number written as a key: "0x10" or "16".
+std::uint32_t numbered_key(const Source &src, const toml::node &node, const std::string &key,
+                           std::string_view name, std::uint32_t limit) {
+    const std::string digits(name);
+    char *end = nullptr;
+    errno = 0;
+    const unsigned long number = std::strtoul(digits.c_str(), &end, 0);
+    if (digits.empty() || digits[0] == '-' || *end != '\0' || errno != 0) {
+        src.fail(&node, key, "expected a number as key");
+    }
+    if (number >= limit) {
+        src.fail(&node, key, "above the highest number " + hex(limit - 1));
+    }
+    return static_cast<std::uint32_t>(number);
+}
+
+void apply_register(const Source &src, const toml::table &entry, const std::string &key,
+                    PpcRegister &reg) {
+    check_keys(src, entry, key, {"reset", "read_only", "implemented"});
+    const toml::node *reset = entry.get("reset");
+    const toml::node *implemented = entry.get("implemented");
+    if (implemented != nullptr && !boolean(src, *implemented, key + ".implemented")) {
+        reg = PpcRegister{};
+        return;
+    }
+    if (reset == nullptr && !reg.implemented) {
+        src.fail(&entry, key, "a new register needs its reset value ('reset')");
+    }
+    reg.implemented = true;
+    if (reset != nullptr) {
+        reg.reset = static_cast<std::uint8_t>(integer(src, *reset, key + ".reset", 0, 0xFF));
+    }
+    if (const toml::node *read_only = entry.get("read_only")) {
+        reg.read_only = boolean(src, *read_only, key + ".read_only");
+    }
+}
+
+void apply_registers(const Source &src, const toml::table &table, const std::string &prefix,
+                     std::array<PpcRegister, kPpcRegisterCount> &registers) {
+    for (auto &&[name, node] : table) {
+        const std::string key = join(prefix, name.str());
+        const std::uint32_t offset = numbered_key(src, node, key, name.str(), kPpcRegisterCount);
+        apply_register(src, table_at(src, node, key), key, registers[offset]);
+    }
+}
+
+void apply_words(const Source &src, const toml::table &table, const std::string &prefix,
+                 std::uint32_t limit, std::map<std::uint32_t, std::uint32_t> &words) {
+    for (auto &&[name, node] : table) {
+        const std::string key = join(prefix, name.str());
+        const std::uint32_t number = numbered_key(src, node, key, name.str(), limit);
+        words[number] = static_cast<std::uint32_t>(integer(src, node, key, 0, 0xFFFFFFFF));
+    }
+}
+
+int errno_value(const Source &src, const toml::node &node, const std::string &key) {
+    if (node.is_integer()) {
+        return static_cast<int>(integer(src, node, key, 1, 4095));
+    }
+    const std::string name = string_at(src, node, key);
+    const std::optional<int> value = errno_named(name);
+    if (!value) {
+        src.fail(&node, key, "unknown errno name '" + name + "'");
+    }
+    return *value;
+}
+
+// Which of errno, rc, store and store_xor the fault has: exactly one.
+void fault_effect(const Source &src, const toml::table &entry, const std::string &key,
+                  Fault &fault) {
+    const char *found = nullptr;
+    for (const char *name : {"errno", "rc", "store", "store_xor"}) {
+        const toml::node *node = entry.get(name);
+        if (node == nullptr) {
+            continue;
+        }
+        if (found != nullptr) {
+            src.fail(node, key, std::string("both '") + found + "' and '" + name + "' given");
+        }
+        found = name;
+        const std::string field = key + "." + name;
+        if (std::strcmp(name, "errno") == 0) {
+            fault.effect = FaultEffect::Errno;
+            fault.value = errno_value(src, *node, field);
+        } else if (std::strcmp(name, "rc") == 0) {
+            fault.effect = FaultEffect::Rc;
+            fault.value = integer(src, *node, field, INT32_MIN, INT32_MAX);
+        } else {
+            fault.effect =
+                std::strcmp(name, "store") == 0 ? FaultEffect::Store : FaultEffect::StoreXor;
+            fault.value = integer(src, *node, field, 0, 0xFFFFFFFF);
+        }
+    }
+    if (found == nullptr) {
+        src.fail(&entry, key, "says nothing of what fails: give errno, rc, store or store_xor");
+    }
+}
+
+void check_fault(const Source &src, const toml::table &entry, const std::string &key,
+                 const Fault &fault) {
+    const bool store = fault.effect == FaultEffect::Store || fault.effect == FaultEffect::StoreXor;
+    if (fault.on_open && (fault.effect != FaultEffect::Errno || fault.param0)) {
+        src.fail(&entry, key, "an open fault takes only errno (and occurrence)");
+    }
+    if (store && fault.request != CPLD_PPCREG_WRITE && fault.request != CPLD_DCR_WRITE) {
+        src.fail(&entry, key, "store and store_xor apply to PPCREG_WRITE and DCR_WRITE only");
+    }
+    if (store && fault.request == CPLD_PPCREG_WRITE && fault.value > 0xFF) {
+        src.fail(&entry, key, "a register stores a byte: store and store_xor up to 0xFF");
+    }
+}
+
+Fault parse_fault(const Source &src, const toml::table &entry, const std::string &key) {
+    check_keys(src, entry, key,
+               {"request", "param0", "occurrence", "errno", "rc", "store", "store_xor"});
+    const toml::node *request = entry.get("request");
+    if (request == nullptr) {
+        src.fail(&entry, key, "'request' missing (\"open\" or a driver request name)");
+    }
+    Fault fault;
+    const std::string name = string_at(src, *request, key + ".request");
+    fault.on_open = name == "open";
+    if (!fault.on_open) {
+        const std::optional<unsigned long> code = cpld_request_named(name);
+        if (!code) {
+            src.fail(request, key + ".request", "unknown request '" + name + "'");
+        }
+        fault.request = *code;
+    }
+    if (const toml::node *param0 = entry.get("param0")) {
+        fault.param0 =
+            static_cast<std::uint32_t>(integer(src, *param0, key + ".param0", 0, 0xFFFFFFFF));
+    }
+    if (const toml::node *occurrence = entry.get("occurrence")) {
+        fault.occurrence =
+            static_cast<unsigned>(integer(src, *occurrence, key + ".occurrence", 1, 1000000000));
+    }
+    fault_effect(src, entry, key, fault);
+    check_fault(src, entry, key, fault);
+    return fault;
+}
+
+void apply_faults(const Source &src, const toml::node &node, const std::string &key,
+                  std::vector<Fault> &faults) {
+    const toml::array *array = node.as_array();
+    if (array == nullptr) {
+        src.fail(&node, key, "expected an array of tables ([[cpld.faults]])");
+    }
+    for (std::size_t i = 0; i < array->size(); ++i) {
+        const std::string entry_key = key + "[" + std::to_string(i) + "]";
+        faults.push_back(parse_fault(src, table_at(src, *array->get(i), entry_key), entry_key));
+    }
+}
+
+// Loading state of a board and its bases.
+struct Loading {
+    Board board;
+    bool has_version = false;
+    int depth = 0;
+};
+
+void apply_cpld(const Source &src, const toml::table &table, Loading &loading) {
+    CpldBoard &cpld = loading.board.cpld;
+    check_keys(src, table, "cpld", {"version", "led_mode", "registers", "dcr", "sdram0", "faults"});
+    if (const toml::node *version = table.get("version")) {
+        cpld.version = static_cast<std::uint8_t>(integer(src, *version, "cpld.version", 0, 0xFF));
+        loading.has_version = true;
+    }
+    if (const toml::node *led_mode = table.get("led_mode")) {
+        cpld.led_mode = static_cast<std::uint32_t>(integer(src, *led_mode, "cpld.led_mode", 0, 1));
+    }
+    if (const toml::node *registers = table.get("registers")) {
+        apply_registers(src, table_at(src, *registers, "cpld.registers"), "cpld.registers",
+                        cpld.registers);
+    }
+    if (const toml::node *dcr = table.get("dcr")) {
+        apply_words(src, table_at(src, *dcr, "cpld.dcr"), "cpld.dcr", kDcrCount, cpld.dcrs);
+    }
+    if (const toml::node *sdram0 = table.get("sdram0")) {
+        apply_words(src, table_at(src, *sdram0, "cpld.sdram0"), "cpld.sdram0", kSdram0Count,
+                    cpld.sdram0);
+    }
+    if (const toml::node *faults = table.get("faults")) {
+        apply_faults(src, *faults, "cpld.faults", cpld.faults);
+    }
+}
+
+std::string read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw BoardError("board file " + path + ": cannot read: " + std::strerror(errno));
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+toml::table parse_text(std::string_view text, const Source &src) {
+    try {
+        return toml::parse(text, src.origin());
+    } catch (const toml::parse_error &error) {
+        throw BoardError(src.origin() + ":" + std::to_string(error.source().begin.line) + ":" +
+                         std::to_string(error.source().begin.column) + ": " +
+                         std::string(error.description()));
+    }
+}
+
+std::string base_path(const std::string &dir, const std::string &base) {
+    return base.empty() || base[0] == '/' || dir.empty() ? base : dir + "/" + base;
+}
+
+std::string dir_of(const std::string &path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+void apply_file(std::string_view text, const std::string &dir, const Source &src,
+                Loading &loading) {
+    const toml::table table = parse_text(text, src);
+    check_keys(src, table, "", {"name", "description", "base", "cpld", "ipmc"});
+    if (const toml::node *base = table.get("base")) {
+        if (++loading.depth > kMaxBaseDepth) {
+            src.fail(base, "base", "bases nest too deep (does a board name itself?)");
+        }
+        const std::string path = base_path(dir, string_at(src, *base, "base"));
+        apply_file(read_file(path), dir_of(path), Source("board file " + path), loading);
+    }
+    loading.board.fingerprint = fnv1a(loading.board.fingerprint, text);
+    if (const toml::node *name = table.get("name")) {
+        loading.board.name = string_at(src, *name, "name");
+    }
+    if (const toml::node *description = table.get("description")) {
+        loading.board.description = string_at(src, *description, "description");
+    }
+    if (const toml::node *cpld = table.get("cpld")) {
+        apply_cpld(src, table_at(src, *cpld, "cpld"), loading);
+    }
+    // [ipmc] belongs to the IPMC's half of the board and is not read here.
+}
+
+} // namespace
+
+Board parse_board(std::string_view text, const std::string &dir, const std::string &origin) {
+    const Source src(origin);
+    Loading loading;
+    loading.board.fingerprint = kFnvOffset;
+    apply_file(text, dir, src, loading);
+    if (loading.board.name.empty()) {
+        src.fail(nullptr, "name", "missing (the board's name)");
+    }
+    if (!loading.has_version) {
+        src.fail(nullptr, "cpld.version", "missing (the version the CPLD driver reports)");
+    }
+    return loading.board;
+}
+
+Board load_board(const std::string &path) {
+    return parse_board(read_file(path), dir_of(path), "board file " + path);
+}
+
+} // namespace sim

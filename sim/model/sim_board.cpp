@@ -1,0 +1,127 @@
+#include "sim_board.h"
+
+#include <fcntl.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace sim {
+namespace {
+
+// The simulated devices. The IPMI device joins this table with its own driver.
+constexpr Device kDevices[] = {
+    {CPLD_DEVICE, "cpld"},
+};
+
+std::unique_ptr<State> make_state(const Board &board, const Options &options) {
+    if (options.state_dir.empty()) {
+        return State::in_memory(board);
+    }
+    return State::in_directory(options.state_dir, board, options.fresh);
+}
+
+// errno as the kernel leaves it: set on failure, untouched on success.
+int finish(int ret, int err, int saved) {
+    errno = ret < 0 ? err : saved;
+    return ret;
+}
+
+} // namespace
+
+const Device *device_at(const char *path) {
+    if (path == nullptr) {
+        return nullptr;
+    }
+    for (const Device &device : kDevices) {
+        if (device.path == path) {
+            return &device;
+        }
+    }
+    return nullptr;
+}
+
+std::unique_ptr<SimBoard> SimBoard::from_toml(std::string_view text, const std::string &dir,
+                                              const Options &options) {
+    return std::unique_ptr<SimBoard>(new SimBoard(parse_board(text, dir, "board text"), options));
+}
+
+std::unique_ptr<SimBoard> SimBoard::from_file(const std::string &path, const Options &options) {
+    return std::unique_ptr<SimBoard>(new SimBoard(load_board(path), options));
+}
+
+SimBoard::SimBoard(Board board, const Options &options)
+    : board_(std::move(board)), state_(make_state(board_, options)), trace_(options.trace_file),
+      cpld_(board_.cpld, *state_, trace_) {}
+
+int SimBoard::open(const char *path, int flags) {
+    const int saved = errno;
+    const Device *device = device_at(path);
+    if (device == nullptr) {
+        return finish(-1, ENOENT, saved);
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    int err = 0;
+    const int fd = open_device(flags, err);
+    if (fd >= 0) {
+        open_[fd] = device;
+    }
+    trace_.record(trace_open(device->name, flags, fd, err));
+    return finish(fd, err, saved);
+}
+
+int SimBoard::open_device(int flags, int &err) {
+    err = cpld_.open_error();
+    if (err != 0) {
+        return -1;
+    }
+    const int fd = ::eventfd(0, ((flags & O_CLOEXEC) != 0 ? EFD_CLOEXEC : 0) |
+                                    ((flags & O_NONBLOCK) != 0 ? EFD_NONBLOCK : 0));
+    err = errno;
+    return fd;
+}
+
+int SimBoard::ioctl(int fd, unsigned long request, void *arg) {
+    const int saved = errno;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (open_.count(fd) == 0) {
+        return finish(-1, EBADF, saved);
+    }
+    int err = 0;
+    const int ret = cpld_.ioctl(request, arg, err);
+    return finish(ret, err, saved);
+}
+
+int SimBoard::close(int fd) {
+    const int saved = errno;
+    const Device *device = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto found = open_.find(fd);
+        if (found == open_.end()) {
+            return finish(-1, EBADF, saved);
+        }
+        device = found->second;
+        open_.erase(found);
+    }
+    // Closed unlocked: a close that blocks holds up no other caller.
+    const int ret = ::close(fd);
+    const int err = errno;
+    std::lock_guard<std::mutex> lock(mutex_);
+    trace_.record(trace_close(device->name, fd, ret, err));
+    return finish(ret, err, saved);
+}
+
+bool SimBoard::owns(int fd) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return open_.count(fd) != 0;
+}
+
+void SimBoard::forget(int fd) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_.erase(fd);
+}
+
+} // namespace sim

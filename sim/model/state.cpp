@@ -1,0 +1,173 @@
+#include "state.h"
+
+#include "le_bytes.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace sim {
+namespace {
+
+// Layout of the state, byte offsets. Room is kept for the IPMC's half.
+constexpr char kMagic[8] = {'H', 'W', 'S', 'I', 'M', 'S', 'T', '\0'};
+constexpr std::uint32_t kLayoutVersion = 1;
+constexpr std::size_t kMagicAt = 0;            // 8 bytes
+constexpr std::size_t kLayoutAt = 8;           // u32
+constexpr std::size_t kSizeAt = 12;            // u32, the whole file
+constexpr std::size_t kFingerprintAt = 16;     // u64, of the board file
+constexpr std::size_t kPpcRegistersAt = 64;    // 256 bytes
+constexpr std::size_t kDcrsAt = 320;           // 1024 x u32
+constexpr std::size_t kLedModeAt = 4416;       // u32
+constexpr std::size_t kIpmcRegistersAt = 4480; // 256 bytes, for the IPMC half
+constexpr std::size_t kEngRecordAt = 4736;     // 17 bytes used of 32, for the IPMC half
+constexpr std::size_t kIpmcParamsAt = 4768;    // 1024 bytes, for the IPMC half
+constexpr std::size_t kStateSize = 8192;
+static_assert(kDcrsAt == kPpcRegistersAt + kPpcRegisterCount);
+static_assert(kLedModeAt == kDcrsAt + std::size_t{4} * kDcrCount);
+static_assert(kIpmcRegistersAt >= kLedModeAt + 4 && kEngRecordAt == kIpmcRegistersAt + 256);
+static_assert(kIpmcParamsAt == kEngRecordAt + 32 && kIpmcParamsAt + 1024 <= kStateSize);
+
+void reset(std::uint8_t *bytes, const Board &board) {
+    std::memset(bytes, 0, kStateSize);
+    for (unsigned offset = 0; offset < kPpcRegisterCount; ++offset) {
+        bytes[kPpcRegistersAt + offset] = board.cpld.registers[offset].reset;
+    }
+    for (const auto &[number, value] : board.cpld.dcrs) {
+        put_le32(bytes + kDcrsAt + std::size_t{4} * number, value);
+    }
+    put_le32(bytes + kLedModeAt, board.cpld.led_mode);
+    // The header last: a state that was cut short is never taken for whole.
+    put_le32(bytes + kLayoutAt, kLayoutVersion);
+    put_le32(bytes + kSizeAt, kStateSize);
+    put_le64(bytes + kFingerprintAt, board.fingerprint);
+    std::memcpy(bytes + kMagicAt, kMagic, sizeof kMagic);
+}
+
+bool holds(const std::uint8_t *bytes, const Board &board) {
+    return std::memcmp(bytes + kMagicAt, kMagic, sizeof kMagic) == 0 &&
+           get_le32(bytes + kLayoutAt) == kLayoutVersion &&
+           get_le32(bytes + kSizeAt) == kStateSize &&
+           get_le64(bytes + kFingerprintAt) == board.fingerprint;
+}
+
+[[noreturn]] void fail(const std::string &what, int err) {
+    throw StateError("state " + what + ": " + std::strerror(err));
+}
+
+void make_directories(const std::string &dir) {
+    for (std::size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
+        const std::string prefix = dir.substr(0, slash);
+        if (::mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST) {
+            fail("directory " + prefix, errno);
+        }
+        if (slash == std::string::npos) {
+            return;
+        }
+    }
+}
+
+} // namespace
+
+const char *const State::kFileName = "board.state";
+
+// flock() on the state file for as long as it lives; nothing for a state in memory.
+class State::Lock {
+public:
+    Lock(const State &state, int operation) : fd_(state.fd_.get()) {
+        while (fd_ >= 0 && ::flock(fd_, operation) != 0 && errno == EINTR) {
+        }
+    }
+    ~Lock() {
+        if (fd_ >= 0) {
+            ::flock(fd_, LOCK_UN);
+        }
+    }
+    Lock(const Lock &) = delete;
+    Lock &operator=(const Lock &) = delete;
+
+private:
+    int fd_;
+};
+
+State::State(std::uint8_t *bytes, UniqueFd fd) : bytes_(bytes), fd_(std::move(fd)) {}
+
+State::~State() {
+    if (fd_.valid() && bytes_ != nullptr) {
+        ::munmap(bytes_, kStateSize);
+    }
+}
+
+std::unique_ptr<State> State::in_memory(const Board &board) {
+    std::unique_ptr<State> state(new State(nullptr, UniqueFd()));
+    state->own_.resize(kStateSize);
+    state->bytes_ = state->own_.data();
+    reset(state->bytes_, board);
+    return state;
+}
+
+std::unique_ptr<State> State::in_directory(const std::string &dir, const Board &board, bool fresh) {
+    make_directories(dir);
+    const std::string path = dir + "/" + kFileName;
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    if (!fd.valid()) {
+        fail("file " + path, errno);
+    }
+    std::unique_ptr<State> state(new State(nullptr, std::move(fd)));
+    Lock lock(*state, LOCK_EX);
+    struct stat st {};
+    if (::fstat(state->fd_.get(), &st) != 0) {
+        fail("file " + path, errno);
+    }
+    // Only ever grown: another process may have the file mapped.
+    if (st.st_size < static_cast<off_t>(kStateSize) &&
+        ::ftruncate(state->fd_.get(), static_cast<off_t>(kStateSize)) != 0) {
+        fail("file " + path, errno);
+    }
+    void *map =
+        ::mmap(nullptr, kStateSize, PROT_READ | PROT_WRITE, MAP_SHARED, state->fd_.get(), 0);
+    if (map == MAP_FAILED) {
+        fail("file " + path, errno);
+    }
+    state->bytes_ = static_cast<std::uint8_t *>(map);
+    if (fresh || !holds(state->bytes_, board)) {
+        reset(state->bytes_, board);
+    }
+    return state;
+}
+
+std::uint8_t State::ppc_register(unsigned offset) const {
+    Lock lock(*this, LOCK_SH);
+    return bytes_[kPpcRegistersAt + offset];
+}
+
+void State::set_ppc_register(unsigned offset, std::uint8_t value) {
+    Lock lock(*this, LOCK_EX);
+    bytes_[kPpcRegistersAt + offset] = value;
+}
+
+std::uint32_t State::dcr(unsigned number) const {
+    Lock lock(*this, LOCK_SH);
+    return get_le32(bytes_ + kDcrsAt + std::size_t{4} * number);
+}
+
+void State::set_dcr(unsigned number, std::uint32_t value) {
+    Lock lock(*this, LOCK_EX);
+    put_le32(bytes_ + kDcrsAt + std::size_t{4} * number, value);
+}
+
+std::uint32_t State::led_mode() const {
+    Lock lock(*this, LOCK_SH);
+    return get_le32(bytes_ + kLedModeAt);
+}
+
+void State::set_led_mode(std::uint32_t mode) {
+    Lock lock(*this, LOCK_EX);
+    put_le32(bytes_ + kLedModeAt, mode);
+}
+
+} // namespace sim

@@ -1,0 +1,38 @@
+// The trace of what a program asked of the simulated devices: one line per
+// open, close and driver request, kept in memory and appended to a file.
+#pragma once
+
+#include <hvl/cpld.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+class Trace {
+public:
+    // `path` empty: in memory only.
+    explicit Trace(std::string path = {});
+
+    // Appends one line (without its newline). The file gets it with a single
+    // write on an O_APPEND descriptor, so lines of two processes never mix.
+    void record(std::string line);
+    const std::vector<std::string> &lines() const { return lines_; }
+
+private:
+    std::string path_;
+    std::vector<std::string> lines_;
+};
+
+std::string trace_open(std::string_view device, int flags, int ret, int err);
+std::string trace_close(std::string_view device, int fd, int ret, int err);
+// A request the driver knows; `out` is the record after a call that returned 0.
+std::string trace_cpld(std::string_view name, const CpldIo &in, const CpldIo &out, int ret,
+                       int err);
+// A request the driver knows, without a record to read (`arg` was null).
+std::string trace_cpld_no_record(std::string_view name, int ret, int err);
+// A request the driver does not know.
+std::string trace_cpld_unknown(unsigned long request, int ret, int err);
+
+} // namespace sim

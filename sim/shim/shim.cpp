@@ -1,0 +1,285 @@
+// Preloaded into an unmodified program (LD_PRELOAD), this makes the simulated
+// board's devices exist: every C library entry point that can open a file is
+// wrapped, and opens of a device path are answered by the board model with a
+// real descriptor (an eventfd). ioctl and close on such a descriptor go to the
+// model; everything else goes to the C library untouched.
+//
+// The board is read on the first open of a device, from the files the runner
+// names in the environment (sim_env.h). A board that cannot be read leaves the
+// devices absent (ENOENT) after one line on standard error.
+//
+// The wrappers are given their symbol names with asm labels: with 64-bit file
+// offsets and time on a 32-bit target the C library's headers rename open and
+// ioctl to open64 and __ioctl_time64, and both spellings must be wrapped.
+#include "sim_board.h"
+#include "sim_env.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <exception>
+#include <mutex>
+#include <string>
+
+#define HWSIM_EXPORT __attribute__((visibility("default")))
+
+namespace {
+
+using OpenFn = int (*)(const char *, int, ...);
+using OpenAtFn = int (*)(int, const char *, int, ...);
+using Open2Fn = int (*)(const char *, int);
+using OpenAt2Fn = int (*)(int, const char *, int);
+using IoctlFn = int (*)(int, unsigned long, ...);
+using CloseFn = int (*)(int);
+
+// The next definition of `name` after this library: the C library's.
+template <typename Fn> Fn next(const char *name) {
+    return reinterpret_cast<Fn>(::dlsym(RTLD_NEXT, name));
+}
+
+// Looked up once per name; the lookup is repeated harmlessly if two threads race.
+template <typename Fn> Fn real(std::atomic<Fn> &slot, const char *name) {
+    Fn fn = slot.load(std::memory_order_acquire);
+    if (fn == nullptr) {
+        fn = next<Fn>(name);
+        slot.store(fn, std::memory_order_release);
+    }
+    return fn;
+}
+
+std::atomic<OpenFn> real_open{nullptr};
+std::atomic<OpenFn> real_open64{nullptr};
+std::atomic<OpenAtFn> real_openat{nullptr};
+std::atomic<OpenAtFn> real_openat64{nullptr};
+std::atomic<Open2Fn> real_open_2{nullptr};
+std::atomic<Open2Fn> real_open64_2{nullptr};
+std::atomic<OpenAt2Fn> real_openat_2{nullptr};
+std::atomic<OpenAt2Fn> real_openat64_2{nullptr};
+std::atomic<IoctlFn> real_ioctl{nullptr};
+std::atomic<IoctlFn> real_ioctl_time64{nullptr};
+std::atomic<CloseFn> real_close{nullptr};
+
+std::atomic<sim::SimBoard *> loaded{nullptr};
+std::once_flag load_once;
+
+// Set while this thread runs the board model: the files the model opens and
+// closes itself (state, trace) go straight to the C library.
+thread_local bool in_model = false;
+
+class InModel {
+public:
+    InModel() { in_model = true; }
+    ~InModel() { in_model = false; }
+    InModel(const InModel &) = delete;
+    InModel &operator=(const InModel &) = delete;
+};
+
+std::string one_line(std::string text) {
+    for (char &c : text) {
+        c = c == '\n' ? ' ' : c;
+    }
+    return text;
+}
+
+void load_board() {
+    InModel guard;
+    try {
+        sim::Options options;
+        options.state_dir = sim::state_dir_from_environment();
+        options.trace_file = sim::trace_from_environment();
+        // Kept until the process ends: a program may use the device from its
+        // own exit handlers.
+        loaded.store(sim::SimBoard::from_file(sim::board_from_environment(), options).release(),
+                     std::memory_order_release);
+    } catch (const std::exception &error) {
+        (void)std::fprintf(stderr, "hwsim: %s; the simulated devices are absent\n",
+                           one_line(error.what()).c_str());
+    }
+}
+
+// The board, read on the first call; null when it cannot be read.
+sim::SimBoard *board() {
+    std::call_once(load_once, load_board);
+    return loaded.load(std::memory_order_acquire);
+}
+
+bool is_device(const char *path) { return !in_model && sim::device_at(path) != nullptr; }
+
+// The board if `fd` is a descriptor of one of its devices. No board was read
+// before the first open of a device, so no descriptor can be one before it.
+sim::SimBoard *owner(int fd) {
+    sim::SimBoard *sim_board = in_model ? nullptr : loaded.load(std::memory_order_acquire);
+    return sim_board != nullptr && sim_board->owns(fd) ? sim_board : nullptr;
+}
+
+int open_device(const char *path, int flags) {
+    sim::SimBoard *sim_board = board();
+    if (sim_board == nullptr) {
+        errno = ENOENT;
+        return -1;
+    }
+    InModel guard;
+    return sim_board->open(path, flags);
+}
+
+// A descriptor the C library just opened cannot be one of ours any longer: its
+// number was closed behind our back (dup2, close_range) and given out again.
+int opened(int fd) {
+    if (fd >= 0 && !in_model) {
+        if (sim::SimBoard *sim_board = loaded.load(std::memory_order_acquire)) {
+            sim_board->forget(fd);
+        }
+    }
+    return fd;
+}
+
+bool needs_mode(int flags) { return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE; }
+
+int ioctl_common(std::atomic<IoctlFn> &slot, const char *name, const char *other, int fd,
+                 unsigned long request, void *arg) {
+    if (sim::SimBoard *sim_board = owner(fd)) {
+        InModel guard;
+        return sim_board->ioctl(fd, request, arg);
+    }
+    IoctlFn fn = real(slot, name);
+    if (fn == nullptr) {
+        fn = next<IoctlFn>(other);
+    }
+    return fn(fd, request, arg);
+}
+
+} // namespace
+
+// The wrapped entry points, by their C library symbol names.
+extern "C" {
+HWSIM_EXPORT int hwsim_open(const char *path, int flags, ...) __asm__("open");
+HWSIM_EXPORT int hwsim_open64(const char *path, int flags, ...) __asm__("open64");
+HWSIM_EXPORT int hwsim_openat(int dirfd, const char *path, int flags, ...) __asm__("openat");
+HWSIM_EXPORT int hwsim_openat64(int dirfd, const char *path, int flags, ...) __asm__("openat64");
+HWSIM_EXPORT int hwsim_open_2(const char *path, int flags) __asm__("__open_2");
+HWSIM_EXPORT int hwsim_open64_2(const char *path, int flags) __asm__("__open64_2");
+HWSIM_EXPORT int hwsim_openat_2(int dirfd, const char *path, int flags) __asm__("__openat_2");
+HWSIM_EXPORT int hwsim_openat64_2(int dirfd, const char *path, int flags) __asm__("__openat64_2");
+HWSIM_EXPORT int hwsim_ioctl(int fd, unsigned long request, ...) __asm__("ioctl");
+HWSIM_EXPORT int hwsim_ioctl_time64(int fd, unsigned long request, ...) __asm__("__ioctl_time64");
+HWSIM_EXPORT int hwsim_close(int fd) __asm__("close");
+}
+
+// A device path is absolute, so the directory descriptor of the openat family
+// never matters for it. The mode argument is there only with O_CREAT or O_TMPFILE.
+
+int hwsim_open(const char *path, int flags, ...) {
+    mode_t mode = 0;
+    if (needs_mode(flags)) {
+        va_list args;
+        va_start(args, flags);
+        // The analyzer takes these wrappers for the C library's own open.
+        mode = va_arg(args, mode_t); // NOLINT(clang-analyzer-valist.Uninitialized)
+        va_end(args);
+    }
+    if (is_device(path)) {
+        return open_device(path, flags);
+    }
+    return opened(real(real_open, "open")(path, flags, mode));
+}
+
+int hwsim_open64(const char *path, int flags, ...) {
+    mode_t mode = 0;
+    if (needs_mode(flags)) {
+        va_list args;
+        va_start(args, flags);
+        // The analyzer takes these wrappers for the C library's own open.
+        mode = va_arg(args, mode_t); // NOLINT(clang-analyzer-valist.Uninitialized)
+        va_end(args);
+    }
+    if (is_device(path)) {
+        return open_device(path, flags);
+    }
+    return opened(real(real_open64, "open64")(path, flags, mode));
+}
+
+int hwsim_openat(int dirfd, const char *path, int flags, ...) {
+    mode_t mode = 0;
+    if (needs_mode(flags)) {
+        va_list args;
+        va_start(args, flags);
+        // The analyzer takes these wrappers for the C library's own open.
+        mode = va_arg(args, mode_t); // NOLINT(clang-analyzer-valist.Uninitialized)
+        va_end(args);
+    }
+    if (is_device(path)) {
+        return open_device(path, flags);
+    }
+    return opened(real(real_openat, "openat")(dirfd, path, flags, mode));
+}
+
+int hwsim_openat64(int dirfd, const char *path, int flags, ...) {
+    mode_t mode = 0;
+    if (needs_mode(flags)) {
+        va_list args;
+        va_start(args, flags);
+        // The analyzer takes these wrappers for the C library's own open.
+        mode = va_arg(args, mode_t); // NOLINT(clang-analyzer-valist.Uninitialized)
+        va_end(args);
+    }
+    if (is_device(path)) {
+        return open_device(path, flags);
+    }
+    return opened(real(real_openat64, "openat64")(dirfd, path, flags, mode));
+}
+
+int hwsim_open_2(const char *path, int flags) {
+    if (is_device(path)) {
+        return open_device(path, flags);
+    }
+    return opened(real(real_open_2, "__open_2")(path, flags));
+}
+
+int hwsim_open64_2(const char *path, int flags) {
+    if (is_device(path)) {
+        return open_device(path, flags);
+    }
+    return opened(real(real_open64_2, "__open64_2")(path, flags));
+}
+
+int hwsim_openat_2(int dirfd, const char *path, int flags) {
+    if (is_device(path)) {
+        return open_device(path, flags);
+    }
+    return opened(real(real_openat_2, "__openat_2")(dirfd, path, flags));
+}
+
+int hwsim_openat64_2(int dirfd, const char *path, int flags) {
+    if (is_device(path)) {
+        return open_device(path, flags);
+    }
+    return opened(real(real_openat64_2, "__openat64_2")(dirfd, path, flags));
+}
+
+int hwsim_ioctl(int fd, unsigned long request, ...) {
+    va_list args;
+    va_start(args, request);
+    void *arg = va_arg(args, void *);
+    va_end(args);
+    return ioctl_common(real_ioctl, "ioctl", "__ioctl_time64", fd, request, arg);
+}
+
+int hwsim_ioctl_time64(int fd, unsigned long request, ...) {
+    va_list args;
+    va_start(args, request);
+    void *arg = va_arg(args, void *);
+    va_end(args);
+    return ioctl_common(real_ioctl_time64, "__ioctl_time64", "ioctl", fd, request, arg);
+}
+
+int hwsim_close(int fd) {
+    if (sim::SimBoard *sim_board = owner(fd)) {
+        InModel guard;
+        return sim_board->close(fd);
+    }
+    return real(real_close, "close")(fd);
+}

@@ -1,0 +1,48 @@
+# End-to-end checks of the runner and the shim with a plain C program. In the
+# cross build the programs run on the emulator, the runner included.
+# The top level enables testing only after this directory.
+
+set(hwsim_emulator ${CMAKE_CROSSCOMPILING_EMULATOR})
+set(hwsim_probe ${hwsim_emulator} $<TARGET_FILE:hwsim_probe>)
+set(hwsim_boards ${CMAKE_CURRENT_SOURCE_DIR}/boards)
+set(hwsim_work ${CMAKE_CURRENT_BINARY_DIR}/test-work)
+file(MAKE_DIRECTORY ${hwsim_work})
+file(WRITE ${hwsim_work}/bad.toml "base = \"${hwsim_boards}/default.toml\"\nname = \"bad\"\n[cpld]\nversoin = 1\n")
+
+function(hwsim_test name regex)
+  add_test(NAME sim.${name} COMMAND ${ARGN})
+  set_tests_properties(sim.${name} PROPERTIES PASS_REGULAR_EXPRESSION "${regex}")
+endfunction()
+
+hwsim_test(runner_starts_program_with_the_device
+  "code=6 ret=0 errno=0 rc=0 param0=0x00000010 param1=0x0000000c"
+  hwsim --state ${hwsim_work}/state-version --fresh -- ${hwsim_probe} 6 0x10 0)
+
+hwsim_test(registers_persist_between_programs_and_trace_is_appended
+  "code=6 ret=0 errno=0 rc=0 param0=0x00000055 param1=0x00000033.*cpld PPCREG_WRITE param0=0x00000055 param1=0x00000033 -> ret=0.*cpld PPCREG_READ param0=0x00000055"
+  hwsim --state ${hwsim_work}/state-persist --fresh --trace ${hwsim_work}/persist.trace --
+  sh -c "rm -f ${hwsim_work}/persist.trace && \"$@\" 7 0x55 0x33 && \"$@\" 6 0x55 0 && cat ${hwsim_work}/persist.trace"
+  sh ${hwsim_probe})
+
+hwsim_test(absent_device_gives_enoent "open ret=-1 errno=2"
+  hwsim --state ${hwsim_work}/state-absent --board ${hwsim_boards}/cpld-absent.toml -- ${hwsim_probe})
+
+hwsim_test(runner_refuses_a_bad_board "bad.toml:4: cpld.versoin: unknown key"
+  hwsim --state ${hwsim_work}/state-bad --board ${hwsim_work}/bad.toml -- true)
+
+hwsim_test(runner_without_command_prints_usage "Usage: hwsim" hwsim --fresh)
+
+# The shim on its own with a bad board: one line, and no device.
+set(hwsim_preload $<TARGET_FILE:hwsim_shim>)
+if(HWREGS_ASAN_RUNTIME)
+  set(hwsim_preload ${HWREGS_ASAN_RUNTIME}:${hwsim_preload})
+endif()
+if(hwsim_emulator)
+  set(hwsim_preloaded_probe ${hwsim_emulator} -E LD_PRELOAD=${hwsim_preload} $<TARGET_FILE:hwsim_probe>)
+else()
+  set(hwsim_preloaded_probe env LD_PRELOAD=${hwsim_preload} $<TARGET_FILE:hwsim_probe>)
+endif()
+hwsim_test(shim_with_bad_board_leaves_device_absent
+  "cpld.versoin: unknown key; the simulated devices are absent.*open ret=-1 errno=2"
+  ${CMAKE_COMMAND} -E env HWSIM_BOARD=${hwsim_work}/bad.toml HWSIM_STATE=${hwsim_work}/state-shim
+  sh -c "\"$@\" 2>&1" sh ${hwsim_preloaded_probe})
