@@ -12,6 +12,11 @@
 
 HVL_BEGIN_DECLS
 
+/* GCC predefines PPC on PowerPC in GNU C mode; here it names the register area. */
+#ifdef PPC
+#undef PPC
+#endif
+
 /* Area of a CPLD register: PPC through the driver, IPMC through OEM IPMI requests. */
 typedef enum RegisterArea { PPC = 0, IPMC = 1 } RegisterArea;
 

@@ -1,0 +1,83 @@
+// Caller-owned CPLD handles: argument checks first, errno-style results.
+#include <gtest/gtest.h>
+
+#include "hvl/cpld.h"
+#include "log_capture.h"
+#include "sim_seam.h"
+
+namespace {
+
+constexpr const char *default_board = R"(base = "default.toml")";
+
+TEST(CpldHandle, MissingHandleIsRefusedByEveryFunction) {
+    LogCapture log;
+    CpldIo io{-1, 0, 0};
+    uint8_t value = 0;
+    EXPECT_EQ(cpld_handle_open(nullptr), 22);
+    EXPECT_EQ(cpld_handle_close(nullptr), 22);
+    EXPECT_EQ(cpld_handle_cmd_send(nullptr, CPLD_VERSION_READ, &io), 22);
+    EXPECT_EQ(cpld_handle_read_reg(nullptr, 0x10, &value), 22);
+    EXPECT_EQ(cpld_handle_write_reg(nullptr, 0x10, 1), 22);
+    EXPECT_EQ(log.lines().size(), 5U);
+    EXPECT_TRUE(log.contains("ERROR*MAJOR*: global: : cpld_handle.cpp("));
+    EXPECT_TRUE(log.contains(" cpld_handle_read_reg): invalid handle"));
+}
+
+TEST(CpldHandle, ClosedHandleSendsNothing) {
+    LogCapture log;
+    SimulatedBoard sim(default_board);
+    CpldHandle handle = -1;
+    uint8_t value = 0;
+    EXPECT_EQ(cpld_handle_read_reg(&handle, 0x10, &value), 19);
+    EXPECT_EQ(cpld_handle_write_reg(&handle, 0x10, 1), 19);
+    EXPECT_TRUE(log.contains("cpld_handle_write_reg): handle not opened"));
+    EXPECT_EQ(cpld_handle_close(&handle), 0);
+    EXPECT_EQ(sim.requests(), 0U);
+}
+
+TEST(CpldHandle, MissingDriverLeavesHandleClosed) {
+    LogCapture log;
+    SimulatedBoard sim(R"(base = "cpld-absent.toml")");
+    CpldHandle handle = -1;
+    EXPECT_EQ(cpld_handle_open(&handle), 19);
+    EXPECT_LT(handle, 0);
+    EXPECT_TRUE(log.contains("cannot open /dev/cpld: No such file or directory (2)"));
+}
+
+TEST(CpldHandle, SeveralHandlesWorkAtOnce) {
+    LogCapture log;
+    SimulatedBoard sim(default_board);
+    CpldHandle first = -1;
+    CpldHandle second = -1;
+    ASSERT_EQ(cpld_handle_open(&first), 0);
+    ASSERT_EQ(cpld_handle_open(&second), 0);
+    EXPECT_NE(first, second);
+
+    uint8_t value = 0;
+    EXPECT_EQ(cpld_handle_write_reg(&first, 0xAA, 0x5A), 0);
+    EXPECT_EQ(cpld_handle_read_reg(&second, 0xAA, &value), 0);
+    EXPECT_EQ(value, 0x5A);
+    EXPECT_TRUE(log.contains("ioctl returned no error: io->rc 0"));
+
+    EXPECT_EQ(cpld_handle_close(&first), 0);
+    EXPECT_EQ(first, -1);
+    EXPECT_EQ(cpld_handle_read_reg(&second, 0xFD, &value), 0);
+    EXPECT_EQ(value, 0xB5);
+    EXPECT_EQ(cpld_handle_close(&second), 0);
+}
+
+TEST(CpldHandle, DriverFailuresArePassedUp) {
+    LogCapture log;
+    SimulatedBoard sim(R"(base = "ioctl-eio.toml")");
+    CpldHandle handle = -1;
+    ASSERT_EQ(cpld_handle_open(&handle), 0);
+    uint8_t value = 0;
+    EXPECT_EQ(cpld_handle_read_reg(&handle, 0x10, &value), -1);
+    EXPECT_TRUE(log.contains("cpld_handle_read_reg): ioctl failed: Input/output error (5)"));
+
+    CpldIo io{-1, 0x100, 0};
+    EXPECT_NE(cpld_handle_cmd_send(&handle, CPLD_PPCREG_READ, &io), 0);
+    cpld_handle_close(&handle);
+}
+
+} // namespace
