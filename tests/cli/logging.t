@@ -1,0 +1,47 @@
+# Log output: HVL_LOG enables levels, HVL_LOG_TARGET picks where they go.
+
+## without HVL_LOG nothing is logged
+$ hwregs read 0x10
+reg: 0x10    value: 0x0c
+
+## DEBUG shows every driver request with its result
+@env HVL_LOG=DEFAULT:DEBUG
+$ hwregs read 0x10
+TIME: CPLD: DBUG: global: : cpld.cpp(LINE cpld_cmd_send): ioctl returned no error io->rc 0
+TIME: CPLD: TRCE: global: : cpld.cpp(LINE cpld_open): found CPLD version 12
+TIME: CPLD: DBUG: global: : cpld.cpp(LINE cpld_cmd_send): ioctl returned no error io->rc 0
+reg: 0x10    value: 0x0c
+
+## level words and the DEFAULT name ignore case; lower levels stay quiet
+@env HVL_LOG=default:trace
+$ hwregs read 0x10
+TIME: CPLD: TRCE: global: : cpld.cpp(LINE cpld_open): found CPLD version 12
+reg: 0x10    value: 0x0c
+
+## a failing driver request is logged with errno text and number
+@board ioctl-eio.toml
+@env HVL_LOG=DEFAULT:MINOR
+$ hwregs read 0x10
+TIME: CPLD: ERROR*MINOR*: global: : cpld.cpp(LINE cpld_ppcreg_read): ioctl failed: Input/output error (5)
+reg: 0x10    value: ERROR
+
+## with both areas ignored the driver is not open
+@env HVL_LOG=DEFAULT:TRACE
+$ hwregs -p -i read 1
+Warning: ignoring CPLD PPC memory area
+Warning: ignoring CPLD IPMC memory area
+TIME: CPLD: TRCE: global: : cpld.cpp(LINE cpld_cmd_send): CPLD driver not open
+TIME: CPLD: ERROR*MINOR*: global: : cpld.cpp(LINE cpld_ppcreg_read): ioctl failed: Success (0)
+reg: 0x01    value: ERROR
+
+## the syslog target takes the lines off the console; console must be spelt in capitals
+@env HVL_LOG=DEFAULT:DEBUG
+@env HVL_LOG_TARGET=SYSLOG
+$ hwregs read 0x10
+reg: 0x10    value: 0x0c
+
+## lower-case target words leave no target at all
+@env HVL_LOG=DEFAULT:DEBUG
+@env HVL_LOG_TARGET=console
+$ hwregs read 0x10
+reg: 0x10    value: 0x0c

@@ -1,0 +1,97 @@
+# The raw commands: PPC-area registers by offset, DCRs by number.
+
+## read prints the version and the board ID of the board
+$ hwregs read 0x10 0xfd 0xfe
+reg: 0x10    value: 0x0c
+reg: 0xfd    value: 0xb5
+reg: 0xfe    value: 0x14
+$ hwregs read 16 0375 0
+reg: 0x10    value: 0x0c
+reg: 0xfd    value: 0xb5
+reg: 0x00    value: 0x3f
+
+## a write shows up in a later read, also in a later run
+$ hwregs write 0x55 0xa5
+$ hwregs read 0x55 0xaa
+reg: 0x55    value: 0xa5
+reg: 0xaa    value: 0x00
+$ hwregs write 0xaa 90
+$ hwregs read 0x55 0xaa
+reg: 0x55    value: 0xa5
+reg: 0xaa    value: 0x5a
+
+## a value above 8 bits is warned about and cut to its low byte
+$ hwregs write 0x11 0x1ff
+Warning: register value greater than 8 bit
+$ hwregs read 0x11
+reg: 0x11    value: 0xff
+
+## a read-only register keeps its value
+$ hwregs write 0x10 0x99
+$ hwregs read 0x10
+reg: 0x10    value: 0x0c
+
+## a failing read is reported per offset and does not stop the others
+@board ioctl-eio.toml
+$ hwregs read 0x10 0x11
+reg: 0x10    value: ERROR
+reg: 0x11    value: 0x10
+
+## a driver result other than 0 is a failure
+@board rc-5.toml
+$ hwregs read 0x10 0xfd
+reg: 0x10    value: ERROR
+reg: 0xfd    value: 0xb5
+
+## a failing write prints ERROR and exits with the driver's result
+$ hwregs write 0x100 1
+ERROR
+[234]
+
+## a write that reads back wrong is seen by the next read
+@board readback.toml
+$ hwregs write 0x55 0x0f
+$ hwregs read 0x55
+reg: 0x55    value: 0x0f
+
+## each command shows its help line for too few words or a word beginning with help
+$ hwregs read
+read <register 0> ... <register N>
+[255]
+$ hwregs read helpme
+read <register 0> ... <register N>
+[255]
+$ hwregs write 0x11
+write <register> <value>
+[255]
+$ hwregs mfdcr
+mfdcr <register 0> ... <register N>
+[255]
+$ hwregs mtdcr help 1
+mtdcr <register> <value>
+[255]
+$ trace PPCREG|DCR
+
+## a word beginning with a minus sign is an option wherever it stands
+$ hwregs mtdcr 0x10 -1
+Warning: unknown option ignored
+mtdcr <register> <value>
+[255]
+
+## DCRs read and write 32-bit values; failures are reported per number
+@board dcr-fails.toml
+$ hwregs mtdcr 0x10 0xdeadbeef
+wrote dcr: 0x10    value: 0xdeadbeef
+$ hwregs mfdcr 0x10 0x0c 0x11
+dcr: 0x10    value: 0xdeadbeef
+dcr: 0x0c    value: ERROR
+dcr: 0x11    value: 0x00000000
+$ hwregs mtdcr 0x400 1
+dcr: 0x400    value: ERROR
+[234]
+
+## with both areas ignored nothing is open and every read fails
+$ hwregs -p -i read 0x10
+Warning: ignoring CPLD PPC memory area
+Warning: ignoring CPLD IPMC memory area
+reg: 0x10    value: ERROR

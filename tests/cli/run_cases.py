@@ -1,0 +1,134 @@
+#!/usr/bin/env python3
+"""Runs command-line cases against the simulated board and compares output.
+
+A case file holds blocks. Each block starts with "## title" and gets a fresh
+board state; inside it:
+
+  @board NAME       board file (in the boards directory) for the block
+  @env NAME=VALUE   environment for the block's commands
+  $ PROGRAM ARGS    a command, run on the simulated board under hwsim
+  $ trace REGEX     the block's driver trace lines that match REGEX
+  [N]               the exit status the command before must end with (else 0)
+
+Every other line is expected standard output of the command above it. Log
+time stamps are shown as "TIME" and
+source line numbers in log headers as "LINE". Lines starting with "#" (one hash) are
+comments. Blank lines that end a command's output only separate blocks.
+"""
+import argparse
+import os
+import re
+import shlex
+import subprocess
+import sys
+import tempfile
+
+TIME_STAMP = re.compile(r"^\d\d/\d\d/\d\d \d\d:\d\d:\d\d:\d{6}: ", re.M)
+SOURCE_LINE = re.compile(r"(\.cpp)\(\d+ ")
+SANITIZER_REPORT = re.compile(r"ERROR: (Address|Leak)Sanitizer|runtime error:")
+PROJECT_PROGRAMS = {"hwregs"}
+
+
+class Block:
+    def __init__(self, title, line):
+        self.title, self.line = title, line
+        self.board, self.env, self.steps = "default.toml", {}, []
+
+
+def parse(path):
+    blocks = []
+    with open(path, encoding="utf-8") as f:
+        for number, raw in enumerate(f, 1):
+            line = raw.rstrip("\n")
+            if line.startswith("## "):
+                blocks.append(Block(line[3:], number))
+            elif line.startswith("#") or not blocks:
+                continue
+            elif line.startswith("@board "):
+                blocks[-1].board = line.split(None, 1)[1]
+            elif line.startswith("@env "):
+                name, _, value = line.split(None, 1)[1].partition("=")
+                blocks[-1].env[name] = value
+            elif line.startswith("$ "):
+                blocks[-1].steps.append({"cmd": line[2:], "out": [], "rc": 0, "line": number})
+            elif re.fullmatch(r"\[\d+\]", line) and blocks[-1].steps:
+                blocks[-1].steps[-1]["rc"] = int(line[1:-1])
+            elif blocks[-1].steps:
+                blocks[-1].steps[-1]["out"].append(line)
+    for block in blocks:
+        for step in block.steps:
+            while step["out"] and not step["out"][-1]:
+                step["out"].pop()
+    return blocks
+
+
+def uses_outside_programs(block):
+    return any(shlex.split(s["cmd"])[0] not in PROJECT_PROGRAMS | {"trace"} for s in block.steps)
+
+
+def run_step(args, block, step, state, trace):
+    words = shlex.split(step["cmd"])
+    if words[0] == "trace":
+        pattern = re.compile(words[1] if len(words) > 1 else ".")
+        text = open(trace, encoding="utf-8").read() if os.path.exists(trace) else ""
+        return "".join(l + "\n" for l in text.splitlines() if pattern.search(l)), 0, ""
+    launcher = shlex.split(args.launcher)
+    program = words[0]
+    if program in PROJECT_PROGRAMS:
+        program = os.path.join(args.bin, program)
+    command = (launcher + [os.path.join(args.bin, "hwsim"),
+                           "--board", os.path.join(args.boards, block.board),
+                           "--state", state, "--trace", trace, "--"]
+               + launcher + [program] + words[1:])
+    env = dict(os.environ, **block.env)
+    done = subprocess.run(command, env=env, stdin=subprocess.DEVNULL, capture_output=True,
+                          timeout=120, check=False)
+    out = done.stdout.decode(errors="replace")
+    out = SOURCE_LINE.sub(r"\1(LINE ", TIME_STAMP.sub("TIME: ", out))
+    return out, done.returncode, done.stderr.decode(errors="replace")
+
+
+def run_block(args, block):
+    failures = []
+    with tempfile.TemporaryDirectory(prefix="hwregs-cli-") as tmp:
+        state, trace = os.path.join(tmp, "state"), os.path.join(tmp, "trace")
+        for step in block.steps:
+            out, rc, err = run_step(args, block, step, state, trace)
+            expected = "".join(l + "\n" for l in step["out"])
+            if out != expected or rc != step["rc"] or SANITIZER_REPORT.search(err):
+                failures.append((step, out, rc, err))
+    return failures
+
+
+def report(path, block, failures):
+    for step, out, rc, err in failures:
+        print(f"FAIL {path}:{step['line']}: {block.title}")
+        print(f"  $ {step['cmd']}")
+        print("  expected:", *[f"    {l}" for l in step["out"]], f"    [{step['rc']}]", sep="\n")
+        print("  got:", *[f"    {l}" for l in out.splitlines()], f"    [{rc}]", sep="\n")
+        if err.strip():
+            print("  stderr:", *[f"    {l}" for l in err.splitlines()[-20:]], sep="\n")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--bin", required=True, help="directory of hwregs and hwsim")
+    parser.add_argument("--boards", required=True, help="directory of the board files")
+    parser.add_argument("--launcher", default="", help="emulator prefix for target programs")
+    parser.add_argument("cases", nargs="+")
+    args = parser.parse_args()
+    passed = failed = skipped = 0
+    for path in args.cases:
+        for block in parse(path):
+            if args.launcher and uses_outside_programs(block):
+                skipped += 1
+                continue
+            failures = run_block(args, block)
+            report(path, block, failures)
+            passed, failed = passed + (not failures), failed + bool(failures)
+    print(f"{passed} passed, {failed} failed, {skipped} skipped (host programs under emulation)")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

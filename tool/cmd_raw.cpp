@@ -1,0 +1,89 @@
+// The raw commands: PPC-area registers by offset and DCRs by number, without
+// the register table.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "hvl/cpld.h"
+#include "tool.h"
+
+namespace {
+
+// True when the handler is to show its help line instead of running.
+bool wants_help(int argc, char **argv, int min_words, const char *help) {
+    if (argc < min_words || strncmp(argv[0], "help", 4) == 0) {
+        printf("%s", help);
+        return true;
+    }
+    return false;
+}
+
+uint32_t parse_unsigned(const char *word) {
+    return static_cast<uint32_t>(strtoul(word, nullptr, 0));
+}
+
+} // namespace
+
+int cmd_read(int argc, char **argv) {
+    if (wants_help(argc, argv, 1, "read <register 0> ... <register N>\n")) {
+        return -1;
+    }
+    for (int i = 0; i < argc; ++i) {
+        const auto offset = static_cast<uint32_t>(strtol(argv[i], nullptr, 0));
+        uint8_t value = 0;
+        if (cpld_ppcreg_read(offset, &value) != 0) {
+            printf("reg: 0x%02x    value: ERROR\n", offset);
+        } else {
+            printf("reg: 0x%02x    value: 0x%02x\n", offset, value);
+        }
+    }
+    return 0;
+}
+
+int cmd_write(int argc, char **argv) {
+    if (wants_help(argc, argv, 2, "write <register> <value>\n")) {
+        return -1;
+    }
+    const uint32_t offset = parse_unsigned(argv[0]);
+    const uint32_t value = parse_unsigned(argv[1]);
+    if (value > 0xFF) {
+        printf("Warning: register value greater than 8 bit\n");
+    }
+    const int rc = cpld_ppcreg_write(offset, static_cast<uint8_t>(value & 0xFFU));
+    if (rc != 0) {
+        printf("ERROR\n");
+    }
+    return rc;
+}
+
+int cmd_mfdcr(int argc, char **argv) {
+    if (wants_help(argc, argv, 1, "mfdcr <register 0> ... <register N>\n")) {
+        return -1;
+    }
+    for (int i = 0; i < argc; ++i) {
+        const uint32_t dcr = parse_unsigned(argv[i]);
+        uint32_t value = 0;
+        if (cpld_dcr_read(dcr, &value) != 0) {
+            printf("dcr: 0x%02x    value: ERROR\n", dcr);
+        } else {
+            printf("dcr: 0x%02x    value: 0x%08x\n", dcr, value);
+        }
+    }
+    return 0;
+}
+
+int cmd_mtdcr(int argc, char **argv) {
+    if (wants_help(argc, argv, 2, "mtdcr <register> <value>\n")) {
+        return -1;
+    }
+    const uint32_t dcr = parse_unsigned(argv[0]);
+    const uint32_t value = parse_unsigned(argv[1]);
+    const int rc = cpld_dcr_write(dcr, value);
+    if (rc != 0) {
+        printf("dcr: 0x%02x    value: ERROR\n", dcr);
+    } else {
+        printf("wrote dcr: 0x%02x    value: 0x%08x\n", dcr, value);
+    }
+    return rc;
+}
