@@ -1,0 +1,92 @@
+/*
+ * IPMI interface: the object through which every IPMI request of the library
+ * travels, and its one kind, the OpenIPMI device transport on /dev/ipmi0.
+ *
+ * Callers build an IpmiRequest, call the interface's send operation and read
+ * the IpmiResponse it filled. One request is answered by the next message the
+ * driver delivers; there is no queue and no timeout.
+ */
+#ifndef HVL_IPMI_INTERFACE_H
+#define HVL_IPMI_INTERFACE_H
+
+#include <stdint.h>
+
+#include "hvl_export.h"
+
+HVL_BEGIN_DECLS
+
+#define IPMI_OPENIPMI_DEVICE "/dev/ipmi0"
+#define IPMI_MAX_DATA_LEN 1024
+#define IPMI_INTF_NAME_SIZE 16
+#define IPMI_INTF_DESC_SIZE 128
+
+/* A request; the transport only reads it. */
+typedef struct IpmiRequest {
+    uint8_t netfn;       /* network function, 6 bits */
+    uint8_t lun;         /* logical unit number, 2 bits */
+    uint8_t cmd;         /* command number */
+    uint16_t data_len;   /* number of bytes at data */
+    const uint8_t *data; /* request data; may be null when data_len is 0 */
+} IpmiRequest;
+
+/* An answer, filled by the send operation when it returns 0. */
+typedef struct IpmiResponse {
+    uint8_t ccode;                   /* completion code, the first byte answered */
+    uint8_t data[IPMI_MAX_DATA_LEN]; /* what followed the completion code */
+    int32_t data_len;                /* bytes received minus 1 */
+} IpmiResponse;
+
+typedef struct IpmiIntf IpmiIntf;
+
+struct IpmiIntf {
+    char name[IPMI_INTF_NAME_SIZE];
+    char desc[IPMI_INTF_DESC_SIZE];
+    int32_t fd;              /* descriptor of the device, -1 while closed */
+    int32_t opened;          /* 1 while usable */
+    uint32_t my_addr;        /* IPMB address the driver uses as its own; 0 until learnt */
+    uint32_t target_addr;    /* where requests go; 0 is the IPMC through the system interface */
+    uint32_t target_channel; /* IPMB channel of a target */
+    int (*open)(IpmiIntf *intf);
+    void (*close)(IpmiIntf *intf);
+    int (*send)(IpmiIntf *intf, const IpmiRequest *request, IpmiResponse *response);
+};
+
+/*
+ * Creates and opens an interface into *intf: 0, or -2 with *intf null.
+ * close_ipmi_intf closes and frees it; null is ignored.
+ */
+HVL_API int open_ipmi_intf(IpmiIntf **intf);
+HVL_API void close_ipmi_intf(IpmiIntf *intf);
+
+/* A new closed interface, or null when memory is exhausted. */
+HVL_API IpmiIntf *ipmi_openipmi_create(void);
+/* Closes the descriptor if it is still open and frees the object; returns 0. */
+HVL_API int ipmi_intf_free(IpmiIntf *intf);
+
+/*
+ * The operations of the OpenIPMI transport. open: 0, 22 already open, 19 no
+ * device, else the failure of ipmi_adjust_addr. send: 0 when an answer was
+ * received (then judge ccode); 22 bad arguments or receive failed, 19 not
+ * open, -1 the send or select call failed, 74 no answer.
+ */
+HVL_API int ipmi_openipmi_open(IpmiIntf *intf);
+HVL_API void ipmi_openipmi_close(IpmiIntf *intf);
+HVL_API int ipmi_openipmi_send_cmd(IpmiIntf *intf, const IpmiRequest *request,
+                                   IpmiResponse *response);
+
+/*
+ * Asks the IPMC for its PICMG address information and makes its IPMB-0
+ * address the driver's own. 0 done; 99 the IPMC has no address to give;
+ * 74 refused; else the failure of send or of the driver.
+ */
+HVL_API int ipmi_adjust_addr(IpmiIntf *intf);
+
+/*
+ * The bytes as lower-case hexadecimal pairs without separators, in a buffer
+ * that the next call reuses; null for a length of 0 or above 1024.
+ */
+HVL_API const char *ipmi_hex_string(const uint8_t *data, int len);
+
+HVL_END_DECLS
+
+#endif /* HVL_IPMI_INTERFACE_H */

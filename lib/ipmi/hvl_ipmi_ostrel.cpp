@@ -1,0 +1,81 @@
+// The OEM API of the IPMC: CPLD registers of the IPMC area and the
+// engineering options, checked against their CRC-8.
+#include "hvl/hvl_ipmi_ostrel.h"
+
+#include "common/byte_io.h"
+#include "ipmi/ostrel_constants.h"
+#include "log/log_site.h"
+
+namespace {
+
+constexpr int kNoInterface = -2;
+constexpr int kOptionsCorrupted = -5;
+
+// Logs a null interface under the public function's name.
+bool missing(const IpmiIntf *intf, const char *function) {
+    if (intf != nullptr) {
+        return false;
+    }
+    HVL_LOGF_AS(function, MINOR, "HVL_IPMI API called with intf == NULL");
+    return true;
+}
+
+// The CRC-8 over the options as they travel, without their CRC byte.
+uint8_t options_crc(const EngOptions &opts) {
+    uint8_t bytes[OSTREL_ENG_OPTIONS_SIZE];
+    hvl::ByteWriter out(bytes, sizeof bytes);
+    hvl::ostrel::put_eng_options(out, opts);
+    return ostrel_crc8(bytes, hvl::ostrel::kEngCrcCovered);
+}
+
+} // namespace
+
+extern "C" {
+
+int ostrel_cpldreg_read(IpmiIntf *intf, uint32_t offset, uint8_t *value) {
+    *value = 0;
+    if (missing(intf, __func__)) {
+        return kNoInterface;
+    }
+    return ipmi_ostrel_cpldreg_read(intf, offset, value);
+}
+
+int ostrel_cpldreg_write(IpmiIntf *intf, uint32_t offset, uint32_t value) {
+    if (missing(intf, __func__)) {
+        return kNoInterface;
+    }
+    return ipmi_ostrel_cpldreg_write(intf, offset, value);
+}
+
+int ostrel_engineering_options_get(IpmiIntf *intf, EngOptions *opts) {
+    if (missing(intf, __func__)) {
+        return kNoInterface;
+    }
+    EngRecord record{};
+    const int rc = ipmi_ostrel_eng_record_get(intf, &record);
+    if (rc != 0) {
+        return rc;
+    }
+    *opts = record.options;
+    if (options_crc(*opts) != opts->crc) {
+        HVL_LOGF(MINOR, "engineering options corrupted\n");
+        return kOptionsCorrupted;
+    }
+    return 0;
+}
+
+int ostrel_engineering_options_set(IpmiIntf *intf, EngOptions *opts) {
+    if (missing(intf, __func__)) {
+        return kNoInterface;
+    }
+    EngRecord record{};
+    const int rc = ipmi_ostrel_eng_record_get(intf, &record);
+    if (rc != 0) {
+        return rc;
+    }
+    opts->crc = options_crc(*opts);
+    record.options = *opts;
+    return ipmi_ostrel_eng_record_set(intf, &record);
+}
+
+} // extern "C"
