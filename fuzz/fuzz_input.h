@@ -1,0 +1,41 @@
+// Splits a fuzzer's input into answers: each is a flag byte, a two-byte
+// length (most significant first) and that many bytes, cut short where the
+// input ends.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct FuzzAnswer {
+    uint8_t flags = 0;
+    const uint8_t *bytes = nullptr;
+    size_t size = 0;
+    bool present = false;
+};
+
+class FuzzInput {
+public:
+    FuzzInput(const uint8_t *data, size_t size) : data_(data), size_(size) {}
+
+    FuzzAnswer next() {
+        FuzzAnswer answer;
+        if (at_ + 3 > size_) {
+            return answer;
+        }
+        answer.present = true;
+        answer.flags = data_[at_];
+        const size_t wanted = (size_t{data_[at_ + 1]} << 8) | data_[at_ + 2];
+        at_ += 3;
+        answer.bytes = data_ + at_;
+        answer.size = wanted < size_ - at_ ? wanted : size_ - at_;
+        at_ += answer.size;
+        return answer;
+    }
+
+    bool more() const { return at_ < size_; }
+
+private:
+    const uint8_t *data_;
+    size_t size_;
+    size_t at_ = 0;
+};
