@@ -244,7 +244,7 @@ int hvl_log_module_register(LogModule *log_module, const char *module_name, int 
         return kBadArgument;
     }
     initialised = 1;
-    assert(_hvl_log_this_module == 0);
+    assert(_hvl_log_this_module == 0); // NOLINT(modernize-use-nullptr): the assertion text
     _hvl_log_this_module = log_module;
 
     *log_module = LogModule{};

@@ -22,7 +22,7 @@ constexpr const char *base_name(const char *path) {
 // Each source file of the library has its own submodule index; nothing in this
 // program changes it, so every message goes to submodule 0.
 namespace {
-// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables)
+// NOLINTNEXTLINE(misc-definitions-in-headers): one per source file on purpose
 [[maybe_unused]] int hvl_log_submodule_index = 0;
 } // namespace
 
