@@ -33,7 +33,7 @@ void usage(std::FILE *out) {
         out,
         "Usage: hwsim [--board FILE] [--state DIR] [--fresh] [--trace FILE] -- COMMAND "
         "[ARGS...]\n"
-        "Runs COMMAND with the simulated board's devices (/dev/cpld).\n"
+        "Runs COMMAND with the simulated board's devices (/dev/cpld, /dev/ipmi0).\n"
         "  --board FILE  board file (default: $%s, else %s)\n"
         "  --state DIR   where the board's registers are kept between runs\n"
         "                (default: $%s, else $XDG_STATE_HOME/hwsim or "

@@ -7,7 +7,13 @@
 #include "board.h"
 #include "cpld_driver.h"
 #include "errno_names.h"
+#include "ipmi_device.h"
 
+#include "ipmi/ostrel_constants.h"
+
+#include <linux/ipmi.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -128,13 +134,24 @@ std::uint32_t numbered_key(const Source &src, const toml::node &node, const std:
     return static_cast<std::uint32_t>(number);
 }
 
-void apply_register(const Source &src, const toml::table &entry, const std::string &key,
-                    PpcRegister &reg) {
-    check_keys(src, entry, key, {"reset", "read_only", "implemented"});
+std::uint8_t byte_at(const Source &src, const toml::node &node, const std::string &key) {
+    return static_cast<std::uint8_t>(integer(src, node, key, 0, 0xFF));
+}
+
+// Which keys a register entry may have: the IPMC area knows the mezzanine.
+enum class Area { Ppc, Ipmc };
+
+void apply_register(const Source &src, const toml::table &entry, const std::string &key, Area area,
+                    CpldRegister &reg) {
+    if (area == Area::Ipmc) {
+        check_keys(src, entry, key, {"reset", "read_only", "implemented", "mezzanine_reset"});
+    } else {
+        check_keys(src, entry, key, {"reset", "read_only", "implemented"});
+    }
     const toml::node *reset = entry.get("reset");
     const toml::node *implemented = entry.get("implemented");
     if (implemented != nullptr && !boolean(src, *implemented, key + ".implemented")) {
-        reg = PpcRegister{};
+        reg = CpldRegister{};
         return;
     }
     if (reset == nullptr && !reg.implemented) {
@@ -142,19 +159,67 @@ void apply_register(const Source &src, const toml::table &entry, const std::stri
     }
     reg.implemented = true;
     if (reset != nullptr) {
-        reg.reset = static_cast<std::uint8_t>(integer(src, *reset, key + ".reset", 0, 0xFF));
+        reg.reset = byte_at(src, *reset, key + ".reset");
     }
     if (const toml::node *read_only = entry.get("read_only")) {
         reg.read_only = boolean(src, *read_only, key + ".read_only");
     }
+    if (const toml::node *mezzanine = entry.get("mezzanine_reset")) {
+        reg.mezzanine_reset = byte_at(src, *mezzanine, key + ".mezzanine_reset");
+    }
 }
 
 void apply_registers(const Source &src, const toml::table &table, const std::string &prefix,
-                     std::array<PpcRegister, kPpcRegisterCount> &registers) {
+                     Area area, RegisterArea &registers) {
     for (auto &&[name, node] : table) {
         const std::string key = join(prefix, name.str());
         const std::uint32_t offset = numbered_key(src, node, key, name.str(), kPpcRegisterCount);
-        apply_register(src, table_at(src, node, key), key, registers[offset]);
+        apply_register(src, table_at(src, node, key), key, area, registers[offset]);
+    }
+}
+
+// An array of bytes: exactly `size` of them, or up to `max` when `size` is 0.
+std::vector<std::uint8_t> bytes_at(const Source &src, const toml::node &node,
+                                   const std::string &key, std::size_t size, std::size_t max = 0) {
+    const toml::array *array = node.as_array();
+    if (array == nullptr) {
+        src.fail(&node, key, "expected an array of bytes");
+    }
+    if (size != 0 && array->size() != size) {
+        src.fail(&node, key, "expected " + std::to_string(size) + " bytes");
+    }
+    if (size == 0 && array->size() > max) {
+        src.fail(&node, key, "more than " + std::to_string(max) + " bytes");
+    }
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i < array->size(); ++i) {
+        bytes.push_back(byte_at(src, *array->get(i), key + "[" + std::to_string(i) + "]"));
+    }
+    return bytes;
+}
+
+template <std::size_t N>
+void bytes_into(const Source &src, const toml::table &table, const std::string &prefix,
+                std::string_view name, std::array<std::uint8_t, N> &out) {
+    if (const toml::node *node = table.get(name)) {
+        const std::vector<std::uint8_t> bytes = bytes_at(src, *node, join(prefix, name), N);
+        std::copy(bytes.begin(), bytes.end(), out.begin());
+    }
+}
+
+// Sets `out` from the integer `name` of the table, if it is there.
+template <typename T>
+void integer_into(const Source &src, const toml::table &table, const std::string &prefix,
+                  std::string_view name, std::int64_t max, T &out) {
+    if (const toml::node *node = table.get(name)) {
+        out = static_cast<T>(integer(src, *node, join(prefix, name), 0, max));
+    }
+}
+
+void boolean_into(const Source &src, const toml::table &table, const std::string &prefix,
+                  std::string_view name, bool &out) {
+    if (const toml::node *node = table.get(name)) {
+        out = boolean(src, *node, join(prefix, name));
     }
 }
 
@@ -254,15 +319,16 @@ Fault parse_fault(const Source &src, const toml::table &entry, const std::string
     return fault;
 }
 
-void apply_faults(const Source &src, const toml::node &node, const std::string &key,
-                  std::vector<Fault> &faults) {
+template <typename FaultT, typename Parse>
+void apply_fault_list(const Source &src, const toml::node &node, const std::string &key,
+                      std::vector<FaultT> &faults, Parse parse) {
     const toml::array *array = node.as_array();
     if (array == nullptr) {
-        src.fail(&node, key, "expected an array of tables ([[cpld.faults]])");
+        src.fail(&node, key, "expected an array of tables ([[" + key + "]])");
     }
     for (std::size_t i = 0; i < array->size(); ++i) {
         const std::string entry_key = key + "[" + std::to_string(i) + "]";
-        faults.push_back(parse_fault(src, table_at(src, *array->get(i), entry_key), entry_key));
+        faults.push_back(parse(src, table_at(src, *array->get(i), entry_key), entry_key));
     }
 }
 
@@ -285,7 +351,7 @@ void apply_cpld(const Source &src, const toml::table &table, Loading &loading) {
     }
     if (const toml::node *registers = table.get("registers")) {
         apply_registers(src, table_at(src, *registers, "cpld.registers"), "cpld.registers",
-                        cpld.registers);
+                        Area::Ppc, cpld.registers);
     }
     if (const toml::node *dcr = table.get("dcr")) {
         apply_words(src, table_at(src, *dcr, "cpld.dcr"), "cpld.dcr", kDcrCount, cpld.dcrs);
@@ -295,7 +361,179 @@ void apply_cpld(const Source &src, const toml::table &table, Loading &loading) {
                     cpld.sdram0);
     }
     if (const toml::node *faults = table.get("faults")) {
-        apply_faults(src, *faults, "cpld.faults", cpld.faults);
+        apply_fault_list(src, *faults, "cpld.faults", cpld.faults, parse_fault);
+    }
+}
+
+void apply_device_id(const Source &src, const toml::table &table, DeviceIdentity &id) {
+    const std::string prefix = "ipmc.device_id";
+    check_keys(src, table, prefix,
+               {"device_id", "device_revision", "provides_sdrs", "firmware_major", "firmware_minor",
+                "ipmi_version", "device_support", "manufacturer_id", "product_id", "aux_firmware"});
+    integer_into(src, table, prefix, "device_id", 0xFF, id.device_id);
+    integer_into(src, table, prefix, "device_revision", 0x0F, id.device_revision);
+    boolean_into(src, table, prefix, "provides_sdrs", id.provides_sdrs);
+    integer_into(src, table, prefix, "firmware_major", 0x7F, id.firmware_major);
+    integer_into(src, table, prefix, "firmware_minor", 0xFF, id.firmware_minor);
+    integer_into(src, table, prefix, "ipmi_version", 0xFF, id.ipmi_version);
+    integer_into(src, table, prefix, "device_support", 0xFF, id.device_support);
+    integer_into(src, table, prefix, "manufacturer_id", 0xFFFFF, id.manufacturer_id);
+    integer_into(src, table, prefix, "product_id", 0xFFFF, id.product_id);
+    bytes_into(src, table, prefix, "aux_firmware", id.aux_firmware);
+}
+
+void apply_picmg(const Source &src, const toml::table &table, PicmgAddress &picmg) {
+    const std::string prefix = "ipmc.picmg";
+    check_keys(src, table, prefix,
+               {"extension_version", "max_fru_id", "hardware_address", "ipmb0_address", "site_id",
+                "site_type"});
+    integer_into(src, table, prefix, "extension_version", 0xFF, picmg.extension_version);
+    integer_into(src, table, prefix, "max_fru_id", 0xFF, picmg.max_fru_id);
+    integer_into(src, table, prefix, "hardware_address", 0xFF, picmg.hardware_address);
+    integer_into(src, table, prefix, "ipmb0_address", 0xFF, picmg.ipmb0_address);
+    integer_into(src, table, prefix, "site_id", 0xFF, picmg.site_id);
+    integer_into(src, table, prefix, "site_type", 0xFF, picmg.site_type);
+}
+
+void apply_engineering(const Source &src, const toml::table &table, EngineeringReset &eng) {
+    const std::string prefix = "ipmc.engineering";
+    check_keys(
+        src, table, prefix,
+        {"fcap", "board_option", "mezzanine_option", "further", "mac", "mac_suffix", "record"});
+    bytes_into(src, table, prefix, "fcap", eng.fcap);
+    integer_into(src, table, prefix, "board_option", 0xFF, eng.board_option);
+    integer_into(src, table, prefix, "mezzanine_option", 0xFF, eng.mezzanine_option);
+    bytes_into(src, table, prefix, "further", eng.further);
+    bytes_into(src, table, prefix, "mac", eng.mac);
+    integer_into(src, table, prefix, "mac_suffix", 0xFF, eng.mac_suffix);
+    if (const toml::node *record = table.get("record")) {
+        eng.record = bytes_at(src, *record, prefix + ".record", OSTREL_ENG_RECORD_SIZE);
+    }
+}
+
+void apply_params(const Source &src, const toml::table &table, IpmcParams &params) {
+    const std::string prefix = "ipmc.params";
+    check_keys(src, table, prefix, {"pm_mode", "ipmb_mode", "extra"});
+    bool pm = (params.modes & hvl::ostrel::kParamsPmBit) != 0;
+    bool ipmb = (params.modes & hvl::ostrel::kParamsIpmbBit) != 0;
+    boolean_into(src, table, prefix, "pm_mode", pm);
+    boolean_into(src, table, prefix, "ipmb_mode", ipmb);
+    params.modes = static_cast<std::uint8_t>((pm ? hvl::ostrel::kParamsPmBit : 0) |
+                                             (ipmb ? hvl::ostrel::kParamsIpmbBit : 0));
+    integer_into(src, table, prefix, "extra", 0xFF, params.extra);
+}
+
+// Which of errno, ccode, answer and length the fault has: exactly one.
+void ipmi_fault_effect(const Source &src, const toml::table &entry, const std::string &key,
+                       IpmiFault &fault) {
+    struct Effect {
+        const char *name;
+        IpmiFaultEffect effect;
+    };
+    constexpr Effect kEffects[] = {
+        {"errno", IpmiFaultEffect::Errno},
+        {"ccode", IpmiFaultEffect::Ccode},
+        {"answer", IpmiFaultEffect::Answer},
+        {"length", IpmiFaultEffect::Length},
+    };
+    const char *found = nullptr;
+    for (const Effect &effect : kEffects) {
+        const toml::node *node = entry.get(effect.name);
+        if (node == nullptr) {
+            continue;
+        }
+        if (found != nullptr) {
+            src.fail(node, key,
+                     std::string("both '") + found + "' and '" + effect.name + "' given");
+        }
+        found = effect.name;
+        fault.effect = effect.effect;
+        const std::string field = key + "." + effect.name;
+        if (effect.effect == IpmiFaultEffect::Errno) {
+            fault.value = errno_value(src, *node, field);
+        } else if (effect.effect == IpmiFaultEffect::Ccode) {
+            fault.value = byte_at(src, *node, field);
+        } else if (effect.effect == IpmiFaultEffect::Answer) {
+            fault.answer = bytes_at(src, *node, field, 0, kMaxFaultAnswer);
+        } else {
+            fault.value = integer(src, *node, field, 0, static_cast<std::int64_t>(kMaxFaultAnswer));
+        }
+    }
+    if (found == nullptr) {
+        src.fail(&entry, key, "says nothing of what fails: give errno, ccode, answer or length");
+    }
+}
+
+// The message a fault applies to: netfn, cmd and data bytes, each optional.
+void ipmi_fault_message(const Source &src, const toml::table &entry, const std::string &key,
+                        IpmiFault &fault) {
+    if (const toml::node *netfn = entry.get("netfn")) {
+        fault.netfn = static_cast<std::uint8_t>(integer(src, *netfn, key + ".netfn", 0, 0x3F));
+    }
+    if (const toml::node *cmd = entry.get("cmd")) {
+        fault.cmd = byte_at(src, *cmd, key + ".cmd");
+    }
+    if (const toml::node *data = entry.get("data")) {
+        fault.data = bytes_at(src, *data, key + ".data", 0, IPMI_MAX_MSG_LENGTH);
+    }
+    if (const toml::node *from = entry.get("data_from")) {
+        fault.data_from = static_cast<std::size_t>(
+            integer(src, *from, key + ".data_from", 0, IPMI_MAX_MSG_LENGTH));
+    }
+}
+
+IpmiFault parse_ipmi_fault(const Source &src, const toml::table &entry, const std::string &key) {
+    check_keys(src, entry, key,
+               {"request", "netfn", "cmd", "data", "data_from", "occurrence", "errno", "ccode",
+                "answer", "length"});
+    IpmiFault fault;
+    if (const toml::node *request = entry.get("request")) {
+        fault.request = string_at(src, *request, key + ".request");
+        if (fault.request != "open" && !ipmi_request_named(fault.request)) {
+            src.fail(request, key + ".request", "unknown request '" + fault.request + "'");
+        }
+    }
+    if (const toml::node *occurrence = entry.get("occurrence")) {
+        fault.occurrence =
+            static_cast<unsigned>(integer(src, *occurrence, key + ".occurrence", 1, 1000000000));
+    }
+    ipmi_fault_message(src, entry, key, fault);
+    ipmi_fault_effect(src, entry, key, fault);
+    const bool message = fault.request == "SEND_COMMAND";
+    const bool names_message = entry.contains("netfn") || entry.contains("cmd") ||
+                               entry.contains("data") || entry.contains("data_from");
+    if (!message && (names_message || fault.effect != IpmiFaultEffect::Errno)) {
+        src.fail(&entry, key,
+                 "only SEND_COMMAND takes netfn, cmd, data and an answer; "
+                 "other requests take errno (and occurrence)");
+    }
+    return fault;
+}
+
+void apply_ipmc(const Source &src, const toml::table &table, Loading &loading) {
+    IpmcBoard &ipmc = loading.board.ipmc;
+    ipmc.present = true;
+    check_keys(src, table, "ipmc",
+               {"mezzanine", "device_id", "picmg", "registers", "engineering", "params", "faults"});
+    boolean_into(src, table, "ipmc", "mezzanine", ipmc.mezzanine);
+    if (const toml::node *id = table.get("device_id")) {
+        apply_device_id(src, table_at(src, *id, "ipmc.device_id"), ipmc.identity);
+    }
+    if (const toml::node *picmg = table.get("picmg")) {
+        apply_picmg(src, table_at(src, *picmg, "ipmc.picmg"), ipmc.picmg);
+    }
+    if (const toml::node *registers = table.get("registers")) {
+        apply_registers(src, table_at(src, *registers, "ipmc.registers"), "ipmc.registers",
+                        Area::Ipmc, ipmc.registers);
+    }
+    if (const toml::node *engineering = table.get("engineering")) {
+        apply_engineering(src, table_at(src, *engineering, "ipmc.engineering"), ipmc.engineering);
+    }
+    if (const toml::node *params = table.get("params")) {
+        apply_params(src, table_at(src, *params, "ipmc.params"), ipmc.params);
+    }
+    if (const toml::node *faults = table.get("faults")) {
+        apply_fault_list(src, *faults, "ipmc.faults", ipmc.faults, parse_ipmi_fault);
     }
 }
 
@@ -349,7 +587,9 @@ void apply_file(std::string_view text, const std::string &dir, const Source &src
     if (const toml::node *cpld = table.get("cpld")) {
         apply_cpld(src, table_at(src, *cpld, "cpld"), loading);
     }
-    // [ipmc] belongs to the IPMC's half of the board and is not read here.
+    if (const toml::node *ipmc = table.get("ipmc")) {
+        apply_ipmc(src, table_at(src, *ipmc, "ipmc"), loading);
+    }
 }
 
 } // namespace

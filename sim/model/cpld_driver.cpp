@@ -56,7 +56,7 @@ std::int32_t ppcreg_write(Call &call) {
     if (offset >= kPpcRegisterCount || call.io.param1 > 0xFF) {
         return -EINVAL;
     }
-    const PpcRegister &reg = call.board.registers[offset];
+    const CpldRegister &reg = call.board.registers[offset];
     if (reg.implemented && !reg.read_only) {
         const std::uint32_t value = stored_value(call.io.param1, call.fault);
         call.state.set_ppc_register(offset, static_cast<std::uint8_t>(value));
@@ -138,7 +138,7 @@ int CpldDriver::ioctl(unsigned long request, void *arg, int &err) {
     const Command *command = command_for(request);
     if (command == nullptr) {
         err = ENOTTY;
-        trace_.record(trace_cpld_unknown(request, -1, err));
+        trace_.record(trace_unknown("cpld", request, -1, err));
         return -1;
     }
     if (arg == nullptr) {

@@ -1,41 +1,38 @@
 #include "faults.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace sim {
 namespace {
 
-bool matches(const Fault &fault, bool open, unsigned long request, std::uint32_t param0) {
-    if (fault.on_open || open) {
-        return fault.on_open == open;
+constexpr std::string_view kSendCommand = "SEND_COMMAND";
+
+bool data_matches(const IpmiFault &fault, const std::vector<std::uint8_t> &data) {
+    if (fault.data.empty()) {
+        return true;
     }
-    return fault.request == request && (!fault.param0 || *fault.param0 == param0);
+    if (fault.data_from > data.size() || data.size() - fault.data_from < fault.data.size()) {
+        return false;
+    }
+    const auto from = data.begin() + static_cast<std::ptrdiff_t>(fault.data_from);
+    return std::equal(fault.data.begin(), fault.data.end(), from);
 }
 
 } // namespace
 
 FaultPlan::FaultPlan(std::vector<Fault> faults)
-    : faults_(std::move(faults)), seen_(faults_.size(), 0) {}
+    : faults_(std::move(faults)), seen_(faults_.size()) {}
 
-const Fault *FaultPlan::on_open() { return fire(true, 0, 0); }
-
-const Fault *FaultPlan::on_request(unsigned long request, std::uint32_t param0) {
-    return fire(false, request, param0);
+const Fault *FaultPlan::on_open() {
+    return seen_.fire(faults_, [](const Fault &fault) { return fault.on_open; });
 }
 
-const Fault *FaultPlan::fire(bool open, unsigned long request, std::uint32_t param0) {
-    const Fault *fired = nullptr;
-    for (std::size_t i = 0; i < faults_.size(); ++i) {
-        const Fault &fault = faults_[i];
-        if (!matches(fault, open, request, param0)) {
-            continue;
-        }
-        ++seen_[i];
-        if (fired == nullptr && (fault.occurrence == 0 || fault.occurrence == seen_[i])) {
-            fired = &fault;
-        }
-    }
-    return fired;
+const Fault *FaultPlan::on_request(unsigned long request, std::uint32_t param0) {
+    return seen_.fire(faults_, [&](const Fault &fault) {
+        return !fault.on_open && fault.request == request &&
+               (!fault.param0 || *fault.param0 == param0);
+    });
 }
 
 std::uint32_t stored_value(std::uint32_t sent, const Fault *fault) {
@@ -49,6 +46,40 @@ std::uint32_t stored_value(std::uint32_t sent, const Fault *fault) {
         return sent ^ static_cast<std::uint32_t>(fault->value);
     default:
         return sent;
+    }
+}
+
+IpmiFaultPlan::IpmiFaultPlan(std::vector<IpmiFault> faults)
+    : faults_(std::move(faults)), seen_(faults_.size()) {}
+
+const IpmiFault *IpmiFaultPlan::on_call(std::string_view request) {
+    return seen_.fire(faults_, [&](const IpmiFault &fault) {
+        return request != kSendCommand && fault.request == request;
+    });
+}
+
+const IpmiFault *IpmiFaultPlan::on_message(std::uint8_t netfn, std::uint8_t cmd,
+                                           const std::vector<std::uint8_t> &data) {
+    return seen_.fire(faults_, [&](const IpmiFault &fault) {
+        return fault.request == kSendCommand && (!fault.netfn || *fault.netfn == netfn) &&
+               (!fault.cmd || *fault.cmd == cmd) && data_matches(fault, data);
+    });
+}
+
+std::vector<std::uint8_t> faulty_answer(std::vector<std::uint8_t> own, const IpmiFault *fault) {
+    if (fault == nullptr) {
+        return own;
+    }
+    switch (fault->effect) {
+    case IpmiFaultEffect::Ccode:
+        return {static_cast<std::uint8_t>(fault->value)};
+    case IpmiFaultEffect::Answer:
+        return fault->answer;
+    case IpmiFaultEffect::Length:
+        own.resize(static_cast<std::size_t>(fault->value), 0);
+        return own;
+    default:
+        return own;
     }
 }
 

@@ -1,5 +1,7 @@
 #include "sim_board.h"
 
+#include <hvl/hvl_ipmi_interface.h>
+
 #include <fcntl.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -11,9 +13,10 @@
 namespace sim {
 namespace {
 
-// The simulated devices. The IPMI device joins this table with its own driver.
+// The simulated devices.
 constexpr Device kDevices[] = {
-    {CPLD_DEVICE, "cpld"},
+    {CPLD_DEVICE, "cpld", DeviceKind::Cpld},
+    {IPMI_OPENIPMI_DEVICE, "ipmi", DeviceKind::Ipmi},
 };
 
 std::unique_ptr<State> make_state(const Board &board, const Options &options) {
@@ -54,7 +57,7 @@ std::unique_ptr<SimBoard> SimBoard::from_file(const std::string &path, const Opt
 
 SimBoard::SimBoard(Board board, const Options &options)
     : board_(std::move(board)), state_(make_state(board_, options)), trace_(options.trace_file),
-      cpld_(board_.cpld, *state_, trace_) {}
+      cpld_(board_.cpld, *state_, trace_), ipmi_(board_.ipmc, *state_, trace_) {}
 
 int SimBoard::open(const char *path, int flags) {
     const int saved = errno;
@@ -64,7 +67,7 @@ int SimBoard::open(const char *path, int flags) {
     }
     std::lock_guard<std::mutex> lock(mutex_);
     int err = 0;
-    const int fd = open_device(flags, err);
+    const int fd = open_device(*device, flags, err);
     if (fd >= 0) {
         open_[fd] = device;
     }
@@ -72,25 +75,31 @@ int SimBoard::open(const char *path, int flags) {
     return finish(fd, err, saved);
 }
 
-int SimBoard::open_device(int flags, int &err) {
-    err = cpld_.open_error();
+int SimBoard::open_device(const Device &device, int flags, int &err) {
+    const bool ipmi = device.kind == DeviceKind::Ipmi;
+    err = ipmi ? ipmi_.open_error() : cpld_.open_error();
     if (err != 0) {
         return -1;
     }
     const int fd = ::eventfd(0, ((flags & O_CLOEXEC) != 0 ? EFD_CLOEXEC : 0) |
                                     ((flags & O_NONBLOCK) != 0 ? EFD_NONBLOCK : 0));
     err = errno;
+    if (fd >= 0 && ipmi) {
+        ipmi_.opened(fd);
+    }
     return fd;
 }
 
 int SimBoard::ioctl(int fd, unsigned long request, void *arg) {
     const int saved = errno;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (open_.count(fd) == 0) {
+    const auto found = open_.find(fd);
+    if (found == open_.end()) {
         return finish(-1, EBADF, saved);
     }
     int err = 0;
-    const int ret = cpld_.ioctl(request, arg, err);
+    const int ret = found->second->kind == DeviceKind::Ipmi ? ipmi_.ioctl(fd, request, arg, err)
+                                                            : cpld_.ioctl(request, arg, err);
     return finish(ret, err, saved);
 }
 
@@ -105,6 +114,7 @@ int SimBoard::close(int fd) {
         }
         device = found->second;
         open_.erase(found);
+        ipmi_.closed(fd);
     }
     // Closed unlocked: a close that blocks holds up no other caller.
     const int ret = ::close(fd);
@@ -122,6 +132,7 @@ bool SimBoard::owns(int fd) const {
 void SimBoard::forget(int fd) {
     std::lock_guard<std::mutex> lock(mutex_);
     open_.erase(fd);
+    ipmi_.closed(fd);
 }
 
 } // namespace sim

@@ -6,6 +6,7 @@
 
 #include "board.h"
 #include "cpld_driver.h"
+#include "ipmi_device.h"
 #include "state.h"
 #include "trace.h"
 
@@ -24,10 +25,13 @@ struct Options {
     std::string trace_file; // empty: the trace is kept in memory only
 };
 
+enum class DeviceKind { Cpld, Ipmi };
+
 // A simulated device: the path it is opened by and its name in the trace.
 struct Device {
     std::string_view path;
     std::string_view name;
+    DeviceKind kind;
 };
 
 // The device at `path`, if it is one the simulated board has (no board needed).
@@ -62,12 +66,13 @@ public:
 
 private:
     SimBoard(Board board, const Options &options);
-    int open_device(int flags, int &err);
+    int open_device(const Device &device, int flags, int &err);
 
     Board board_;
     std::unique_ptr<State> state_;
     Trace trace_;
     CpldDriver cpld_;
+    IpmiDevice ipmi_;
     mutable std::mutex mutex_;
     std::map<int, const Device *> open_;
 };

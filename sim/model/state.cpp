@@ -1,21 +1,22 @@
 #include "state.h"
 
-#include "le_bytes.h"
+#include "common/byte_io.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 namespace sim {
 namespace {
 
-// Layout of the state, byte offsets. Room is kept for the IPMC's half.
+// Layout of the state, byte offsets.
 constexpr char kMagic[8] = {'H', 'W', 'S', 'I', 'M', 'S', 'T', '\0'};
-constexpr std::uint32_t kLayoutVersion = 1;
+constexpr std::uint32_t kLayoutVersion = 2;
 constexpr std::size_t kMagicAt = 0;            // 8 bytes
 constexpr std::size_t kLayoutAt = 8;           // u32
 constexpr std::size_t kSizeAt = 12;            // u32, the whole file
@@ -23,14 +24,43 @@ constexpr std::size_t kFingerprintAt = 16;     // u64, of the board file
 constexpr std::size_t kPpcRegistersAt = 64;    // 256 bytes
 constexpr std::size_t kDcrsAt = 320;           // 1024 x u32
 constexpr std::size_t kLedModeAt = 4416;       // u32
-constexpr std::size_t kIpmcRegistersAt = 4480; // 256 bytes, for the IPMC half
-constexpr std::size_t kEngRecordAt = 4736;     // 17 bytes used of 32, for the IPMC half
-constexpr std::size_t kIpmcParamsAt = 4768;    // 1024 bytes, for the IPMC half
+constexpr std::size_t kIpmcRegistersAt = 4480; // 256 bytes
+constexpr std::size_t kEngRecordAt = 4736;     // 17 bytes used of 32
+constexpr std::size_t kIpmcParamsAt = 4768;    // 1024 bytes: modes, extra; the rest unused
 constexpr std::size_t kStateSize = 8192;
 static_assert(kDcrsAt == kPpcRegistersAt + kPpcRegisterCount);
 static_assert(kLedModeAt == kDcrsAt + std::size_t{4} * kDcrCount);
 static_assert(kIpmcRegistersAt >= kLedModeAt + 4 && kEngRecordAt == kIpmcRegistersAt + 256);
 static_assert(kIpmcParamsAt == kEngRecordAt + 32 && kIpmcParamsAt + 1024 <= kStateSize);
+static_assert(std::tuple_size<EngRecordBytes>::value <= 32);
+
+std::uint32_t word_at(const std::uint8_t *bytes, std::size_t at) {
+    hvl::ByteReader in(bytes + at, 4);
+    return in.u32();
+}
+
+void put_word(std::uint8_t *bytes, std::size_t at, std::uint32_t value) {
+    hvl::ByteWriter(bytes + at, 4).u32(value);
+}
+
+std::uint64_t long_word_at(const std::uint8_t *bytes, std::size_t at) {
+    return static_cast<std::uint64_t>(word_at(bytes, at)) |
+           static_cast<std::uint64_t>(word_at(bytes, at + 4)) << 32;
+}
+
+void put_long_word(std::uint8_t *bytes, std::size_t at, std::uint64_t value) {
+    put_word(bytes, at, static_cast<std::uint32_t>(value));
+    put_word(bytes, at + 4, static_cast<std::uint32_t>(value >> 32));
+}
+
+void reset_ipmc(std::uint8_t *bytes, const IpmcBoard &ipmc) {
+    for (unsigned offset = 0; offset < kIpmcRegisterCount; ++offset) {
+        bytes[kIpmcRegistersAt + offset] = reset_value(ipmc.registers[offset], ipmc.mezzanine);
+    }
+    const EngRecordBytes record = eng_record_after_reset(ipmc);
+    std::copy(record.begin(), record.end(), bytes + kEngRecordAt);
+    hvl::ByteWriter(bytes + kIpmcParamsAt, 2).u8(ipmc.params.modes).u8(ipmc.params.extra);
+}
 
 void reset(std::uint8_t *bytes, const Board &board) {
     std::memset(bytes, 0, kStateSize);
@@ -38,21 +68,21 @@ void reset(std::uint8_t *bytes, const Board &board) {
         bytes[kPpcRegistersAt + offset] = board.cpld.registers[offset].reset;
     }
     for (const auto &[number, value] : board.cpld.dcrs) {
-        put_le32(bytes + kDcrsAt + std::size_t{4} * number, value);
+        put_word(bytes, kDcrsAt + std::size_t{4} * number, value);
     }
-    put_le32(bytes + kLedModeAt, board.cpld.led_mode);
+    put_word(bytes, kLedModeAt, board.cpld.led_mode);
+    reset_ipmc(bytes, board.ipmc);
     // The header last: a state that was cut short is never taken for whole.
-    put_le32(bytes + kLayoutAt, kLayoutVersion);
-    put_le32(bytes + kSizeAt, kStateSize);
-    put_le64(bytes + kFingerprintAt, board.fingerprint);
+    put_word(bytes, kLayoutAt, kLayoutVersion);
+    put_word(bytes, kSizeAt, kStateSize);
+    put_long_word(bytes, kFingerprintAt, board.fingerprint);
     std::memcpy(bytes + kMagicAt, kMagic, sizeof kMagic);
 }
 
 bool holds(const std::uint8_t *bytes, const Board &board) {
     return std::memcmp(bytes + kMagicAt, kMagic, sizeof kMagic) == 0 &&
-           get_le32(bytes + kLayoutAt) == kLayoutVersion &&
-           get_le32(bytes + kSizeAt) == kStateSize &&
-           get_le64(bytes + kFingerprintAt) == board.fingerprint;
+           word_at(bytes, kLayoutAt) == kLayoutVersion && word_at(bytes, kSizeAt) == kStateSize &&
+           long_word_at(bytes, kFingerprintAt) == board.fingerprint;
 }
 
 [[noreturn]] void fail(const std::string &what, int err) {
@@ -113,7 +143,8 @@ std::unique_ptr<State> State::in_memory(const Board &board) {
 std::unique_ptr<State> State::in_directory(const std::string &dir, const Board &board, bool fresh) {
     make_directories(dir);
     const std::string path = dir + "/" + kFileName;
-    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    UniqueFd fd =
+        out_of_the_way(UniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)));
     if (!fd.valid()) {
         fail("file " + path, errno);
     }
@@ -152,22 +183,58 @@ void State::set_ppc_register(unsigned offset, std::uint8_t value) {
 
 std::uint32_t State::dcr(unsigned number) const {
     Lock lock(*this, LOCK_SH);
-    return get_le32(bytes_ + kDcrsAt + std::size_t{4} * number);
+    return word_at(bytes_, kDcrsAt + std::size_t{4} * number);
 }
 
 void State::set_dcr(unsigned number, std::uint32_t value) {
     Lock lock(*this, LOCK_EX);
-    put_le32(bytes_ + kDcrsAt + std::size_t{4} * number, value);
+    put_word(bytes_, kDcrsAt + std::size_t{4} * number, value);
 }
 
 std::uint32_t State::led_mode() const {
     Lock lock(*this, LOCK_SH);
-    return get_le32(bytes_ + kLedModeAt);
+    return word_at(bytes_, kLedModeAt);
 }
 
 void State::set_led_mode(std::uint32_t mode) {
     Lock lock(*this, LOCK_EX);
-    put_le32(bytes_ + kLedModeAt, mode);
+    put_word(bytes_, kLedModeAt, mode);
+}
+
+std::uint8_t State::ipmc_register(unsigned offset) const {
+    Lock lock(*this, LOCK_SH);
+    return bytes_[kIpmcRegistersAt + offset];
+}
+
+void State::set_ipmc_register(unsigned offset, std::uint8_t value) {
+    Lock lock(*this, LOCK_EX);
+    bytes_[kIpmcRegistersAt + offset] = value;
+}
+
+EngRecordBytes State::eng_record() const {
+    Lock lock(*this, LOCK_SH);
+    EngRecordBytes record{};
+    std::copy(bytes_ + kEngRecordAt, bytes_ + kEngRecordAt + record.size(), record.begin());
+    return record;
+}
+
+void State::set_eng_record(const EngRecordBytes &record) {
+    Lock lock(*this, LOCK_EX);
+    std::copy(record.begin(), record.end(), bytes_ + kEngRecordAt);
+}
+
+IpmcParams State::params() const {
+    Lock lock(*this, LOCK_SH);
+    hvl::ByteReader in(bytes_ + kIpmcParamsAt, 2);
+    IpmcParams params;
+    params.modes = in.u8();
+    params.extra = in.u8();
+    return params;
+}
+
+void State::set_params(const IpmcParams &params) {
+    Lock lock(*this, LOCK_EX);
+    hvl::ByteWriter(bytes_ + kIpmcParamsAt, 2).u8(params.modes).u8(params.extra);
 }
 
 } // namespace sim

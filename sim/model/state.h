@@ -8,6 +8,7 @@
 #pragma once
 
 #include "board.h"
+#include "eng_record.h"
 #include "unique_fd.h"
 
 #include <cstdint>
@@ -43,6 +44,12 @@ public:
     void set_dcr(unsigned number, std::uint32_t value);
     std::uint32_t led_mode() const;
     void set_led_mode(std::uint32_t mode);
+    std::uint8_t ipmc_register(unsigned offset) const;
+    void set_ipmc_register(unsigned offset, std::uint8_t value);
+    EngRecordBytes eng_record() const;
+    void set_eng_record(const EngRecordBytes &record);
+    IpmcParams params() const;
+    void set_params(const IpmcParams &params);
 
     // The state file's name within the state directory.
     static const char *const kFileName;

@@ -27,7 +27,8 @@ std::string fields(const CpldIo &io) {
 }
 
 void append_line(const std::string &path, const std::string &line) {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    UniqueFd fd = out_of_the_way(
+        UniqueFd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644)));
     if (!fd.valid()) {
         return;
     }
@@ -73,10 +74,37 @@ std::string trace_cpld_no_record(std::string_view name, int ret, int err) {
     return "cpld " + std::string(name) + " arg=NULL " + result(ret, err);
 }
 
-std::string trace_cpld_unknown(unsigned long request, int ret, int err) {
+std::string trace_unknown(std::string_view device, unsigned long request, int ret, int err) {
     char text[24];
     (void)std::snprintf(text, sizeof text, "0x%08lx", request);
-    return std::string("cpld request=") + text + " " + result(ret, err);
+    return std::string(device) + " request=" + text + " " + result(ret, err);
+}
+
+std::string trace_ipmi(std::string_view name, const std::string &sent, int ret, int err,
+                       const std::string &got) {
+    std::string line = "ipmi " + std::string(name) + " ";
+    if (!sent.empty()) {
+        line += sent + " ";
+    }
+    line += result(ret, err);
+    if (!got.empty()) {
+        line += " " + got;
+    }
+    return line;
+}
+
+std::string trace_bytes(const std::uint8_t *bytes, std::size_t count) {
+    constexpr std::size_t kShown = 64;
+    std::string text;
+    for (std::size_t i = 0; i < count && i < kShown; ++i) {
+        char pair[4];
+        (void)std::snprintf(pair, sizeof pair, "%02x", static_cast<unsigned>(bytes[i]));
+        text += pair;
+    }
+    if (count > kShown) {
+        text += "...(" + std::to_string(count) + " bytes)";
+    }
+    return text;
 }
 
 } // namespace sim

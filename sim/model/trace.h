@@ -1,9 +1,12 @@
 // The trace of what a program asked of the simulated devices: one line per
-// open, close and driver request, kept in memory and appended to a file.
+// open, close and driver request (for the IPMI device: with the message sent
+// and the IPMC's answer), kept in memory and appended to a file.
 #pragma once
 
 #include <hvl/cpld.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,7 +35,15 @@ std::string trace_cpld(std::string_view name, const CpldIo &in, const CpldIo &ou
                        int err);
 // A request the driver knows, without a record to read (`arg` was null).
 std::string trace_cpld_no_record(std::string_view name, int ret, int err);
-// A request the driver does not know.
-std::string trace_cpld_unknown(unsigned long request, int ret, int err);
+// A request the driver of `device` does not know.
+std::string trace_unknown(std::string_view device, unsigned long request, int ret, int err);
+
+// A request of the IPMI driver: its record's fields as sent (`sent`) and as
+// the driver left them (`got`, empty when it did not write the record).
+std::string trace_ipmi(std::string_view name, const std::string &sent, int ret, int err,
+                       const std::string &got);
+// Bytes as lower-case hex pairs; a long run is cut after 64 bytes and ends in
+// "...(N bytes)".
+std::string trace_bytes(const std::uint8_t *bytes, std::size_t count);
 
 } // namespace sim

@@ -117,11 +117,13 @@ sim::SimBoard *owner(int fd) {
 }
 
 int open_device(const char *path, int flags) {
+    const int saved = errno;
     sim::SimBoard *sim_board = board();
     if (sim_board == nullptr) {
         errno = ENOENT;
         return -1;
     }
+    errno = saved; // reading the board is none of the program's business
     InModel guard;
     return sim_board->open(path, flags);
 }

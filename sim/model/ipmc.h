@@ -1,0 +1,51 @@
+// The board's IPMC as the host reaches it: every request it is sent gets one
+// answer, completion code first. It answers the standard requests the host
+// software asks at start (Get Device ID, the PICMG properties and address)
+// and the board's OEM requests: CPLD registers of the IPMC area and the
+// controller parameters (prefixed by the access signature), the engineering
+// record (prefixed by the board's access code).
+#pragma once
+
+#include "board.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace sim {
+
+class State;
+
+// Completion codes the IPMC answers with.
+constexpr std::uint8_t kCcSuccess = 0x00;
+constexpr std::uint8_t kCcTimeout = 0xC3;               // also the driver's "no answer"
+constexpr std::uint8_t kCcInvalidCommand = 0xC1;        // unknown netfn or command
+constexpr std::uint8_t kCcBadLength = 0xC7;             // too few or too many data bytes
+constexpr std::uint8_t kCcInvalidField = 0xCC;          // a data byte out of range
+constexpr std::uint8_t kCcInsufficientPrivilege = 0xD4; // wrong access signature or code
+
+// PICMG group extension requests.
+constexpr std::uint8_t kNetFnPicmg = 0x2C;
+constexpr std::uint8_t kCmdGetPicmgProperties = 0x00;
+constexpr std::uint8_t kCmdGetAddressInfo = 0x01;
+constexpr std::uint8_t kPicmgIdentifier = 0x00;
+
+struct IpmiRequestBytes {
+    std::uint8_t netfn = 0;
+    std::uint8_t lun = 0;
+    std::uint8_t cmd = 0;
+    std::vector<std::uint8_t> data;
+};
+
+class Ipmc {
+public:
+    Ipmc(const IpmcBoard &board, State &state);
+
+    // The answer to one request: completion code, then its data.
+    std::vector<std::uint8_t> answer(const IpmiRequestBytes &request);
+
+private:
+    const IpmcBoard &board_;
+    State &state_;
+};
+
+} // namespace sim

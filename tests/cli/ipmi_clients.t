@@ -1,0 +1,124 @@
+# Public IPMI clients on the simulated board: they reach the IPMC through
+# /dev/ipmi0 as they would on the board, and what they show is what the board
+# file says. These run on the build host only.
+
+## ipmitool shows the IPMC's identity from the board file
+$ ipmitool -I open mc info
+Device ID                 : 0
+Device Revision           : 1
+Firmware Revision         : 1.05
+IPMI Version              : 1.5
+Manufacturer ID           : 32473
+Manufacturer Name         : Example Enterprise Number for Documentation Use
+Product ID                : 12576 (0x3120)
+Product Name              : Unknown (0x3120)
+Device Available          : yes
+Provides Device SDRs      : yes
+Additional Device Support :
+    Sensor Device
+    FRU Inventory Device
+    IPMB Event Generator
+Aux Firmware Rev Info     : 
+    0x00
+    0x00
+    0x00
+    0x00
+
+## ipmitool sets up the driver, finds the PICMG IPMC and takes its IPMB-0 address
+$ ipmitool -I open raw 0x06 0x01
+ 00 81 01 05 51 29 d9 7e 00 20 31 00 00 00 00
+$ trace '^ipmi (open|SET|SEND_COMMAND msgid=[0-2] )'
+ipmi open flags=0x00000002 -> ret=3 errno=0
+ipmi SET_GETS_EVENTS_CMD value=1 -> ret=0 errno=0
+ipmi SET_MY_ADDRESS_CMD value=0x20 -> ret=0 errno=0
+ipmi SEND_COMMAND msgid=0 addr=si lun=0 netfn=0x06 cmd=0x01 data= -> ret=0 errno=0 ccode=0x00 data=008101055129d97e00203100000000
+ipmi SEND_COMMAND msgid=1 addr=si lun=0 netfn=0x2c cmd=0x00 data=00 -> ret=0 errno=0 ccode=0x00 data=00320000
+ipmi SEND_COMMAND msgid=2 addr=si lun=0 netfn=0x2c cmd=0x01 data=00 -> ret=0 errno=0 ccode=0x00 data=004182ff000100
+ipmi SET_MY_ADDRESS_CMD value=0x82 -> ret=0 errno=0
+
+## FreeIPMI's bmc-info shows the same identity
+$ bmc-info --driver-type=OPENIPMI --get-device-id
+Device ID             : 0
+Device Revision       : 1
+Device SDRs           : supported
+Firmware Revision     : 1.05
+Device Available      : yes (normal operation)
+IPMI Version          : 1.5
+Sensor Device         : supported
+SDR Repository Device : unsupported
+SEL Device            : unsupported
+FRU Inventory Device  : supported
+IPMB Event Receiver   : unsupported
+IPMB Event Generator  : supported
+Bridge                : unsupported
+Chassis Device        : unsupported
+Manufacturer ID       : Example Enterprise Number for Documentation Use (32473)
+Product ID            : 12576
+Auxiliary Firmware Revision Information : 00000000h
+$ trace RECEIVE
+ipmi RECEIVE_MSG_TRUNC addr_len=8 data_len=1024 -> ret=0 errno=0 type=1 addr=si msgid=0 netfn=0x07 cmd=0x01 data_len=16
+
+## a raw OEM request reads an IPMC-area register: the CPLD version
+$ ipmitool -I open raw 0x3e 0x62 0x7e 0x31 0xb6 0x0f 0xff 0x01
+ 0c
+$ ipmitool -I open raw 0x3e 0x62 0x7e 0x31 0xb6 0x0f 0x10 0x01
+ 0f
+$ trace 'SEND_COMMAND.*cmd=0x62'
+ipmi SEND_COMMAND msgid=3 addr=si lun=0 netfn=0x3e cmd=0x62 data=7e31b60fff01 -> ret=0 errno=0 ccode=0x00 data=0c
+ipmi SEND_COMMAND msgid=3 addr=si lun=0 netfn=0x3e cmd=0x62 data=7e31b60f1001 -> ret=0 errno=0 ccode=0x00 data=0f
+
+## a raw write shows in a later read, also in a later run; read-only registers keep theirs
+$ ipmitool -I open raw 0x3e 0x62 0x7e 0x31 0xb6 0x0f 0x55 0x00 0xa5 0xff
+$ ipmitool -I open raw 0x3e 0x62 0x7e 0x31 0xb6 0x0f 0x55 0x01
+ a5
+$ ipmitool -I open raw 0x3e 0x62 0x7e 0x31 0xb6 0x0f 0xfd 0x00 0x00 0xff
+$ ipmitool -I open raw 0x3e 0x62 0x7e 0x31 0xb6 0x0f 0xfd 0x01
+ b5
+
+## a wrong access signature is refused with completion code 0xD4
+$ ipmitool -I open raw 0x3e 0x62 0x7e 0x31 0xb6 0x00 0x10 0x01
+[1]
+$ trace ccode=0xd4
+ipmi SEND_COMMAND msgid=3 addr=si lun=0 netfn=0x3e cmd=0x62 data=7e31b6001001 -> ret=0 errno=0 ccode=0xd4 data=
+
+## with the mezzanine fitted the piggy-back registers and the engineering record say so
+@board mezzanine.toml
+$ ipmitool -I open raw 0x3e 0x62 0x7e 0x31 0xb6 0x0f 0x14 0x01
+ 04
+$ ipmitool -I open raw 0x3e 0x62 0x7e 0x31 0xb6 0x0f 0x15 0x01
+ 05
+$ ipmitool -I open raw 0x30 0x03 0x5a 0xc3 0x17 0x8e 0x21
+ 00 00 00 00 01 00 00 00 00 02 00 00 00 00 01 01
+ 33
+
+## an IPMC without PICMG Get Address Info leaves the driver's own address alone
+@board addrinfo-c1.toml
+$ ipmitool -I open raw 0x06 0x01
+ 00 81 01 05 51 29 d9 7e 00 20 31 00 00 00 00
+$ trace 'SET_MY_ADDRESS|cmd=0x01 data=00'
+ipmi SET_MY_ADDRESS_CMD value=0x20 -> ret=0 errno=0
+ipmi SEND_COMMAND msgid=2 addr=si lun=0 netfn=0x2c cmd=0x01 data=00 -> ret=0 errno=0 ccode=0xc1 data=
+
+## a completion code from the board file reaches the client
+@board cpldreg-ccode.toml
+$ ipmitool -I open raw 0x3e 0x62 0x7e 0x31 0xb6 0x0f 0x10 0x01
+[1]
+$ ipmitool -I open raw 0x3e 0x62 0x7e 0x31 0xb6 0x0f 0x11 0x01
+ 15
+
+## an answer longer than the client's buffer arrives cut to 1024 bytes
+@board long-answer.toml
+$ sh -c "ipmitool -I open raw 0x3e 0x62 0x7e 0x31 0xb6 0x0f 0x10 0x01 | wc -w"
+1023
+$ trace RECEIVE_MSG_TRUNC.*msgid=3
+ipmi RECEIVE_MSG_TRUNC addr_len=40 data_len=1024 -> ret=-1 errno=90 type=1 addr=si msgid=3 netfn=0x3f cmd=0x62 data_len=1024
+
+## without the driver neither client finds the device
+@board ipmi-absent.toml
+$ ipmitool -I open mc info
+[1]
+$ bmc-info --driver-type=OPENIPMI --get-device-id
+[1]
+$ trace .
+ipmi open flags=0x00000002 -> ret=-1 errno=2
+ipmi open flags=0x00000002 -> ret=-1 errno=2
