@@ -59,6 +59,10 @@ HVL_API int cpld_debug_led_bit_set(int which, int on);
 HVL_API int cpld_debug_led_bit_get(int which, uint8_t *state);
 HVL_API int cpld_cmd5_send(uint32_t value);
 
+/* Register access by area: only registers of the register table. */
+HVL_API int cpld_reg_read(int offset, RegisterArea area, uint8_t *value);
+HVL_API int cpld_reg_write(int offset, RegisterArea area, int value);
+
 /* Handle-based access: the caller owns the handle and sets it to -1 first. */
 typedef int CpldHandle;
 

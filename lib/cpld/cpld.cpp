@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 
+#include "cpld/cpld_area.h"
 #include "log/log_site.h"
 #include "sys/sys_ops.h"
 
@@ -51,7 +52,7 @@ int cpld_open(RegisterArea area) {
     case PPC:
         return open_ppc_area(__func__);
     case IPMC:
-        return 0; // the IPMC half arrives with the IPMI transport
+        return hvl::cpld::open_ipmc_area(__func__);
     }
     return 0;
 }
@@ -62,6 +63,7 @@ void cpld_close(void) {
     }
     driver.fd = -1;
     driver.version = 0;
+    hvl::cpld::close_ipmc_area();
 }
 
 int cpld_cmd_send(uint32_t request, CpldIo *io) {
