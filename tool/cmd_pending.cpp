@@ -3,11 +3,6 @@
 
 #include "tool.h"
 
-int cmd_list(int /*argc*/, char ** /*argv*/) {
-    printf("list: not available in this build\n");
-    return -1;
-}
-
 int cmd_check(int /*argc*/, char ** /*argv*/) {
     printf("check: not available in this build\n");
     return -1;

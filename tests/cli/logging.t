@@ -6,7 +6,8 @@ reg: 0x10    value: 0x0c
 
 ## DEBUG shows every driver request with its result
 @env HVL_LOG=DEFAULT:DEBUG
-$ hwregs read 0x10
+$ hwregs -i read 0x10
+Warning: ignoring CPLD IPMC memory area
 TIME: CPLD: DBUG: global: : cpld.cpp(LINE cpld_cmd_send): ioctl returned no error io->rc 0
 TIME: CPLD: TRCE: global: : cpld.cpp(LINE cpld_open): found CPLD version 12
 TIME: CPLD: DBUG: global: : cpld.cpp(LINE cpld_cmd_send): ioctl returned no error io->rc 0
@@ -14,7 +15,8 @@ reg: 0x10    value: 0x0c
 
 ## level words and the DEFAULT name ignore case; lower levels stay quiet
 @env HVL_LOG=default:trace
-$ hwregs read 0x10
+$ hwregs -i read 0x10
+Warning: ignoring CPLD IPMC memory area
 TIME: CPLD: TRCE: global: : cpld.cpp(LINE cpld_open): found CPLD version 12
 reg: 0x10    value: 0x0c
 
@@ -45,3 +47,21 @@ reg: 0x10    value: 0x0c
 @env HVL_LOG_TARGET=console
 $ hwregs read 0x10
 reg: 0x10    value: 0x0c
+
+## DEBUG shows the IPMC's answers as they arrive, completion code included
+@env HVL_LOG=DEFAULT:DEBUG
+$ hwregs -p read 0x10
+Warning: ignoring CPLD PPC memory area
+TIME: CPLD: TRCE: global: : open.cpp(LINE ipmi_openipmi_open): Opened /dev/ipmi0 as FD 3
+TIME: CPLD: DBUG: global: : open.cpp(LINE ipmi_openipmi_send_cmd): Got message:
+TIME: CPLD: DBUG: global: : open.cpp(LINE ipmi_openipmi_send_cmd):   type      = 1 
+TIME: CPLD: DBUG: global: : open.cpp(LINE ipmi_openipmi_send_cmd):   channel   = 0xf 
+TIME: CPLD: DBUG: global: : open.cpp(LINE ipmi_openipmi_send_cmd):   msgid     = 0 
+TIME: CPLD: DBUG: global: : open.cpp(LINE ipmi_openipmi_send_cmd):   netfn     = 0x2d 
+TIME: CPLD: DBUG: global: : open.cpp(LINE ipmi_openipmi_send_cmd):   cmd       = 0x1 
+TIME: CPLD: DBUG: global: : open.cpp(LINE ipmi_openipmi_send_cmd):   data_len  = 8 
+TIME: CPLD: DBUG: global: : open.cpp(LINE ipmi_openipmi_send_cmd):   data      = 00004182ff000100 
+TIME: CPLD: TRCE: global: : cpld.cpp(LINE cpld_cmd_send): CPLD driver not open
+TIME: CPLD: ERROR*MINOR*: global: : cpld.cpp(LINE cpld_ppcreg_read): ioctl failed: Success (0)
+reg: 0x10    value: ERROR
+TIME: CPLD: DBUG: global: : open.cpp(LINE ipmi_openipmi_close): Closing FD 3
