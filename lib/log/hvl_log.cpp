@@ -116,7 +116,7 @@ void build_header(char (&header)[kHeaderSize], const LogModule *m, int scope, in
     if (format == nullptr) {
         return;
     }
-    vsnprintf(body, kBodyLimit, format, args);
+    vsnprintf(body, kBodyLimit, format, args); // NOLINT(clang-analyzer-valist.Uninitialized)
     for (char *c = body; *c != '\0'; ++c) {
         if (*c == '\n') {
             *c = ' ';
