@@ -32,7 +32,8 @@ hwsim_test(runner_refuses_a_bad_board "bad.toml:4: cpld.versoin: unknown key"
 
 hwsim_test(runner_without_command_prints_usage "Usage: hwsim" hwsim --fresh)
 
-# The shim on its own with a bad board: one line, and no device.
+# The shim on its own takes the board only from the runner's image of it:
+# without an image, one line and no device.
 set(hwsim_preload $<TARGET_FILE:hwsim_shim>)
 if(HWREGS_ASAN_RUNTIME)
   set(hwsim_preload ${HWREGS_ASAN_RUNTIME}:${hwsim_preload})
@@ -42,7 +43,25 @@ if(hwsim_emulator)
 else()
   set(hwsim_preloaded_probe env LD_PRELOAD=${hwsim_preload} $<TARGET_FILE:hwsim_probe>)
 endif()
-hwsim_test(shim_with_bad_board_leaves_device_absent
-  "cpld.versoin: unknown key; the simulated devices are absent.*open ret=-1 errno=2"
-  ${CMAKE_COMMAND} -E env HWSIM_BOARD=${hwsim_work}/bad.toml HWSIM_STATE=${hwsim_work}/state-shim
-  sh -c "\"$@\" 2>&1" sh ${hwsim_preloaded_probe})
+hwsim_test(shim_without_image_leaves_device_absent
+  "no board image [^ ]*/state-shim/board.image \\(run the program under hwsim\\); the simulated devices are absent.*open ret=-1 errno=2"
+  ${CMAKE_COMMAND} -E env HWSIM_BOARD=${hwsim_boards}/default.toml HWSIM_STATE=${hwsim_work}/state-shim
+  sh -c "rm -rf ${hwsim_work}/state-shim && \"$@\" 2>&1" sh ${hwsim_preloaded_probe})
+
+# Nor does it take an image the board file no longer matches; the runner reads
+# the board file again, and the edit takes.
+list(JOIN hwsim_emulator " " hwsim_emulator_words)
+list(JOIN hwsim_preloaded_probe " " hwsim_preloaded_probe_words)
+list(JOIN hwsim_probe " " hwsim_probe_words)
+set(hwsim_edited ${hwsim_work}/edited.toml)
+set(hwsim_edited_state ${hwsim_work}/state-edited)
+file(GENERATE OUTPUT ${hwsim_work}/edited-board.sh CONTENT "set -e
+printf 'base = \"${hwsim_boards}/default.toml\"\\nname = \"edited\"\\n[cpld]\\nversion = 6\\n' >${hwsim_edited}
+${hwsim_emulator_words} $<TARGET_FILE:hwsim> --board ${hwsim_edited} --state ${hwsim_edited_state} --fresh -- true
+sed -i 's/version = 6/version = 7/' ${hwsim_edited}
+HWSIM_BOARD=${hwsim_edited} HWSIM_STATE=${hwsim_edited_state} ${hwsim_preloaded_probe_words} 0 0 0 2>&1 || true
+${hwsim_emulator_words} $<TARGET_FILE:hwsim> --board ${hwsim_edited} --state ${hwsim_edited_state} -- ${hwsim_probe_words} 0 0 0
+")
+hwsim_test(shim_refuses_the_image_of_an_edited_board_until_the_runner_reads_it
+  "board.image is not of [^ ]*/edited.toml as it reads now.*open ret=-1 errno=2.*code=0 ret=0 errno=0 rc=0 param0=0x00000007"
+  sh ${hwsim_work}/edited-board.sh)

@@ -1,6 +1,8 @@
 // hwsim: runs a program on the simulated board. It checks the board file,
-// brings the board's state up (or resets it), points the preloaded shim at
-// both through the environment and then becomes the program.
+// brings the board's state up (or resets it), leaves the board's image beside
+// the state, points the preloaded shim at them through the environment and
+// then becomes the program.
+#include "board_image.h"
 #include "sim_board.h"
 #include "sim_env.h"
 
@@ -137,23 +139,30 @@ std::string preload() {
     return list;
 }
 
+// The board file by its real path, which the shim is given: its bases are
+// then where the shim finds them too. A file that is not there stays as given,
+// for the board reader to report.
+std::string real_board_path(const std::string &path) {
+    char real[PATH_MAX];
+    return ::realpath(path.c_str(), real) != nullptr ? std::string(real) : path;
+}
+
+// Checks the board file, brings the state up and leaves the board's image
+// beside the state, for the shim.
 void prepare_board(const RunOptions &options) {
     try {
         sim::Options sim_options;
         sim_options.state_dir = options.state_dir;
         sim_options.fresh = options.fresh;
-        sim::SimBoard::from_file(options.board, sim_options);
+        const auto sim_board = sim::SimBoard::from_file(options.board, sim_options);
+        sim::write_board_image(options.state_dir, sim_board->board());
     } catch (const std::exception &error) {
         fail(error.what());
     }
 }
 
 void export_environment(const RunOptions &options) {
-    char board[PATH_MAX];
-    if (::realpath(options.board.c_str(), board) == nullptr) {
-        fail("board file " + options.board + ": " + std::strerror(errno));
-    }
-    ::setenv(sim::kEnvBoard, board, 1);
+    ::setenv(sim::kEnvBoard, options.board.c_str(), 1);
     ::setenv(sim::kEnvState, absolute(options.state_dir).c_str(), 1);
     if (options.trace.empty()) {
         ::unsetenv(sim::kEnvTrace);
@@ -166,7 +175,8 @@ void export_environment(const RunOptions &options) {
 } // namespace
 
 int main(int argc, char **argv) {
-    const RunOptions options = parse_options(argc, argv);
+    RunOptions options = parse_options(argc, argv);
+    options.board = real_board_path(options.board);
     prepare_board(options);
     export_environment(options);
     ::execvp(options.command[0], options.command);

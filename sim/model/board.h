@@ -1,6 +1,7 @@
 // What a simulated board is: its CPLD, the registers behind the driver, its
-// IPMC and the faults both show. Read from a board file (board_toml.cpp); the
-// running state lives in State.
+// IPMC and the faults both show. Read from a board file (board_toml.cpp) or
+// from the image the runner leaves of it (board_image.h); the running state
+// lives in State.
 #pragma once
 
 #include <array>
@@ -145,6 +146,9 @@ struct Board {
     std::string description;
     // Of the board file and its bases: state kept for another board is reset.
     std::uint64_t fingerprint = 0;
+    // The `base` the board file names, then the one its base names, and so
+    // on, as written: with the board file's path, the files the fingerprint is of.
+    std::vector<std::string> bases;
     CpldBoard cpld;
     IpmcBoard ipmc;
 };

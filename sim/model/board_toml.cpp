@@ -5,6 +5,7 @@
 #include <toml++/toml.h>
 
 #include "board.h"
+#include "board_files.h"
 #include "cpld_driver.h"
 #include "errno_names.h"
 #include "ipmi_device.h"
@@ -19,23 +20,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <initializer_list>
-#include <sstream>
 
 namespace sim {
 namespace {
 
 constexpr int kMaxBaseDepth = 8;
-constexpr std::uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
-constexpr std::uint64_t kFnvPrime = 0x100000001b3ULL;
-
-std::uint64_t fnv1a(std::uint64_t hash, std::string_view text) {
-    for (const char c : text) {
-        hash = (hash ^ static_cast<unsigned char>(c)) * kFnvPrime;
-    }
-    return hash;
-}
 
 std::string hex(std::uint64_t value) {
     char text[24];
@@ -537,16 +527,6 @@ void apply_ipmc(const Source &src, const toml::table &table, Loading &loading) {
     }
 }
 
-std::string read_file(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw BoardError("board file " + path + ": cannot read: " + std::strerror(errno));
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 toml::table parse_text(std::string_view text, const Source &src) {
     try {
         return toml::parse(text, src.origin());
@@ -557,15 +537,6 @@ toml::table parse_text(std::string_view text, const Source &src) {
     }
 }
 
-std::string base_path(const std::string &dir, const std::string &base) {
-    return base.empty() || base[0] == '/' || dir.empty() ? base : dir + "/" + base;
-}
-
-std::string dir_of(const std::string &path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
 void apply_file(std::string_view text, const std::string &dir, const Source &src,
                 Loading &loading) {
     const toml::table table = parse_text(text, src);
@@ -574,10 +545,12 @@ void apply_file(std::string_view text, const std::string &dir, const Source &src
         if (++loading.depth > kMaxBaseDepth) {
             src.fail(base, "base", "bases nest too deep (does a board name itself?)");
         }
-        const std::string path = base_path(dir, string_at(src, *base, "base"));
-        apply_file(read_file(path), dir_of(path), Source("board file " + path), loading);
+        const std::string name = string_at(src, *base, "base");
+        loading.board.bases.push_back(name);
+        const std::string path = base_path(dir, name);
+        apply_file(read_board_text(path), dir_of(path), Source("board file " + path), loading);
     }
-    loading.board.fingerprint = fnv1a(loading.board.fingerprint, text);
+    loading.board.fingerprint = add_to_fingerprint(loading.board.fingerprint, text);
     if (const toml::node *name = table.get("name")) {
         loading.board.name = string_at(src, *name, "name");
     }
@@ -597,7 +570,7 @@ void apply_file(std::string_view text, const std::string &dir, const Source &src
 Board parse_board(std::string_view text, const std::string &dir, const std::string &origin) {
     const Source src(origin);
     Loading loading;
-    loading.board.fingerprint = kFnvOffset;
+    loading.board.fingerprint = kFingerprintStart;
     apply_file(text, dir, src, loading);
     if (loading.board.name.empty()) {
         src.fail(nullptr, "name", "missing (the board's name)");
@@ -609,7 +582,7 @@ Board parse_board(std::string_view text, const std::string &dir, const std::stri
 }
 
 Board load_board(const std::string &path) {
-    return parse_board(read_file(path), dir_of(path), "board file " + path);
+    return parse_board(read_board_text(path), dir_of(path), "board file " + path);
 }
 
 } // namespace sim

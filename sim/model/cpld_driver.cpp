@@ -126,6 +126,11 @@ std::optional<unsigned long> cpld_request_named(std::string_view name) {
     return std::nullopt;
 }
 
+std::string_view cpld_request_name(unsigned long request) {
+    const Command *command = command_for(request);
+    return command != nullptr ? command->name : std::string_view();
+}
+
 CpldDriver::CpldDriver(const CpldBoard &board, State &state, Trace &trace)
     : board_(board), state_(state), trace_(trace), faults_(board.faults) {}
 
@@ -138,12 +143,16 @@ int CpldDriver::ioctl(unsigned long request, void *arg, int &err) {
     const Command *command = command_for(request);
     if (command == nullptr) {
         err = ENOTTY;
-        trace_.record(trace_unknown("cpld", request, -1, err));
+        if (trace_.on()) {
+            trace_.record(trace_unknown("cpld", request, -1, err));
+        }
         return -1;
     }
     if (arg == nullptr) {
         err = EFAULT;
-        trace_.record(trace_cpld_no_record(command->name, -1, err));
+        if (trace_.on()) {
+            trace_.record(trace_cpld_no_record(command->name, -1, err));
+        }
         return -1;
     }
     CpldIo in;
@@ -152,7 +161,9 @@ int CpldDriver::ioctl(unsigned long request, void *arg, int &err) {
     const Fault *fault = faults_.on_request(request, in.param0);
     if (fault != nullptr && fault->effect == FaultEffect::Errno) {
         err = static_cast<int>(fault->value);
-        trace_.record(trace_cpld(command->name, in, io, -1, err));
+        if (trace_.on()) {
+            trace_.record(trace_cpld(command->name, in, io, -1, err));
+        }
         return -1;
     }
     if (fault != nullptr && fault->effect == FaultEffect::Rc) {
@@ -162,7 +173,9 @@ int CpldDriver::ioctl(unsigned long request, void *arg, int &err) {
         io.rc = command->run(call);
     }
     std::memcpy(arg, &io, sizeof io);
-    trace_.record(trace_cpld(command->name, in, io, 0, 0));
+    if (trace_.on()) {
+        trace_.record(trace_cpld(command->name, in, io, 0, 0));
+    }
     return 0;
 }
 

@@ -17,6 +17,8 @@ class Trace;
 // The request a driver command is sent with, by the name board files and
 // traces use for it ("PPCREG_READ").
 std::optional<unsigned long> cpld_request_named(std::string_view name);
+// The name of a driver command's request; empty for a request the driver does not know.
+std::string_view cpld_request_name(unsigned long request);
 
 class CpldDriver {
 public:

@@ -8,15 +8,14 @@ namespace {
 
 constexpr std::string_view kSendCommand = "SEND_COMMAND";
 
-bool data_matches(const IpmiFault &fault, const std::vector<std::uint8_t> &data) {
+bool data_matches(const IpmiFault &fault, const std::uint8_t *data, std::size_t length) {
     if (fault.data.empty()) {
         return true;
     }
-    if (fault.data_from > data.size() || data.size() - fault.data_from < fault.data.size()) {
+    if (fault.data_from > length || length - fault.data_from < fault.data.size()) {
         return false;
     }
-    const auto from = data.begin() + static_cast<std::ptrdiff_t>(fault.data_from);
-    return std::equal(fault.data.begin(), fault.data.end(), from);
+    return std::equal(fault.data.begin(), fault.data.end(), data + fault.data_from);
 }
 
 } // namespace
@@ -59,10 +58,10 @@ const IpmiFault *IpmiFaultPlan::on_call(std::string_view request) {
 }
 
 const IpmiFault *IpmiFaultPlan::on_message(std::uint8_t netfn, std::uint8_t cmd,
-                                           const std::vector<std::uint8_t> &data) {
+                                           const std::uint8_t *data, std::size_t length) {
     return seen_.fire(faults_, [&](const IpmiFault &fault) {
         return fault.request == kSendCommand && (!fault.netfn || *fault.netfn == netfn) &&
-               (!fault.cmd || *fault.cmd == cmd) && data_matches(fault, data);
+               (!fault.cmd || *fault.cmd == cmd) && data_matches(fault, data, length);
     });
 }
 

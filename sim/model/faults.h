@@ -62,8 +62,8 @@ public:
     // "SET_MY_ADDRESS"), if any. Messages are not requests here.
     const IpmiFault *on_call(std::string_view request);
     // The fault that fires for a message sent to the IPMC, if any.
-    const IpmiFault *on_message(std::uint8_t netfn, std::uint8_t cmd,
-                                const std::vector<std::uint8_t> &data);
+    const IpmiFault *on_message(std::uint8_t netfn, std::uint8_t cmd, const std::uint8_t *data,
+                                std::size_t length);
 
 private:
     std::vector<IpmiFault> faults_;

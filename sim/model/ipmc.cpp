@@ -241,7 +241,7 @@ std::vector<std::uint8_t> Ipmc::answer(const IpmiRequestBytes &request) {
         return {kCcInvalidCommand};
     }
     std::array<std::uint8_t, kMaxAnswerData> data{};
-    Exchange x{board_, state_, hvl::ByteReader(request.data.data(), request.data.size()),
+    Exchange x{board_, state_, hvl::ByteReader(request.data, request.length),
                hvl::ByteWriter(data.data(), data.size())};
     const std::uint8_t ccode = command->run(x);
     std::vector<std::uint8_t> answer{ccode};

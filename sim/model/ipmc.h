@@ -8,6 +8,7 @@
 
 #include "board.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -29,11 +30,13 @@ constexpr std::uint8_t kCmdGetPicmgProperties = 0x00;
 constexpr std::uint8_t kCmdGetAddressInfo = 0x01;
 constexpr std::uint8_t kPicmgIdentifier = 0x00;
 
+// A request as sent: its data are the sender's, read in place.
 struct IpmiRequestBytes {
     std::uint8_t netfn = 0;
     std::uint8_t lun = 0;
     std::uint8_t cmd = 0;
-    std::vector<std::uint8_t> data;
+    const std::uint8_t *data = nullptr;
+    std::size_t length = 0;
 };
 
 class Ipmc {

@@ -43,6 +43,7 @@ struct Call {
     IpmiInterface &intf;
     IpmiUser &user;
     void *arg;
+    bool traced;      // the trace is kept: the records are described
     std::string sent; // the record as sent, for the trace
     std::string got;  // the record as the driver left it
 };
@@ -137,20 +138,19 @@ int check_message(const IpmiAddress &addr, const IpmiRequestBytes &request) {
                 }
             }
         }
-        return request.data.size() + kSystemHeader > IPMI_MAX_MSG_LENGTH ? -EMSGSIZE : 0;
+        return request.length + kSystemHeader > IPMI_MAX_MSG_LENGTH ? -EMSGSIZE : 0;
     }
     if (addr.channel < 0 || addr.channel >= IPMI_BMC_CHANNEL) {
         return -EINVAL;
     }
-    return request.data.size() + kIpmbHeader > IPMI_MAX_MSG_LENGTH ? -EMSGSIZE : 0;
+    return request.length + kIpmbHeader > IPMI_MAX_MSG_LENGTH ? -EMSGSIZE : 0;
 }
 
 std::string request_text(const ipmi_req &req, const IpmiAddress &addr,
                          const IpmiRequestBytes &request) {
     return "msgid=" + std::to_string(req.msgid) + " addr=" + address_text(addr) +
            " lun=" + std::to_string(addr.lun) + " netfn=" + hex8(request.netfn) +
-           " cmd=" + hex8(request.cmd) +
-           " data=" + trace_bytes(request.data.data(), request.data.size());
+           " cmd=" + hex8(request.cmd) + " data=" + trace_bytes(request.data, request.length);
 }
 
 // What the message gets back: the IPMC's answer, or the driver's timeout for
@@ -179,13 +179,17 @@ int send_command(Call &call) {
         if (req.msg.data_len > IPMI_MAX_MSG_LENGTH) {
             return -EMSGSIZE;
         }
-        request.data.assign(req.msg.data, req.msg.data + req.msg.data_len);
+        request.data = req.msg.data;
+        request.length = req.msg.data_len;
     }
-    call.sent = request_text(req, to, request);
+    if (call.traced) {
+        call.sent = request_text(req, to, request);
+    }
     if (const int refused = check_message(to, request)) {
         return refused;
     }
-    const IpmiFault *fault = call.intf.faults.on_message(request.netfn, request.cmd, request.data);
+    const IpmiFault *fault =
+        call.intf.faults.on_message(request.netfn, request.cmd, request.data, request.length);
     if (fault != nullptr && fault->effect == IpmiFaultEffect::Errno) {
         return -static_cast<int>(fault->value);
     }
@@ -196,7 +200,9 @@ int send_command(Call &call) {
     answer.netfn = static_cast<std::uint8_t>(request.netfn | 1);
     answer.cmd = request.cmd;
     answer.data = answer_for(call, to, request, fault);
-    call.got = answer_text(answer.data);
+    if (call.traced) {
+        call.got = answer_text(answer.data);
+    }
     push(call.user, std::move(answer));
     return 0;
 }
@@ -231,8 +237,10 @@ std::string received_text(const ipmi_recv &rsp, const IpmiReceived &message) {
 int receive(Call &call, bool truncate) {
     ipmi_recv rsp{};
     std::memcpy(&rsp, call.arg, sizeof rsp);
-    call.sent = "addr_len=" + std::to_string(rsp.addr_len) +
-                " data_len=" + std::to_string(rsp.msg.data_len);
+    if (call.traced) {
+        call.sent = "addr_len=" + std::to_string(rsp.addr_len) +
+                    " data_len=" + std::to_string(rsp.msg.data_len);
+    }
     if (call.user.queue.empty()) {
         return -EAGAIN;
     }
@@ -266,7 +274,9 @@ int receive(Call &call, bool truncate) {
     }
     rsp.msg.data_len = static_cast<unsigned short>(length);
     std::memcpy(call.arg, &rsp, sizeof rsp);
-    call.got = received_text(rsp, message);
+    if (call.traced) {
+        call.got = received_text(rsp, message);
+    }
     pop(call.user);
     return result;
 }
@@ -282,20 +292,26 @@ unsigned read_value(const Call &call) {
 
 void write_value(Call &call, unsigned value) {
     std::memcpy(call.arg, &value, sizeof value);
-    call.got = "value=" + hex8(value);
+    if (call.traced) {
+        call.got = "value=" + hex8(value);
+    }
 }
 
 int set_gets_events(Call &call) {
     int value = 0;
     std::memcpy(&value, call.arg, sizeof value);
-    call.sent = "value=" + std::to_string(value);
+    if (call.traced) {
+        call.sent = "value=" + std::to_string(value);
+    }
     call.user.gets_events = value != 0;
     return 0;
 }
 
 int set_my_address(Call &call) {
     const unsigned value = read_value(call);
-    call.sent = "value=" + hex8(value);
+    if (call.traced) {
+        call.sent = "value=" + hex8(value);
+    }
     call.intf.my_address = static_cast<std::uint8_t>(value);
     return 0;
 }
@@ -307,7 +323,9 @@ int get_my_address(Call &call) {
 
 int set_my_lun(Call &call) {
     const unsigned value = read_value(call);
-    call.sent = "value=" + hex8(value);
+    if (call.traced) {
+        call.sent = "value=" + hex8(value);
+    }
     call.intf.my_lun = static_cast<std::uint8_t>(value & kLunMask);
     return 0;
 }
@@ -379,10 +397,12 @@ int IpmiDevice::ioctl(int fd, unsigned long request, void *arg, int &err) {
     const Request *known = request_for(request);
     if (known == nullptr) {
         err = ENOTTY;
-        trace_.record(trace_unknown("ipmi", request, -1, err));
+        if (trace_.on()) {
+            trace_.record(trace_unknown("ipmi", request, -1, err));
+        }
         return -1;
     }
-    Call call{interface_, users_[fd], arg, {}, {}};
+    Call call{interface_, users_[fd], arg, trace_.on(), {}, {}};
     const IpmiFault *fault = interface_.faults.on_call(known->name);
     int result = 0;
     if (arg == nullptr) {
@@ -395,7 +415,9 @@ int IpmiDevice::ioctl(int fd, unsigned long request, void *arg, int &err) {
     }
     err = -result;
     const int ret = result < 0 ? -1 : 0;
-    trace_.record(trace_ipmi(known->name, call.sent, ret, err, call.got));
+    if (call.traced) {
+        trace_.record(trace_ipmi(known->name, call.sent, ret, err, call.got));
+    }
     return ret;
 }
 

@@ -46,18 +46,14 @@ const Device *device_at(const char *path) {
     return nullptr;
 }
 
-std::unique_ptr<SimBoard> SimBoard::from_toml(std::string_view text, const std::string &dir,
-                                              const Options &options) {
-    return std::unique_ptr<SimBoard>(new SimBoard(parse_board(text, dir, "board text"), options));
-}
-
-std::unique_ptr<SimBoard> SimBoard::from_file(const std::string &path, const Options &options) {
-    return std::unique_ptr<SimBoard>(new SimBoard(load_board(path), options));
+std::unique_ptr<SimBoard> SimBoard::from_board(Board board, const Options &options) {
+    return std::unique_ptr<SimBoard>(new SimBoard(std::move(board), options));
 }
 
 SimBoard::SimBoard(Board board, const Options &options)
-    : board_(std::move(board)), state_(make_state(board_, options)), trace_(options.trace_file),
-      cpld_(board_.cpld, *state_, trace_), ipmi_(board_.ipmc, *state_, trace_) {}
+    : board_(std::move(board)), state_(make_state(board_, options)),
+      trace_(options.trace_file, options.trace_in_memory), cpld_(board_.cpld, *state_, trace_),
+      ipmi_(board_.ipmc, *state_, trace_) {}
 
 int SimBoard::open(const char *path, int flags) {
     const int saved = errno;
@@ -71,7 +67,9 @@ int SimBoard::open(const char *path, int flags) {
     if (fd >= 0) {
         open_[fd] = device;
     }
-    trace_.record(trace_open(device->name, flags, fd, err));
+    if (trace_.on()) {
+        trace_.record(trace_open(device->name, flags, fd, err));
+    }
     return finish(fd, err, saved);
 }
 
@@ -120,7 +118,9 @@ int SimBoard::close(int fd) {
     const int ret = ::close(fd);
     const int err = errno;
     std::lock_guard<std::mutex> lock(mutex_);
-    trace_.record(trace_close(device->name, fd, ret, err));
+    if (trace_.on()) {
+        trace_.record(trace_close(device->name, fd, ret, err));
+    }
     return finish(ret, err, saved);
 }
 

@@ -20,9 +20,10 @@
 namespace sim {
 
 struct Options {
-    std::string state_dir;  // empty: state in memory, for this SimBoard alone
-    bool fresh = false;     // reset the kept state to the board's reset values
-    std::string trace_file; // empty: the trace is kept in memory only
+    std::string state_dir;       // empty: state in memory, for this SimBoard alone
+    bool fresh = false;          // reset the kept state to the board's reset values
+    std::string trace_file;      // empty: no trace file
+    bool trace_in_memory = true; // keep the trace lines for trace()
 };
 
 enum class DeviceKind { Cpld, Ipmi };
@@ -45,6 +46,8 @@ public:
                                                const Options &options = {});
     static std::unique_ptr<SimBoard> from_file(const std::string &path,
                                                const Options &options = {});
+    // A board already read (from a board file or its image). Throws StateError.
+    static std::unique_ptr<SimBoard> from_board(Board board, const Options &options = {});
     SimBoard(const SimBoard &) = delete;
     SimBoard &operator=(const SimBoard &) = delete;
 
@@ -54,7 +57,8 @@ public:
     int ioctl(int fd, unsigned long request, void *arg);
     int close(int fd);
 
-    // Trace lines recorded so far, in order (same format as the trace file).
+    // Trace lines recorded so far, in order (same format as the trace file);
+    // none unless Options::trace_in_memory.
     const std::vector<std::string> &trace() const { return trace_.lines(); }
     const Board &board() const { return board_; }
 

@@ -21,6 +21,7 @@ constexpr std::size_t kMagicAt = 0;            // 8 bytes
 constexpr std::size_t kLayoutAt = 8;           // u32
 constexpr std::size_t kSizeAt = 12;            // u32, the whole file
 constexpr std::size_t kFingerprintAt = 16;     // u64, of the board file
+constexpr std::size_t kHeaderSize = 64;        // all before the registers, magic first
 constexpr std::size_t kPpcRegistersAt = 64;    // 256 bytes
 constexpr std::size_t kDcrsAt = 320;           // 1024 x u32
 constexpr std::size_t kLedModeAt = 4416;       // u32
@@ -28,7 +29,8 @@ constexpr std::size_t kIpmcRegistersAt = 4480; // 256 bytes
 constexpr std::size_t kEngRecordAt = 4736;     // 17 bytes used of 32
 constexpr std::size_t kIpmcParamsAt = 4768;    // 1024 bytes: modes, extra; the rest unused
 constexpr std::size_t kStateSize = 8192;
-static_assert(kDcrsAt == kPpcRegistersAt + kPpcRegisterCount);
+static_assert(kDcrsAt == kPpcRegistersAt + kPpcRegisterCount && kPpcRegistersAt == kHeaderSize);
+static_assert(kStateSize % 4 == 0 && kDcrsAt % 4 == 0 && kLedModeAt % 4 == 0);
 static_assert(kLedModeAt == kDcrsAt + std::size_t{4} * kDcrCount);
 static_assert(kIpmcRegistersAt >= kLedModeAt + 4 && kEngRecordAt == kIpmcRegistersAt + 256);
 static_assert(kIpmcParamsAt == kEngRecordAt + 32 && kIpmcParamsAt + 1024 <= kStateSize);
@@ -53,6 +55,37 @@ void put_long_word(std::uint8_t *bytes, std::size_t at, std::uint64_t value) {
     put_word(bytes, at + 4, static_cast<std::uint32_t>(value >> 32));
 }
 
+// Registers and words are read and written in one access each, so that
+// another process never sees half a word; the word is handled as the bytes
+// it is made of, which are little-endian whatever the host. `at` is a
+// multiple of 4 in a page-aligned mapping or a vector's buffer.
+std::uint32_t *raw_word(std::uint8_t *bytes, std::size_t at) {
+    return static_cast<std::uint32_t *>(static_cast<void *>(bytes + at));
+}
+
+std::uint32_t load_word(std::uint8_t *bytes, std::size_t at) {
+    const std::uint32_t raw = __atomic_load_n(raw_word(bytes, at), __ATOMIC_RELAXED);
+    std::uint8_t word[4];
+    std::memcpy(word, &raw, sizeof word);
+    return word_at(word, 0);
+}
+
+void store_word(std::uint8_t *bytes, std::size_t at, std::uint32_t value) {
+    std::uint8_t word[4];
+    put_word(word, 0, value);
+    std::uint32_t raw = 0;
+    std::memcpy(&raw, word, sizeof raw);
+    __atomic_store_n(raw_word(bytes, at), raw, __ATOMIC_RELAXED);
+}
+
+std::uint8_t load_byte(const std::uint8_t *bytes, std::size_t at) {
+    return __atomic_load_n(bytes + at, __ATOMIC_RELAXED);
+}
+
+void store_byte(std::uint8_t *bytes, std::size_t at, std::uint8_t value) {
+    __atomic_store_n(bytes + at, value, __ATOMIC_RELAXED);
+}
+
 void reset_ipmc(std::uint8_t *bytes, const IpmcBoard &ipmc) {
     for (unsigned offset = 0; offset < kIpmcRegisterCount; ++offset) {
         bytes[kIpmcRegistersAt + offset] = reset_value(ipmc.registers[offset], ipmc.mezzanine);
@@ -62,8 +95,10 @@ void reset_ipmc(std::uint8_t *bytes, const IpmcBoard &ipmc) {
     hvl::ByteWriter(bytes + kIpmcParamsAt, 2).u8(ipmc.params.modes).u8(ipmc.params.extra);
 }
 
-void reset(std::uint8_t *bytes, const Board &board) {
-    std::memset(bytes, 0, kStateSize);
+// The state at the board's reset values, header and all.
+std::vector<std::uint8_t> after_reset(const Board &board) {
+    std::vector<std::uint8_t> state(kStateSize, 0);
+    std::uint8_t *bytes = state.data();
     for (unsigned offset = 0; offset < kPpcRegisterCount; ++offset) {
         bytes[kPpcRegistersAt + offset] = board.cpld.registers[offset].reset;
     }
@@ -72,11 +107,24 @@ void reset(std::uint8_t *bytes, const Board &board) {
     }
     put_word(bytes, kLedModeAt, board.cpld.led_mode);
     reset_ipmc(bytes, board.ipmc);
-    // The header last: a state that was cut short is never taken for whole.
     put_word(bytes, kLayoutAt, kLayoutVersion);
     put_word(bytes, kSizeAt, kStateSize);
     put_long_word(bytes, kFingerprintAt, board.fingerprint);
     std::memcpy(bytes + kMagicAt, kMagic, sizeof kMagic);
+    return state;
+}
+
+// Programs running on the state may be reading it: every word changes in
+// one access, and the header last, so that a state that was cut short is
+// never taken for whole.
+void reset(std::uint8_t *bytes, const Board &board) {
+    const std::vector<std::uint8_t> state = after_reset(board);
+    for (std::size_t at = kHeaderSize; at < kStateSize; at += 4) {
+        store_word(bytes, at, word_at(state.data(), at));
+    }
+    for (std::size_t at = kHeaderSize; at > 0; at -= 4) {
+        store_word(bytes, at - 4, word_at(state.data(), at - 4));
+    }
 }
 
 bool holds(const std::uint8_t *bytes, const Board &board) {
@@ -172,43 +220,31 @@ std::unique_ptr<State> State::in_directory(const std::string &dir, const Board &
 }
 
 std::uint8_t State::ppc_register(unsigned offset) const {
-    Lock lock(*this, LOCK_SH);
-    return bytes_[kPpcRegistersAt + offset];
+    return load_byte(bytes_, kPpcRegistersAt + offset);
 }
 
 void State::set_ppc_register(unsigned offset, std::uint8_t value) {
-    Lock lock(*this, LOCK_EX);
-    bytes_[kPpcRegistersAt + offset] = value;
+    store_byte(bytes_, kPpcRegistersAt + offset, value);
 }
 
 std::uint32_t State::dcr(unsigned number) const {
-    Lock lock(*this, LOCK_SH);
-    return word_at(bytes_, kDcrsAt + std::size_t{4} * number);
+    return load_word(bytes_, kDcrsAt + std::size_t{4} * number);
 }
 
 void State::set_dcr(unsigned number, std::uint32_t value) {
-    Lock lock(*this, LOCK_EX);
-    put_word(bytes_, kDcrsAt + std::size_t{4} * number, value);
+    store_word(bytes_, kDcrsAt + std::size_t{4} * number, value);
 }
 
-std::uint32_t State::led_mode() const {
-    Lock lock(*this, LOCK_SH);
-    return word_at(bytes_, kLedModeAt);
-}
+std::uint32_t State::led_mode() const { return load_word(bytes_, kLedModeAt); }
 
-void State::set_led_mode(std::uint32_t mode) {
-    Lock lock(*this, LOCK_EX);
-    put_word(bytes_, kLedModeAt, mode);
-}
+void State::set_led_mode(std::uint32_t mode) { store_word(bytes_, kLedModeAt, mode); }
 
 std::uint8_t State::ipmc_register(unsigned offset) const {
-    Lock lock(*this, LOCK_SH);
-    return bytes_[kIpmcRegistersAt + offset];
+    return load_byte(bytes_, kIpmcRegistersAt + offset);
 }
 
 void State::set_ipmc_register(unsigned offset, std::uint8_t value) {
-    Lock lock(*this, LOCK_EX);
-    bytes_[kIpmcRegistersAt + offset] = value;
+    store_byte(bytes_, kIpmcRegistersAt + offset, value);
 }
 
 EngRecordBytes State::eng_record() const {

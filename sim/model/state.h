@@ -3,8 +3,10 @@
 // registers of a real board, and shared by programs that run at once.
 //
 // The file has a fixed layout with every multi-byte value little-endian; see
-// sim/README.md. It is mapped MAP_SHARED; initialisation and every access run
-// under flock() on the file, so two processes never see a half-written value.
+// sim/README.md. It is mapped MAP_SHARED. A register or a word is read and
+// written in one access, as a driver reads and writes the device's; the
+// engineering record and the parameters, and initialisation, run under
+// flock() on the file. So two processes never see a half-written value.
 #pragma once
 
 #include "board.h"

@@ -41,7 +41,7 @@ void append_line(const std::string &path, const std::string &line) {
 
 } // namespace
 
-Trace::Trace(std::string path) : path_(std::move(path)) {}
+Trace::Trace(std::string path, bool in_memory) : path_(std::move(path)), in_memory_(in_memory) {}
 
 void Trace::record(std::string line) {
     if (!path_.empty()) {
@@ -49,7 +49,9 @@ void Trace::record(std::string line) {
         append_line(path_, line);
         errno = saved;
     }
-    lines_.push_back(std::move(line));
+    if (in_memory_) {
+        lines_.push_back(std::move(line));
+    }
 }
 
 std::string trace_open(std::string_view device, int flags, int ret, int err) {

@@ -15,9 +15,11 @@ namespace sim {
 
 class Trace {
 public:
-    // `path` empty: in memory only.
-    explicit Trace(std::string path = {});
+    // `path` empty: no file. `in_memory`: the lines are kept for lines().
+    explicit Trace(std::string path = {}, bool in_memory = true);
 
+    // Whether lines go anywhere: when not, callers need not make them.
+    bool on() const { return !path_.empty() || in_memory_; }
     // Appends one line (without its newline). The file gets it with a single
     // write on an O_APPEND descriptor, so lines of two processes never mix.
     void record(std::string line);
@@ -25,6 +27,7 @@ public:
 
 private:
     std::string path_;
+    bool in_memory_;
     std::vector<std::string> lines_;
 };
 

@@ -4,25 +4,29 @@
 // real descriptor (an eventfd). ioctl and close on such a descriptor go to the
 // model; everything else goes to the C library untouched.
 //
-// The board is read on the first open of a device, from the files the runner
-// names in the environment (sim_env.h). A board that cannot be read leaves the
+// The board is read on the first open of a device, from the image of the
+// board file that the runner left in the state directory (sim_env.h names
+// both): the shim has no board file reader of its own. An image that is
+// missing, damaged or not of the board file as it now reads leaves the
 // devices absent (ENOENT) after one line on standard error.
 //
 // The wrappers are given their symbol names with asm labels: with 64-bit file
 // offsets and time on a 32-bit target the C library's headers rename open and
 // ioctl to open64 and __ioctl_time64, and both spellings must be wrapped.
+#include "board_image.h"
 #include "sim_board.h"
 #include "sim_env.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <exception>
-#include <mutex>
+#include <memory>
 #include <string>
 
 #define HWSIM_EXPORT __attribute__((visibility("default")))
@@ -64,11 +68,13 @@ std::atomic<IoctlFn> real_ioctl_time64{nullptr};
 std::atomic<CloseFn> real_close{nullptr};
 
 std::atomic<sim::SimBoard *> loaded{nullptr};
-std::once_flag load_once;
+pthread_once_t load_once = PTHREAD_ONCE_INIT;
 
 // Set while this thread runs the board model: the files the model opens and
-// closes itself (state, trace) go straight to the C library.
-thread_local bool in_model = false;
+// closes itself (state, trace) go straight to the C library. Read on every
+// wrapped call; the shim is loaded with the program, so its thread-local
+// storage is static and takes no lookup.
+__attribute__((tls_model("initial-exec"))) thread_local bool in_model = false;
 
 class InModel {
 public:
@@ -85,16 +91,23 @@ std::string one_line(std::string text) {
     return text;
 }
 
+// The board from the image the runner left beside the state, which must be
+// the image of the board file as it reads now.
+std::unique_ptr<sim::SimBoard> read_board(const sim::Options &options) {
+    return sim::SimBoard::from_board(
+        sim::read_board_image(options.state_dir, sim::board_from_environment()), options);
+}
+
 void load_board() {
     InModel guard;
     try {
         sim::Options options;
         options.state_dir = sim::state_dir_from_environment();
         options.trace_file = sim::trace_from_environment();
+        options.trace_in_memory = false;
         // Kept until the process ends: a program may use the device from its
         // own exit handlers.
-        loaded.store(sim::SimBoard::from_file(sim::board_from_environment(), options).release(),
-                     std::memory_order_release);
+        loaded.store(read_board(options).release(), std::memory_order_release);
     } catch (const std::exception &error) {
         (void)std::fprintf(stderr, "hwsim: %s; the simulated devices are absent\n",
                            one_line(error.what()).c_str());
@@ -103,7 +116,7 @@ void load_board() {
 
 // The board, read on the first call; null when it cannot be read.
 sim::SimBoard *board() {
-    std::call_once(load_once, load_board);
+    ::pthread_once(&load_once, load_board);
     return loaded.load(std::memory_order_acquire);
 }
 
