@@ -3,35 +3,24 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "common/byte_io.h"
 
 using ::testing::ElementsAre;
 
 namespace {
 
-TEST(ByteWriter, WritesLeastSignificantByteFirst) {
-    uint8_t buffer[8] = {};
+TEST(ByteIo, FieldsTravelLeastSignificantByteFirst) {
+    uint8_t buffer[9] = {};
     hvl::ByteWriter out(buffer, sizeof buffer);
-    out.u8(0x01).u16(0x0302).u32(0x07060504);
-    const uint8_t tail[] = {0x08};
-    out.bytes(tail);
+    const uint8_t tail[] = {0x08, 0x09};
+    out.u8(0x01).u16(0x0302).u32(0x07060504).bytes(tail);
     EXPECT_TRUE(out.ok());
-    EXPECT_EQ(out.length(), 8U);
-    EXPECT_THAT(buffer, ElementsAre(0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08));
-}
+    EXPECT_EQ(out.length(), 9U);
+    EXPECT_THAT(buffer, ElementsAre(0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09));
 
-TEST(ByteWriter, OverrunStoresNothingMoreAndStaysFailed) {
-    uint8_t buffer[4] = {0xEE, 0xEE, 0xEE, 0xEE};
-    hvl::ByteWriter out(buffer, 3);
-    out.u16(0x2211).u16(0x4433).u8(0x55);
-    EXPECT_FALSE(out.ok());
-    EXPECT_EQ(out.length(), 2U);
-    EXPECT_THAT(buffer, ElementsAre(0x11, 0x22, 0xEE, 0xEE));
-}
-
-TEST(ByteReader, ReadsLeastSignificantByteFirst) {
-    const uint8_t wire[] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09};
-    hvl::ByteReader in(wire, sizeof wire);
+    hvl::ByteReader in(buffer, sizeof buffer);
     EXPECT_EQ(in.u8(), 0x01);
     EXPECT_EQ(in.u16(), 0x0302);
     EXPECT_EQ(in.u32(), 0x07060504U);
@@ -41,12 +30,37 @@ TEST(ByteReader, ReadsLeastSignificantByteFirst) {
     EXPECT_TRUE(in.finished());
 }
 
+TEST(ByteIo, OverrunIsStickyWritesNothingAndReadsZero) {
+    uint8_t buffer[4] = {0xEE, 0xEE, 0xEE, 0xEE};
+    hvl::ByteWriter out(buffer, 3);
+    out.u16(0x2211).u16(0x4433).u8(0x55);
+    EXPECT_FALSE(out.ok());
+    EXPECT_EQ(out.length(), 2U);
+    EXPECT_THAT(buffer, ElementsAre(0x11, 0x22, 0xEE, 0xEE));
+
+    hvl::ByteReader in(buffer, 3);
+    EXPECT_EQ(in.u32(), 0U);
+    EXPECT_EQ(in.u8(), 0) << "a later field that fits is not read";
+    in.bytes(buffer, 2);
+    EXPECT_THAT(buffer, ElementsAre(0x11, 0x22, 0xEE, 0xEE));
+    EXPECT_FALSE(in.ok());
+    EXPECT_EQ(hvl::ByteReader(nullptr, 10).remaining(), 0U) << "a null buffer holds nothing";
+}
+
+TEST(ByteIo, ReaderCopiesWithinItsOwnBuffer) {
+    uint8_t buffer[] = {0xC0, 0x01, 0x02, 0x03};
+    hvl::ByteReader in(buffer, sizeof buffer);
+    in.skip(1);
+    in.bytes(buffer, 3);
+    EXPECT_THAT(buffer, ElementsAre(0x01, 0x02, 0x03, 0x03));
+}
+
 struct Decode {
-    const char *what;
+    const char *name;
     size_t length;
-    bool ok;
-    bool finished;
+    bool ok, finished;
 };
+void PrintTo(const Decode &c, std::ostream *os) { *os << c.name; }
 
 class ByteReaderLength : public ::testing::TestWithParam<Decode> {};
 
@@ -69,32 +83,6 @@ INSTANTIATE_TEST_SUITE_P(Lengths, ByteReaderLength,
                                            Decode{"TooMany", 4, true, false},
                                            Decode{"TooFew", 2, false, false},
                                            Decode{"Empty", 0, false, false}),
-                         [](const ::testing::TestParamInfo<Decode> &p) { return p.param.what; });
-
-TEST(ByteReader, OverrunIsStickyAndReadsZero) {
-    const uint8_t wire[] = {0x11, 0x22, 0x33};
-    hvl::ByteReader in(wire, sizeof wire);
-    EXPECT_EQ(in.u32(), 0U);
-    EXPECT_EQ(in.u8(), 0) << "a later field that would fit is not read";
-    uint8_t out[2] = {0xEE, 0xEE};
-    in.bytes(out, sizeof out);
-    EXPECT_THAT(out, ElementsAre(0xEE, 0xEE));
-    EXPECT_FALSE(in.ok());
-}
-
-TEST(ByteReader, NullBufferHoldsNothing) {
-    hvl::ByteReader in(nullptr, 10);
-    EXPECT_EQ(in.remaining(), 0U);
-    EXPECT_EQ(in.u8(), 0);
-    EXPECT_FALSE(in.ok());
-}
-
-TEST(ByteReader, CopiesWithinItsOwnBuffer) {
-    uint8_t buffer[] = {0xC0, 0x01, 0x02, 0x03};
-    hvl::ByteReader in(buffer, sizeof buffer);
-    in.skip(1);
-    in.bytes(buffer, 3);
-    EXPECT_THAT(buffer, ElementsAre(0x01, 0x02, 0x03, 0x03));
-}
+                         ::testing::PrintToStringParamName());
 
 } // namespace

@@ -13,9 +13,7 @@
 #include "hvl/hvl_ipmi_interface.h"
 
 struct SentRequest {
-    uint8_t netfn;
-    uint8_t lun;
-    uint8_t cmd;
+    uint8_t netfn, lun, cmd;
     std::vector<uint8_t> data;
 };
 
@@ -33,11 +31,9 @@ inline ScriptedAnswer transport_failure(int rc) { return {rc, 0, {}}; }
 
 // A Get Device ID answer of the usual 15 bytes with the product ID in bytes 9 and 10.
 inline ScriptedAnswer device_id_answer(uint16_t product_id) {
-    std::vector<uint8_t> data{0x00, 0x81, 0x02, 0x14, 0x02, 0xBF, 0x5A, 0x31, 0x00};
-    data.push_back(static_cast<uint8_t>(product_id));
-    data.push_back(static_cast<uint8_t>(product_id >> 8));
-    data.insert(data.end(), {0x00, 0x00, 0x00, 0x00});
-    return answer(0x00, data);
+    return answer(0x00, {0x00, 0x81, 0x02, 0x14, 0x02, 0xBF, 0x5A, 0x31, 0x00,
+                         static_cast<uint8_t>(product_id), static_cast<uint8_t>(product_id >> 8),
+                         0x00, 0x00, 0x00, 0x00});
 }
 
 class FakeIpmi {
@@ -46,10 +42,10 @@ public:
         intf_.fd = 3;
         intf_.opened = 1;
         intf_.send = &FakeIpmi::send;
-        current() = this;
+        current = this;
     }
     ~FakeIpmi() {
-        current() = nullptr;
+        current = nullptr;
         EXPECT_TRUE(script_.empty()) << script_.size() << " scripted answers were not asked for";
     }
     FakeIpmi(const FakeIpmi &) = delete;
@@ -64,13 +60,10 @@ public:
     const SentRequest &last() const { return sent_.back(); }
 
 private:
-    static FakeIpmi *&current() {
-        static FakeIpmi *fake = nullptr;
-        return fake;
-    }
+    static inline FakeIpmi *current = nullptr;
 
     static int send(IpmiIntf *intf, const IpmiRequest *request, IpmiResponse *response) {
-        FakeIpmi *self = current();
+        FakeIpmi *self = current;
         EXPECT_EQ(intf, &self->intf_);
         const uint8_t *bytes = request->data;
         self->sent_.push_back({request->netfn, request->lun, request->cmd,
