@@ -1,6 +1,6 @@
-// The simulated board as a program sees it through open/ioctl/close.
-#include "sim_board.h"
-#include "sim_env.h"
+// The simulated board as a program sees it through open/ioctl/close: its
+// board files, the CPLD driver, its faults and the state kept between runs.
+#include "sim_test_support.h"
 
 #include <hvl/cpld.h>
 
@@ -13,529 +13,374 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <memory>
+#include <ostream>
 #include <string>
+#include <vector>
 
 namespace {
 
-namespace fs = std::filesystem;
 using sim::SimBoard;
+using namespace sim_test;
 using ::testing::HasSubstr;
 
-const std::string kBoards = fs::path(sim::default_board()).parent_path().string();
-
-// A board on top of the default one.
-std::unique_ptr<SimBoard> board_with(const std::string &extra, const sim::Options &options = {}) {
-    return SimBoard::from_toml("base = \"default.toml\"\nname = \"test\"\n" + extra, kBoards,
-                               options);
-}
-
 struct Reply {
-    int ret;
-    int err;
+    int ret, err;
     CpldIo io;
 };
 
-Reply send(SimBoard &board, int fd, unsigned long request, std::uint32_t param0,
-           std::uint32_t param1 = 0) {
-    CpldIo io{-1, param0, param1};
-    errno = 0;
-    const int ret = board.ioctl(fd, request, &io);
-    return {ret, ret < 0 ? errno : 0, io};
-}
-
-// A register read that must go through: its value.
-std::uint32_t read_reg(SimBoard &board, int fd, std::uint32_t offset) {
-    const Reply reply = send(board, fd, CPLD_PPCREG_READ, offset);
-    EXPECT_EQ(reply.ret, 0);
-    EXPECT_EQ(reply.io.rc, 0);
-    return reply.io.param1;
-}
-
-class TempDir {
-public:
-    TempDir() {
-        char name[] = "/tmp/sim_test.XXXXXX";
-        path_ = ::mkdtemp(name);
+// The device open on a board, and the requests a program sends it.
+struct Cpld {
+    explicit Cpld(std::unique_ptr<SimBoard> on = SimBoard::from_file(sim::default_board()))
+        : board(std::move(on)), fd(board->open(CPLD_DEVICE, O_RDWR)) {
+        EXPECT_GE(fd, 0);
     }
-    ~TempDir() { fs::remove_all(path_); }
-    const std::string &path() const { return path_; }
-    std::string file(const std::string &name, const std::string &text) const {
-        std::string path = path_ + "/" + name;
-        std::ofstream(path) << text;
-        return path;
-    }
+    ~Cpld() { board->close(fd); }
 
-private:
-    std::string path_;
-};
-
-// A board with the device open.
-class Opened : public ::testing::Test {
-protected:
-    void use(std::unique_ptr<SimBoard> board) {
-        board_ = std::move(board);
-        fd_ = board_->open(CPLD_DEVICE, O_RDWR);
-        ASSERT_GE(fd_, 0);
-    }
-    void SetUp() override { use(SimBoard::from_file(sim::default_board())); }
-    void TearDown() override {
-        if (fd_ >= 0) {
-            board_->close(fd_);
-        }
-    }
     Reply send(unsigned long request, std::uint32_t param0, std::uint32_t param1 = 0) {
-        return ::send(*board_, fd_, request, param0, param1);
+        CpldIo io{-1, param0, param1};
+        errno = 0;
+        const int ret = board->ioctl(fd, request, &io);
+        return {ret, ret < 0 ? errno : 0, io};
     }
-    std::uint32_t read_reg(std::uint32_t offset) { return ::read_reg(*board_, fd_, offset); }
+    // A register read that must go through: its value.
+    std::uint32_t reg(std::uint32_t offset) {
+        const Reply reply = send(CPLD_PPCREG_READ, offset);
+        EXPECT_EQ(reply.ret, 0);
+        EXPECT_EQ(reply.io.rc, 0);
+        return reply.io.param1;
+    }
+    std::uint32_t dcr(std::uint32_t number) { return send(CPLD_DCR_READ, number).io.param1; }
 
-    std::unique_ptr<SimBoard> board_;
-    int fd_ = -1;
+    std::unique_ptr<SimBoard> board;
+    int fd;
 };
 
 // ---- Board files ----
 
-struct ResetRow {
-    std::uint32_t offset;
-    std::uint32_t value;
-};
-
-// The PPC rows of the register table, at their reset values.
-constexpr ResetRow kPpcResets[] = {
-    {0x00, 0x3F}, {0x01, 0x00}, {0x02, 0x00}, {0x10, 0x0C}, {0x11, 0x10}, {0x12, 0x22},
-    {0x13, 0x00}, {0x14, 0x00}, {0x15, 0x08}, {0x16, 0x00}, {0x17, 0x00}, {0x18, 0x00},
-    {0x19, 0x00}, {0x2F, 0x00}, {0x30, 0x00}, {0x31, 0x00}, {0x32, 0x00}, {0x33, 0x00},
-    {0x34, 0x00}, {0x35, 0x00}, {0x36, 0x00}, {0x37, 0x00}, {0x38, 0x00}, {0x39, 0x02},
-    {0x3A, 0x02}, {0x55, 0x00}, {0xAA, 0x00}, {0xFD, 0xB5}, {0xFE, 0x14},
-};
-
-TEST_F(Opened, DefaultBoardComesUpWithEveryPpcRegisterAtItsResetValue) {
-    for (const ResetRow &row : kPpcResets) {
-        EXPECT_EQ(read_reg(row.offset), row.value) << "offset " << row.offset;
-    }
-    const Reply version = send(CPLD_VERSION_READ, 0);
-    EXPECT_EQ(version.io.rc, 0);
-    EXPECT_EQ(version.io.param0 & 0xFF, 0x0Cu);
-}
-
-TEST(BoardFile, InheritsItsBaseAndOverridesOnlyWhatItSays) {
+TEST(BoardFile, InheritsItsBaseAndItsFaultsAndOverridesOnlyWhatItSays) {
     TempDir dir;
-    const std::string base = dir.file("base.toml", "name = \"base\"\n[cpld]\nversion = 3\n"
-                                                   "[cpld.registers]\n"
-                                                   "0x20 = { reset = 0x11 }\n"
-                                                   "0x21 = { reset = 0x22, read_only = true }\n"
-                                                   "[cpld.dcr]\n0x10 = 7\n");
+    dir.file("base.toml", "name = \"base\"\n[cpld]\nversion = 3\n"
+                          "[cpld.registers]\n0x20 = { reset = 0x11 }\n"
+                          "0x21 = { reset = 0x22, read_only = true }\n"
+                          "[cpld.dcr]\n0x10 = 7\n"
+                          "[[cpld.faults]]\nrequest = \"CMD5\"\nrc = 1\n");
     const std::string child = dir.file("child.toml", "base = \"base.toml\"\nname = \"child\"\n"
                                                      "[cpld.registers]\n0x21 = { reset = 0x33 }\n"
-                                                     "0x22 = { reset = 0x44 }\n");
+                                                     "[[cpld.faults]]\nrequest = \"open\"\n"
+                                                     "errno = \"EACCES\"\n");
     const sim::Board board = sim::load_board(child);
     EXPECT_EQ(board.name, "child");
     EXPECT_EQ(board.cpld.version, 3);
     EXPECT_EQ(board.cpld.registers[0x20].reset, 0x11);
     EXPECT_EQ(board.cpld.registers[0x21].reset, 0x33);
     EXPECT_TRUE(board.cpld.registers[0x21].read_only);
-    EXPECT_EQ(board.cpld.registers[0x22].reset, 0x44);
-    EXPECT_FALSE(board.cpld.registers[0x23].implemented);
+    EXPECT_FALSE(board.cpld.registers[0x22].implemented);
     EXPECT_EQ(board.cpld.dcrs.at(0x10), 7u);
-    EXPECT_NE(board.fingerprint, sim::load_board(base).fingerprint);
-}
-
-TEST(BoardFile, FaultsOfABaseAddUpWithTheChildsOwn) {
-    const sim::Board board =
-        sim::parse_board("base = \"readback.toml\"\nname = \"two\"\n"
-                         "[[cpld.faults]]\nrequest = \"open\"\nerrno = \"EACCES\"\n",
-                         kBoards, "two");
     ASSERT_EQ(board.cpld.faults.size(), 2u);
-    EXPECT_EQ(board.cpld.faults[0].effect, sim::FaultEffect::StoreXor);
+    EXPECT_EQ(board.cpld.faults[0].request, CPLD_CMD5);
     EXPECT_TRUE(board.cpld.faults[1].on_open);
+
+    const std::string loop = dir.file("loop.toml", "base = \"loop.toml\"\nname = \"loop\"\n");
+    EXPECT_THROW(SimBoard::from_file(loop), sim::BoardError);
 }
 
 struct BadBoard {
     const char *text;
     const char *message;
+    bool on_default = true; // the text follows the start of a board on the default one
+    friend void PrintTo(const BadBoard &c, std::ostream *os) { *os << c.message; }
 };
 
-constexpr BadBoard kBadBoards[] = {
-    {"name = \"x\"\n[cpld]\nversion = ", "board text:3:"},
-    {"base = \"default.toml\"\nname = \"x\"\n[cpld]\nregsters = 1\n", "cpld.regsters: unknown key"},
-    {"name = \"x\"\n", "cpld.version: missing"},
-    {"[cpld]\nversion = 1\n", "name: missing"},
-    {"base = \"default.toml\"\nname = \"x\"\n[cpld]\nversion = 0x100\n",
-     "cpld.version: out of range"},
-    {"base = \"default.toml\"\nname = \"x\"\n[cpld.registers]\n0x100 = { reset = 0 }\n",
+const BadBoard kBadBoards[] = {
+    {"name = \"x\"\n[cpld]\nversion = ", "board text:3:", false},
+    {"name = \"x\"\n", "cpld.version: missing", false},
+    {"[cpld]\nversion = 1\n", "name: missing", false},
+    {"[cpld]\nregsters = 1\n", "cpld.regsters: unknown key"},
+    {"[cpld]\nversion = 0x100\n", "cpld.version: out of range"},
+    {"[cpld]\nled_mode = 2\n", "cpld.led_mode: out of range"},
+    {"[cpld.registers]\n0x100 = { reset = 0 }\n",
      "cpld.registers.0x100: above the highest number 0xFF"},
-    {"base = \"default.toml\"\nname = \"x\"\n[cpld.registers]\nPOST = { reset = 0 }\n",
-     "cpld.registers.POST: expected a number as key"},
-    {"base = \"default.toml\"\nname = \"x\"\n[cpld.registers]\n0x40 = { read_only = true }\n",
+    {"[cpld.registers]\nPOST = { reset = 0 }\n", "cpld.registers.POST: expected a number as key"},
+    {"[cpld.registers]\n0x40 = { read_only = true }\n",
      "cpld.registers.0x40: a new register needs its reset value"},
-    {"base = \"default.toml\"\nname = \"x\"\n[cpld.registers]\n0x55 = { reset = 0x1FF }\n",
-     "cpld.registers.0x55.reset: out of range"},
-    {"base = \"default.toml\"\nname = \"x\"\n[cpld.dcr]\n0x400 = 1\n",
-     "cpld.dcr.0x400: above the highest number 0x3FF"},
-    {"base = \"default.toml\"\nname = \"x\"\n[cpld]\nled_mode = 2\n",
-     "cpld.led_mode: out of range"},
-    {"base = \"nowhere.toml\"\nname = \"x\"\n", "nowhere.toml: cannot read"},
-    {"base = \"default.toml\"\nname = \"x\"\n[[cpld.faults]]\nrequest = \"PPCREG_RAED\"\nrc = 1\n",
+    {"[cpld.registers]\n0x55 = { reset = 0x1FF }\n", "cpld.registers.0x55.reset: out of range"},
+    {"[cpld.dcr]\n0x400 = 1\n", "cpld.dcr.0x400: above the highest number 0x3FF"},
+    {"base = \"nowhere.toml\"\nname = \"x\"\n", "nowhere.toml: cannot read", false},
+    {"[[cpld.faults]]\nrequest = \"PPCREG_RAED\"\nrc = 1\n",
      "cpld.faults[0].request: unknown request 'PPCREG_RAED'"},
-    {"base = \"default.toml\"\nname = \"x\"\n[[cpld.faults]]\nrequest = \"open\"\nerrno = "
-     "\"EFOO\"\n",
+    {"[[cpld.faults]]\nrequest = \"open\"\nerrno = \"EFOO\"\n",
      "cpld.faults[0].errno: unknown errno name 'EFOO'"},
-    {"base = \"default.toml\"\nname = \"x\"\n[[cpld.faults]]\nrequest = \"open\"\nrc = 1\n",
+    {"[[cpld.faults]]\nrequest = \"open\"\nrc = 1\n",
      "cpld.faults[0]: an open fault takes only errno"},
-    {"base = \"default.toml\"\nname = \"x\"\n[[cpld.faults]]\nrequest = \"DCR_READ\"\n",
-     "cpld.faults[0]: says nothing of what fails"},
-    {"base = \"default.toml\"\nname = \"x\"\n[[cpld.faults]]\nrequest = \"DCR_READ\"\nrc = 1\n"
-     "errno = \"EIO\"\n",
+    {"[[cpld.faults]]\nrequest = \"DCR_READ\"\n", "cpld.faults[0]: says nothing of what fails"},
+    {"[[cpld.faults]]\nrequest = \"DCR_READ\"\nrc = 1\nerrno = \"EIO\"\n",
      "cpld.faults[0]: both 'errno' and 'rc' given"},
-    {"base = \"default.toml\"\nname = \"x\"\n[[cpld.faults]]\nrequest = \"PPCREG_READ\"\n"
-     "store = 1\n",
+    {"[[cpld.faults]]\nrequest = \"PPCREG_READ\"\nstore = 1\n",
      "store and store_xor apply to PPCREG_WRITE and DCR_WRITE only"},
+    {"[ipmc]\nmezanine = true\n", "ipmc.mezanine: unknown key"},
+    {"[ipmc.engineering]\nmac = [1, 2, 3]\n", "ipmc.engineering.mac: expected 6 bytes"},
+    {"[ipmc.engineering]\nrecord = [0x100]\n", "ipmc.engineering.record: expected 17 bytes"},
+    {"[cpld.registers]\n0x55 = { reset = 0, mezzanine_reset = 1 }\n",
+     "cpld.registers.0x55.mezzanine_reset: unknown key"},
+    {"[[ipmc.faults]]\nrequest = \"SEND_CMD\"\nerrno = 5\n", "unknown request 'SEND_CMD'"},
+    {"[[ipmc.faults]]\nnetfn = 0x40\nccode = 0xC0\n", "ipmc.faults[0].netfn: out of range"},
+    {"[[ipmc.faults]]\nnetfn = 6\nccode = 0xC0\nlength = 3\n", "both 'ccode' and 'length' given"},
+    {"[[ipmc.faults]]\nrequest = \"open\"\nccode = 0xC0\n", "other requests take errno"},
+    {"[[ipmc.faults]]\nrequest = \"GET_MY_LUN_CMD\"\nnetfn = 6\nerrno = 5\n",
+     "other requests take errno"},
+    {"[[ipmc.faults]]\nnetfn = 6\nlength = 4097\n", "ipmc.faults[0].length: out of range"},
 };
 
-TEST(BoardFile, BadFilesAreRefusedWithAMessageNamingTheKey) {
-    for (const BadBoard &bad : kBadBoards) {
-        try {
-            SimBoard::from_toml(bad.text, kBoards);
-            ADD_FAILURE() << "accepted: " << bad.text;
-        } catch (const sim::BoardError &error) {
-            EXPECT_THAT(error.what(), HasSubstr(bad.message)) << bad.text;
-        }
-    }
+class BadBoardFile : public ::testing::TestWithParam<BadBoard> {};
+
+TEST_P(BadBoardFile, IsRefusedWithAMessageNamingTheKey) {
+    const BadBoard &c = GetParam();
+    EXPECT_THAT(board_refusal((c.on_default ? kOnDefault : "") + c.text), HasSubstr(c.message));
 }
 
-TEST(BoardFile, ABoardThatNamesItselfAsBaseIsRefused) {
-    TempDir dir;
-    const std::string path = dir.file("loop.toml", "base = \"loop.toml\"\nname = \"loop\"\n");
-    EXPECT_THROW(SimBoard::from_file(path), sim::BoardError);
-}
+INSTANTIATE_TEST_SUITE_P(Boards, BadBoardFile, ::testing::ValuesIn(kBadBoards));
 
 // ---- The driver ----
+
+// The PPC area of the default board (its reset values are in tests/cli/list.t).
+constexpr std::uint32_t kWritable[] = {0x00, 0x01, 0x02, 0x11, 0x12, 0x13, 0x14, 0x15, 0x19, 0x2F,
+                                       0x30, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x55, 0xAA};
+// Read-only, then not implemented.
+constexpr std::uint32_t kKeeping[] = {0x10, 0x16, 0x17, 0x18, 0x37, 0x38,
+                                      0x39, 0x3A, 0xFD, 0xFE, 0x20, 0xFF};
+
+TEST(Driver, WritesStickExceptInReadOnlyAndUnimplementedRegisters) {
+    Cpld cpld;
+    for (const std::uint32_t offset : kWritable) {
+        EXPECT_EQ(cpld.send(CPLD_PPCREG_WRITE, offset, 0xA5).io.rc, 0);
+        EXPECT_EQ(cpld.reg(offset), 0xA5u) << "offset " << offset;
+    }
+    for (const std::uint32_t offset : kKeeping) {
+        const std::uint32_t before = cpld.reg(offset);
+        EXPECT_EQ(cpld.send(CPLD_PPCREG_WRITE, offset, 0xA5).io.rc, 0);
+        EXPECT_EQ(cpld.reg(offset), before) << "offset " << offset;
+    }
+}
 
 struct Request {
     const char *what;
     unsigned long request;
-    std::uint32_t param0;
+    std::uint32_t param0, param1; // as sent
+    int err;                      // of the ioctl; 0: it returns 0
     std::int32_t rc;
-    std::uint32_t param1; // the result expected in param1 (param0 for VERSION_READ)
+    std::uint32_t out0, out1; // param0 and param1 as the driver leaves them
+    const char *board = "default.toml";
+    friend void PrintTo(const Request &c, std::ostream *os) { *os << c.board << ": " << c.what; }
 };
 
 constexpr Request kRequests[] = {
-    {"version", CPLD_VERSION_READ, 0, 0, 0x0C},
-    {"implemented register", CPLD_PPCREG_READ, 0xFD, 0, 0xB5},
-    {"unimplemented register reads all ones", CPLD_PPCREG_READ, 0x20, 0, 0xFF},
-    {"last offset of the area", CPLD_PPCREG_READ, 0xFF, 0, 0xFF},
-    {"offset beyond the area", CPLD_PPCREG_READ, 0x100, -EINVAL, 0},
-    {"offset far beyond the area", CPLD_PPCREG_READ, 0xFFFFFFFF, -EINVAL, 0},
-    {"DCR with a reset value", CPLD_DCR_READ, 0x0C, 0, 0x20},
-    {"DCR without one", CPLD_DCR_READ, 0x3FF, 0, 0},
-    {"DCR beyond the 10-bit space", CPLD_DCR_READ, 0x400, -EINVAL, 0},
-    {"SDRAM0 configuration", CPLD_SDRAM0CFG_READ, 0x20, 0, 0x82000000},
-    {"SDRAM0 register not listed", CPLD_SDRAM0CFG_READ, 0x01, 0, 0},
-    {"SDRAM0 beyond its range", CPLD_SDRAM0CFG_READ, 0x100, -EINVAL, 0},
-    {"command 5", CPLD_CMD5, 0x1234, 0, 0},
+    {"version", CPLD_VERSION_READ, 0, 0, 0, 0, 0x0C, 0},
+    {"implemented register", CPLD_PPCREG_READ, 0xFD, 0, 0, 0, 0xFD, 0xB5},
+    {"register not implemented", CPLD_PPCREG_READ, 0x20, 0, 0, 0, 0x20, 0xFF},
+    {"last offset, not implemented", CPLD_PPCREG_READ, 0xFF, 0, 0, 0, 0xFF, 0xFF},
+    {"read beyond the area", CPLD_PPCREG_READ, 0x100, 7, 0, -EINVAL, 0x100, 7},
+    {"read far beyond", CPLD_PPCREG_READ, 0xFFFFFFFF, 7, 0, -EINVAL, 0xFFFFFFFF, 7},
+    {"write beyond the area", CPLD_PPCREG_WRITE, 0x100, 1, 0, -EINVAL, 0x100, 1},
+    {"write of 9 bits", CPLD_PPCREG_WRITE, 0x55, 0x100, 0, -EINVAL, 0x55, 0x100},
+    {"DCR with a reset value", CPLD_DCR_READ, 0x0C, 0, 0, 0, 0x0C, 0x20},
+    {"last DCR", CPLD_DCR_READ, 0x3FF, 7, 0, 0, 0x3FF, 0},
+    {"DCR beyond 0x3FF", CPLD_DCR_READ, 0x400, 7, 0, -EINVAL, 0x400, 7},
+    {"DCR write beyond 0x3FF", CPLD_DCR_WRITE, 0x400, 1, 0, -EINVAL, 0x400, 1},
+    {"SDRAM0 register", CPLD_SDRAM0CFG_READ, 0x20, 0, 0, 0, 0x20, 0x82000000},
+    {"SDRAM0 not listed", CPLD_SDRAM0CFG_READ, 0xFF, 7, 0, 0, 0xFF, 0},
+    {"SDRAM0 beyond 0xFF", CPLD_SDRAM0CFG_READ, 0x100, 7, 0, -EINVAL, 0x100, 7},
+    {"command 5", CPLD_CMD5, 0x1234, 7, 0, 0, 0x1234, 7},
+    {"unknown code", _IO('C', 2), 0x10, 0x20, ENOTTY, -1, 0x10, 0x20},
+    {"code above the last", _IO('C', 11), 0x10, 0x20, ENOTTY, -1, 0x10, 0x20},
+    {"another type", _IO('D', 6), 0x10, 0x20, ENOTTY, -1, 0x10, 0x20},
+    {"with a size", _IOR('C', 6, int), 0x10, 0x20, ENOTTY, -1, 0x10, 0x20},
+    {"version", CPLD_VERSION_READ, 0, 0, 0, 1, 0, 0, "version-fails.toml"},
+    {"the read it names", CPLD_PPCREG_READ, 0x10, 0, EIO, -1, 0x10, 0, "ioctl-eio.toml"},
+    {"another read", CPLD_PPCREG_READ, 0x11, 0, 0, 0, 0x11, 0x10, "ioctl-eio.toml"},
+    {"the read it names", CPLD_PPCREG_READ, 0x10, 0, 0, 5, 0x10, 0, "rc-5.toml"},
+    {"a write", CPLD_PPCREG_WRITE, 0x10, 0, 0, 0, 0x10, 0, "rc-5.toml"},
+    {"the DCR it names", CPLD_DCR_READ, 0x0C, 0, 0, -EIO, 0x0C, 0, "dcr-fails.toml"},
+    {"another DCR", CPLD_DCR_READ, 0x0D, 0, 0, 0, 0x0D, 0x40000000, "dcr-fails.toml"},
 };
 
-TEST_F(Opened, AnswersEachRequestWithItsRcAndResult) {
-    for (const Request &request : kRequests) {
-        const Reply reply = send(request.request, request.param0);
-        EXPECT_EQ(reply.ret, 0) << request.what;
-        EXPECT_EQ(reply.io.rc, request.rc) << request.what;
-        const std::uint32_t result =
-            request.request == CPLD_VERSION_READ ? reply.io.param0 : reply.io.param1;
-        EXPECT_EQ(result, request.param1) << request.what;
+class DriverRequest : public ::testing::TestWithParam<Request> {};
+
+// Each time it is sent: faults of a board file are not used up.
+TEST_P(DriverRequest, GetsTheAnswerOfTheDriverOnTheBoard) {
+    const Request &c = GetParam();
+    Cpld cpld(board_file(c.board));
+    for (int time = 0; time < 2; ++time) {
+        const Reply reply = cpld.send(c.request, c.param0, c.param1);
+        EXPECT_EQ(reply.ret, c.err == 0 ? 0 : -1);
+        EXPECT_EQ(reply.err, c.err);
+        EXPECT_EQ(reply.io.rc, c.rc);
+        EXPECT_EQ(reply.io.param0, c.out0);
+        EXPECT_EQ(reply.io.param1, c.out1);
     }
 }
 
-TEST_F(Opened, WritesStickOnlyInWritableRegisters) {
-    const struct {
-        std::uint32_t offset;
-        std::uint32_t reads_back;
-    } cases[] = {{0x55, 0xA5}, {0xAA, 0xA5}, {0x10, 0x0C}, {0xFD, 0xB5},
-                 {0x16, 0x00}, {0x39, 0x02}, {0x20, 0xFF}};
-    for (const auto &c : cases) {
-        EXPECT_EQ(send(CPLD_PPCREG_WRITE, c.offset, 0xA5).io.rc, 0);
-        EXPECT_EQ(read_reg(c.offset), c.reads_back) << "offset " << c.offset;
-    }
-}
+INSTANTIATE_TEST_SUITE_P(Cpld, DriverRequest, ::testing::ValuesIn(kRequests));
 
-TEST_F(Opened, RefusesWritesOutsideTheAreaOrWiderThanAByte) {
-    EXPECT_EQ(send(CPLD_PPCREG_WRITE, 0x100, 1).io.rc, -EINVAL);
-    EXPECT_EQ(send(CPLD_PPCREG_WRITE, 0x55, 0x100).io.rc, -EINVAL);
-    EXPECT_EQ(read_reg(0x55), 0u);
-    EXPECT_EQ(send(CPLD_DCR_WRITE, 0x400, 1).io.rc, -EINVAL);
-}
-
-TEST_F(Opened, DcrsHoldWholeWords) {
-    EXPECT_EQ(send(CPLD_DCR_WRITE, 0x3FF, 0xDEADBEEF).io.rc, 0);
-    EXPECT_EQ(send(CPLD_DCR_READ, 0x3FF).io.param1, 0xDEADBEEFu);
-    EXPECT_EQ(send(CPLD_DCR_READ, 0x3FE).io.param1, 0u);
-}
-
-TEST_F(Opened, LedModeIsSetByModeAndReadBackByAGet) {
+TEST(Driver, LedModeIsSetByAModeAndReadBackByAnythingElse) {
+    Cpld cpld;
     constexpr std::uint32_t kGet = 0xFFFFFFFF;
-    EXPECT_EQ(send(CPLD_DBG_LED_MODE, kGet).io.param0, 0u);
-    EXPECT_EQ(send(CPLD_DBG_LED_MODE, 1).io.rc, 0);
-    EXPECT_EQ(send(CPLD_DBG_LED_MODE, kGet).io.param0, 1u);
-    EXPECT_EQ(send(CPLD_DBG_LED_MODE, 2).io.param0, 1u); // not a mode: a get
-    EXPECT_EQ(send(CPLD_DBG_LED_MODE, 0).io.rc, 0);
-    EXPECT_EQ(send(CPLD_DBG_LED_MODE, kGet).io.param0, 0u);
-}
-
-TEST_F(Opened, UnknownRequestsFailWithENOTTYAndLeaveTheRecordAlone) {
-    const unsigned long unknown[] = {_IO('C', 2), _IO('C', 11), _IO('D', 6), _IOR('C', 6, int)};
-    for (const unsigned long request : unknown) {
-        const Reply reply = send(request, 0x10, 0x20);
-        EXPECT_EQ(reply.ret, -1);
-        EXPECT_EQ(reply.err, ENOTTY);
-        EXPECT_EQ(reply.io.rc, -1);
-        EXPECT_EQ(reply.io.param1, 0x20u);
+    const std::uint32_t steps[][2] = {{kGet, 0}, {1, 1}, {kGet, 1}, {2, 1}, {0, 0}, {kGet, 0}};
+    for (const auto &[sent, answered] : steps) {
+        EXPECT_EQ(cpld.send(CPLD_DBG_LED_MODE, sent).io.param0, answered) << "after " << sent;
     }
-    errno = 0;
-    EXPECT_EQ(board_->ioctl(fd_, CPLD_PPCREG_READ, nullptr), -1);
-    EXPECT_EQ(errno, EFAULT);
 }
 
-TEST_F(Opened, BehavesLikeTheKernelWithDescriptorsAndErrno) {
-    errno = 1234;
-    EXPECT_EQ(send(CPLD_PPCREG_READ, 0x10).ret, 0);
-    EXPECT_EQ(errno, 0); // set by send() itself; now untouched by a success:
+TEST(Driver, BehavesLikeTheKernelWithDescriptorsAndErrno) {
+    Cpld cpld;
+    SimBoard &board = *cpld.board;
     errno = 1234;
     CpldIo io{-1, 0x10, 0};
-    EXPECT_EQ(board_->ioctl(fd_, CPLD_PPCREG_READ, &io), 0);
-    EXPECT_EQ(errno, 1234);
-
-    EXPECT_EQ(::send(*board_, fd_ + 100, CPLD_PPCREG_READ, 0x10).err, EBADF);
-    EXPECT_EQ(board_->open("/dev/cpld0", O_RDWR), -1);
+    EXPECT_EQ(board.ioctl(cpld.fd, CPLD_PPCREG_READ, &io), 0);
+    EXPECT_EQ(errno, 1234); // a success leaves errno alone
+    EXPECT_EQ(board.ioctl(cpld.fd, CPLD_PPCREG_READ, nullptr), -1);
+    EXPECT_EQ(errno, EFAULT);
+    EXPECT_EQ(board.ioctl(cpld.fd + 100, CPLD_PPCREG_READ, &io), -1);
+    EXPECT_EQ(errno, EBADF);
+    EXPECT_EQ(board.open("/dev/cpld0", O_RDWR), -1);
     EXPECT_EQ(errno, ENOENT);
 
-    const int second = board_->open(CPLD_DEVICE, O_RDWR | O_CLOEXEC);
+    const int second = board.open(CPLD_DEVICE, O_RDWR | O_CLOEXEC);
     ASSERT_GE(second, 0);
-    EXPECT_NE(second, fd_);
     EXPECT_EQ(::fcntl(second, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
-    EXPECT_EQ(board_->close(second), 0);
-    EXPECT_EQ(board_->close(second), -1);
+    EXPECT_EQ(board.close(second), 0);
+    EXPECT_EQ(board.close(second), -1);
     EXPECT_EQ(errno, EBADF);
 }
 
-std::string unknown_request_line(unsigned long request) {
-    char line[64];
-    (void)std::snprintf(line, sizeof line, "cpld request=0x%08lx -> ret=-1 errno=%d", request,
-                        ENOTTY);
-    return line;
-}
-
-TEST(Trace, RecordsEveryRequestWithItsFieldsAndResult) {
+TEST(Trace, RecordsEveryRequestInTheFileWithItsFieldsAndResult) {
     TempDir dir;
     sim::Options options;
     options.trace_file = dir.path() + "/trace";
-    auto board = board_with("", options);
-    const int fd = board->open(CPLD_DEVICE, O_RDWR);
-    send(*board, fd, CPLD_PPCREG_READ, 0x10);
-    send(*board, fd, _IO('C', 3), 0);
-    board->close(fd);
-    const std::vector<std::string> expected = {
-        "cpld open flags=0x00000002 -> ret=" + std::to_string(fd) + " errno=0",
-        "cpld PPCREG_READ param0=0x00000010 param1=0x00000000 -> ret=0 errno=0 rc=0 "
-        "param0=0x00000010 param1=0x0000000c",
-        unknown_request_line(_IO('C', 3)),
-        "cpld close fd=" + std::to_string(fd) + " -> ret=0 errno=0",
-    };
-    EXPECT_EQ(board->trace(), expected);
-    std::ifstream file(options.trace_file);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(file, line);) {
-        lines.push_back(line);
+    std::string fd;
+    {
+        Cpld cpld(board_with("", options));
+        fd = std::to_string(cpld.fd);
+        cpld.send(CPLD_PPCREG_READ, 0x10);
+        cpld.send(0x4303, 0); // not a request: shown by its number
     }
-    EXPECT_EQ(lines, expected);
+    EXPECT_EQ(file_bytes(options.trace_file),
+              "cpld open flags=0x00000002 -> ret=" + fd + " errno=0\n" +
+                  "cpld PPCREG_READ param0=0x00000010 param1=0x00000000 -> ret=0 errno=0 rc=0 "
+                  "param0=0x00000010 param1=0x0000000c\n"
+                  "cpld request=0x00004303 -> ret=-1 errno=25\n"
+                  "cpld close fd=" +
+                  fd + " -> ret=0 errno=0\n");
 }
 
 // ---- Faults ----
 
-struct FaultCase {
-    const char *board; // a fault board of sim/boards
-    unsigned long request;
-    std::uint32_t param0;
-    int ret;
-    int err;
-    std::int32_t rc;
-};
-
-constexpr FaultCase kFaultBoards[] = {
-    {"version-fails.toml", CPLD_VERSION_READ, 0, 0, 0, 1},
-    {"ioctl-eio.toml", CPLD_PPCREG_READ, 0x10, -1, EIO, -1},
-    {"ioctl-eio.toml", CPLD_PPCREG_READ, 0x11, 0, 0, 0},
-    {"rc-5.toml", CPLD_PPCREG_READ, 0x10, 0, 0, 5},
-    {"rc-5.toml", CPLD_PPCREG_WRITE, 0x10, 0, 0, 0},
-    {"dcr-fails.toml", CPLD_DCR_READ, 0x0C, 0, 0, -EIO},
-    {"dcr-fails.toml", CPLD_DCR_READ, 0x0D, 0, 0, 0},
-};
-
-TEST(Faults, EachFaultBoardFailsJustTheRequestItNames) {
-    for (const FaultCase &c : kFaultBoards) {
-        auto board = SimBoard::from_file(kBoards + "/" + c.board);
-        const int fd = board->open(CPLD_DEVICE, O_RDWR);
-        ASSERT_GE(fd, 0) << c.board;
-        for (int time = 0; time < 2; ++time) {
-            const Reply reply = send(*board, fd, c.request, c.param0);
-            EXPECT_EQ(reply.ret, c.ret) << c.board << " param0 " << c.param0;
-            EXPECT_EQ(reply.err, c.err) << c.board << " param0 " << c.param0;
-            EXPECT_EQ(reply.io.rc, c.rc) << c.board << " param0 " << c.param0;
-        }
-    }
-}
-
 TEST(Faults, DeviceThatCannotBeOpenedGivesItsErrno) {
     for (const auto &[file, err] :
          {std::pair{"cpld-absent.toml", ENOENT}, std::pair{"cpld-eacces.toml", EACCES}}) {
-        auto board = SimBoard::from_file(kBoards + "/" + file);
         errno = 0;
-        EXPECT_EQ(board->open(CPLD_DEVICE, O_RDWR), -1);
+        EXPECT_EQ(board_file(file)->open(CPLD_DEVICE, O_RDWR), -1);
         EXPECT_EQ(errno, err) << file;
     }
 }
 
 TEST(Faults, ReadbackBoardSpoilsOnlyTheSecondWriteOfTheRun) {
-    auto board = SimBoard::from_file(kBoards + "/readback.toml");
-    const int fd = board->open(CPLD_DEVICE, O_RDWR);
-    const std::uint32_t reads[] = {0x55, 0xAA ^ 0xFF, 0x5A};
-    const std::uint32_t writes[] = {0x55, 0xAA, 0x5A};
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(send(*board, fd, CPLD_PPCREG_WRITE, 0x55, writes[i]).io.rc, 0);
-        EXPECT_EQ(read_reg(*board, fd, 0x55), reads[i]) << "write " << i + 1;
+    Cpld cpld(board_file("readback.toml"));
+    cpld.send(CPLD_PPCREG_WRITE, 0xAA, 0x12); // other offsets do not count
+    EXPECT_EQ(cpld.reg(0xAA), 0x12u);
+    const std::uint32_t writes[][2] = {{0x55, 0x55}, {0xAA, 0xAA ^ 0xFF}, {0x5A, 0x5A}};
+    for (const auto &[value, reads] : writes) {
+        EXPECT_EQ(cpld.send(CPLD_PPCREG_WRITE, 0x55, value).io.rc, 0);
+        EXPECT_EQ(cpld.reg(0x55), reads) << "write of " << value;
     }
-    send(*board, fd, CPLD_PPCREG_WRITE, 0xAA, 0x12); // other offsets do not count
-    EXPECT_EQ(read_reg(*board, fd, 0xAA), 0x12u);
 }
 
 TEST(Faults, OccurrenceAndStoreApplyToOpensAndDcrWritesToo) {
-    auto board = board_with("[[cpld.faults]]\nrequest = \"open\"\noccurrence = 2\n"
-                            "errno = 16\n"
-                            "[[cpld.faults]]\nrequest = \"DCR_WRITE\"\nstore = 0xCAFE\n");
-    const int fd = board->open(CPLD_DEVICE, O_RDWR);
-    EXPECT_GE(fd, 0);
-    EXPECT_EQ(board->open(CPLD_DEVICE, O_RDWR), -1);
+    Cpld cpld(board_with("[[cpld.faults]]\nrequest = \"open\"\noccurrence = 2\nerrno = 16\n"
+                         "[[cpld.faults]]\nrequest = \"DCR_WRITE\"\nstore = 0xCAFE\n"));
+    EXPECT_EQ(cpld.board->open(CPLD_DEVICE, O_RDWR), -1);
     EXPECT_EQ(errno, EBUSY);
-    const int third = board->open(CPLD_DEVICE, O_RDWR);
-    EXPECT_GE(third, 0);
-    send(*board, fd, CPLD_DCR_WRITE, 0x100, 0x1234);
-    EXPECT_EQ(send(*board, fd, CPLD_DCR_READ, 0x100).io.param1, 0xCAFEu);
+    EXPECT_GE(cpld.board->open(CPLD_DEVICE, O_RDWR), 0);
+    cpld.send(CPLD_DCR_WRITE, 0x100, 0x1234);
+    EXPECT_EQ(cpld.dcr(0x100), 0xCAFEu);
 }
 
 // ---- State kept between runs ----
 
-TEST(State, RegistersSurviveFromOneRunToTheNextUntilAFreshStart) {
+TEST(State, IsKeptLittleEndianAtFixedPlacesFromOneRunToTheNextUntilAFreshStart) {
     TempDir dir;
-    sim::Options options;
-    options.state_dir = dir.path() + "/state";
+    sim::Options options = dir.state();
     {
-        auto first = board_with("", options);
-        const int fd = first->open(CPLD_DEVICE, O_RDWR);
-        send(*first, fd, CPLD_PPCREG_WRITE, 0x55, 0x77);
-        send(*first, fd, CPLD_DCR_WRITE, 0x200, 0x01020304);
-        send(*first, fd, CPLD_DBG_LED_MODE, 1);
+        Cpld first(board_with("", options));
+        first.send(CPLD_PPCREG_WRITE, 0x55, 0x77);
+        first.send(CPLD_DCR_WRITE, 0x3FF, 0x11223344);
+        first.send(CPLD_DBG_LED_MODE, 1);
     }
-    auto second = board_with("", options);
-    const int fd = second->open(CPLD_DEVICE, O_RDWR);
-    EXPECT_EQ(read_reg(*second, fd, 0x55), 0x77u);
-    EXPECT_EQ(send(*second, fd, CPLD_DCR_READ, 0x200).io.param1, 0x01020304u);
-    EXPECT_EQ(send(*second, fd, CPLD_DBG_LED_MODE, 0xFFFFFFFF).io.param0, 1u);
-
-    options.fresh = true;
-    auto fresh = board_with("", options);
-    EXPECT_EQ(read_reg(*fresh, fresh->open(CPLD_DEVICE, O_RDWR), 0x55), 0u);
-    EXPECT_EQ(read_reg(*second, fd, 0x55), 0u); // a program still running sees the reset too
-}
-
-TEST(State, IsKeptLittleEndianAtFixedPlaces) {
-    TempDir dir;
-    sim::Options options;
-    options.state_dir = dir.path();
-    auto board = board_with("", options);
-    const int fd = board->open(CPLD_DEVICE, O_RDWR);
-    send(*board, fd, CPLD_DCR_WRITE, 0x001, 0x11223344);
-    send(*board, fd, CPLD_PPCREG_WRITE, 0xAA, 0x5A);
-    std::ifstream file(dir.path() + "/" + sim::State::kFileName, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(file)), {});
+    const std::string bytes = file_bytes(dir.path() + "/" + sim::State::kFileName);
     ASSERT_EQ(bytes.size(), 8192u);
     EXPECT_EQ(bytes.substr(0, 8), std::string("HWSIMST\0", 8));
-    EXPECT_EQ(bytes.substr(324, 4), "\x44\x33\x22\x11");
-    EXPECT_EQ(bytes[64 + 0xAA], '\x5A');
+    EXPECT_EQ(bytes[64 + 0x55], '\x77');
+    EXPECT_EQ(bytes.substr(320 + 4 * 0x3FF, 4), "\x44\x33\x22\x11");
+    EXPECT_EQ(bytes.substr(4416, 4), std::string("\x01\0\0\0", 4));
+
+    Cpld second(board_with("", options));
+    EXPECT_EQ(second.reg(0x55), 0x77u);
+    EXPECT_EQ(second.dcr(0x3FF), 0x11223344u);
+    EXPECT_EQ(second.send(CPLD_DBG_LED_MODE, 0xFFFFFFFF).io.param0, 1u);
+
+    options.fresh = true;
+    EXPECT_EQ(Cpld(board_with("", options)).reg(0x55), 0u);
+    EXPECT_EQ(second.reg(0x55), 0u); // a program still running sees the reset too
 }
 
 TEST(State, IsResetWhenTheBoardChangesOrTheFileIsNotAState) {
     TempDir dir;
-    sim::Options options;
-    options.state_dir = dir.path();
-    auto write_55 = [](SimBoard &board) {
-        const int fd = board.open(CPLD_DEVICE, O_RDWR);
-        send(board, fd, CPLD_PPCREG_WRITE, 0x55, 0x99);
-        board.close(fd);
-    };
-    write_55(*board_with("", options));
-    auto changed = board_with("[cpld.registers]\n0x55 = { reset = 0x12 }\n", options);
-    EXPECT_EQ(read_reg(*changed, changed->open(CPLD_DEVICE, O_RDWR), 0x55), 0x12u);
+    const std::string changed = "[cpld.registers]\n0x55 = { reset = 0x12 }\n";
+    Cpld(board_with("", dir.state())).send(CPLD_PPCREG_WRITE, 0x55, 0x99);
+    Cpld other(board_with(changed, dir.state()));
+    EXPECT_EQ(other.reg(0x55), 0x12u);
 
-    write_55(*changed);
+    other.send(CPLD_PPCREG_WRITE, 0x55, 0x99);
     std::fstream(dir.path() + "/" + sim::State::kFileName, std::ios::in | std::ios::out) << "junk";
-    auto again = board_with("[cpld.registers]\n0x55 = { reset = 0x12 }\n", options);
-    EXPECT_EQ(read_reg(*again, again->open(CPLD_DEVICE, O_RDWR), 0x55), 0x12u);
-}
+    EXPECT_EQ(Cpld(board_with(changed, dir.state())).reg(0x55), 0x12u);
 
-TEST(State, AnUnusableStateDirectoryIsReported) {
-    TempDir dir;
-    sim::Options options;
-    options.state_dir = dir.file("plain", "not a directory") + "/state";
-    EXPECT_THROW(board_with("", options), sim::StateError);
+    sim::Options unusable;
+    unusable.state_dir = dir.file("plain", "not a directory") + "/state";
+    EXPECT_THROW(board_with("", unusable), sim::StateError);
 }
 
 // Two processes write their own register and DCR at once, each many times,
 // each reading back its own values; neither sees nor spoils the other's.
 TEST(State, ConcurrentWritersKeepEachOthersValues) {
     TempDir dir;
-    sim::Options options;
-    options.state_dir = dir.path();
-    board_with("", options);
-    constexpr int kRounds = 2000;
-    const std::uint32_t offsets[] = {0x55, 0xAA};
-    pid_t children[2];
-    for (int child = 0; child < 2; ++child) {
-        children[child] = ::fork();
-        ASSERT_GE(children[child], 0);
-        if (children[child] == 0) {
-            auto board = board_with("", options);
-            const int fd = board->open(CPLD_DEVICE, O_RDWR);
-            const std::uint32_t dcr = 0x100 + static_cast<std::uint32_t>(child);
-            bool ok = true;
-            for (std::uint32_t i = 0; i < kRounds; ++i) {
-                const std::uint32_t word =
-                    (i << 16) | i | (static_cast<std::uint32_t>(child) << 31);
-                send(*board, fd, CPLD_PPCREG_WRITE, offsets[child], i & 0xFF);
-                send(*board, fd, CPLD_DCR_WRITE, dcr, word);
-                ok = ok &&
-                     send(*board, fd, CPLD_PPCREG_READ, offsets[child]).io.param1 == (i & 0xFF);
-                ok = ok && send(*board, fd, CPLD_DCR_READ, dcr).io.param1 == word;
-            }
-            ::_exit(ok ? 0 : 1);
+    board_with("", dir.state());
+    constexpr std::uint32_t kRounds = 2000, kLast = kRounds - 1;
+    const auto writer = [&](std::uint32_t n) {
+        Cpld cpld(board_with("", dir.state()));
+        const std::uint32_t offset = n == 0 ? 0x55 : 0xAA;
+        bool ok = true;
+        for (std::uint32_t i = 0; i < kRounds; ++i) {
+            const std::uint32_t word = (i << 16) | i | (n << 31);
+            cpld.send(CPLD_PPCREG_WRITE, offset, i & 0xFF);
+            cpld.send(CPLD_DCR_WRITE, 0x100 + n, word);
+            ok = ok && cpld.send(CPLD_PPCREG_READ, offset).io.param1 == (i & 0xFF);
+            ok = ok && cpld.dcr(0x100 + n) == word;
         }
+        return ok;
+    };
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::_exit(writer(1) ? 0 : 1);
     }
-    for (const pid_t pid : children) {
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
-    auto board = board_with("", options);
-    const int fd = board->open(CPLD_DEVICE, O_RDWR);
-    constexpr std::uint32_t kLast = kRounds - 1;
-    EXPECT_EQ(read_reg(*board, fd, 0x55), kLast & 0xFF);
-    EXPECT_EQ(read_reg(*board, fd, 0xAA), kLast & 0xFF);
-    EXPECT_EQ(send(*board, fd, CPLD_DCR_READ, 0x100).io.param1, (kLast << 16) | kLast);
-    EXPECT_EQ(send(*board, fd, CPLD_DCR_READ, 0x101).io.param1, (kLast << 16) | kLast | 1u << 31);
-    EXPECT_EQ(read_reg(*board, fd, 0x11), 0x10u);
+    EXPECT_TRUE(writer(0));
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    Cpld cpld(board_with("", dir.state()));
+    EXPECT_EQ(cpld.reg(0x55), kLast & 0xFF);
+    EXPECT_EQ(cpld.reg(0xAA), kLast & 0xFF);
+    EXPECT_EQ(cpld.dcr(0x100), (kLast << 16) | kLast);
+    EXPECT_EQ(cpld.dcr(0x101), (kLast << 16) | kLast | 1u << 31);
 }
 
 } // namespace
