@@ -152,7 +152,25 @@ int opened(int fd) {
     return fd;
 }
 
-bool needs_mode(int flags) { return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE; }
+// The mode argument is there only with O_CREAT or O_TMPFILE.
+mode_t mode_argument(int flags, va_list args) {
+    const bool has_mode = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+    // The analyzer takes these wrappers for the C library's own open.
+    return has_mode ? va_arg(args, mode_t) // NOLINT(clang-analyzer-valist.Uninitialized)
+                    : 0;
+}
+
+// Opens a device of the board, or passes the call on to the C library. A
+// device path is absolute, so the directory descriptor of the openat family
+// never matters for it.
+template <typename Fn, typename... Args>
+int open_or_pass(const char *path, int flags, std::atomic<Fn> &slot, const char *name,
+                 Args... args) {
+    if (is_device(path)) {
+        return open_device(path, flags);
+    }
+    return opened(real(slot, name)(args...));
+}
 
 int ioctl_common(std::atomic<IoctlFn> &slot, const char *name, const char *other, int fd,
                  unsigned long request, void *arg) {
@@ -184,95 +202,52 @@ HWSIM_EXPORT int hwsim_ioctl_time64(int fd, unsigned long request, ...) __asm__(
 HWSIM_EXPORT int hwsim_close(int fd) __asm__("close");
 }
 
-// A device path is absolute, so the directory descriptor of the openat family
-// never matters for it. The mode argument is there only with O_CREAT or O_TMPFILE.
-
 int hwsim_open(const char *path, int flags, ...) {
-    mode_t mode = 0;
-    if (needs_mode(flags)) {
-        va_list args;
-        va_start(args, flags);
-        // The analyzer takes these wrappers for the C library's own open.
-        mode = va_arg(args, mode_t); // NOLINT(clang-analyzer-valist.Uninitialized)
-        va_end(args);
-    }
-    if (is_device(path)) {
-        return open_device(path, flags);
-    }
-    return opened(real(real_open, "open")(path, flags, mode));
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode = mode_argument(flags, args);
+    va_end(args);
+    return open_or_pass(path, flags, real_open, "open", path, flags, mode);
 }
 
 int hwsim_open64(const char *path, int flags, ...) {
-    mode_t mode = 0;
-    if (needs_mode(flags)) {
-        va_list args;
-        va_start(args, flags);
-        // The analyzer takes these wrappers for the C library's own open.
-        mode = va_arg(args, mode_t); // NOLINT(clang-analyzer-valist.Uninitialized)
-        va_end(args);
-    }
-    if (is_device(path)) {
-        return open_device(path, flags);
-    }
-    return opened(real(real_open64, "open64")(path, flags, mode));
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode = mode_argument(flags, args);
+    va_end(args);
+    return open_or_pass(path, flags, real_open64, "open64", path, flags, mode);
 }
 
 int hwsim_openat(int dirfd, const char *path, int flags, ...) {
-    mode_t mode = 0;
-    if (needs_mode(flags)) {
-        va_list args;
-        va_start(args, flags);
-        // The analyzer takes these wrappers for the C library's own open.
-        mode = va_arg(args, mode_t); // NOLINT(clang-analyzer-valist.Uninitialized)
-        va_end(args);
-    }
-    if (is_device(path)) {
-        return open_device(path, flags);
-    }
-    return opened(real(real_openat, "openat")(dirfd, path, flags, mode));
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode = mode_argument(flags, args);
+    va_end(args);
+    return open_or_pass(path, flags, real_openat, "openat", dirfd, path, flags, mode);
 }
 
 int hwsim_openat64(int dirfd, const char *path, int flags, ...) {
-    mode_t mode = 0;
-    if (needs_mode(flags)) {
-        va_list args;
-        va_start(args, flags);
-        // The analyzer takes these wrappers for the C library's own open.
-        mode = va_arg(args, mode_t); // NOLINT(clang-analyzer-valist.Uninitialized)
-        va_end(args);
-    }
-    if (is_device(path)) {
-        return open_device(path, flags);
-    }
-    return opened(real(real_openat64, "openat64")(dirfd, path, flags, mode));
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode = mode_argument(flags, args);
+    va_end(args);
+    return open_or_pass(path, flags, real_openat64, "openat64", dirfd, path, flags, mode);
 }
 
 int hwsim_open_2(const char *path, int flags) {
-    if (is_device(path)) {
-        return open_device(path, flags);
-    }
-    return opened(real(real_open_2, "__open_2")(path, flags));
+    return open_or_pass(path, flags, real_open_2, "__open_2", path, flags);
 }
 
 int hwsim_open64_2(const char *path, int flags) {
-    if (is_device(path)) {
-        return open_device(path, flags);
-    }
-    return opened(real(real_open64_2, "__open64_2")(path, flags));
+    return open_or_pass(path, flags, real_open64_2, "__open64_2", path, flags);
 }
 
 int hwsim_openat_2(int dirfd, const char *path, int flags) {
-    if (is_device(path)) {
-        return open_device(path, flags);
-    }
-    return opened(real(real_openat_2, "__openat_2")(dirfd, path, flags));
+    return open_or_pass(path, flags, real_openat_2, "__openat_2", dirfd, path, flags);
 }
 
 int hwsim_openat64_2(int dirfd, const char *path, int flags) {
-    if (is_device(path)) {
-        return open_device(path, flags);
-    }
-    return opened(real(real_openat64_2, "__openat64_2")(dirfd, path, flags));
+    return open_or_pass(path, flags, real_openat64_2, "__openat64_2", dirfd, path, flags);
 }
 
 int hwsim_ioctl(int fd, unsigned long request, ...) {
