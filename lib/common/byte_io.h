@@ -13,43 +13,16 @@
 
 namespace hvl {
 
-class ByteReader {
+// The position in a buffer of bytes and the sticky overrun error, shared by
+// the reader and the writer.
+template <typename Byte> class ByteCursor {
 public:
-    ByteReader(const uint8_t *data, size_t size) : data_(data), size_(data != nullptr ? size : 0) {}
-
-    uint8_t u8() { return take(1) ? data_[pos_ - 1] : 0; }
-
-    uint16_t u16() {
-        if (!take(2)) {
-            return 0;
-        }
-        return static_cast<uint16_t>(data_[pos_ - 2] | (data_[pos_ - 1] << 8));
-    }
-
-    uint32_t u32() {
-        if (!take(4)) {
-            return 0;
-        }
-        const uint8_t *p = data_ + pos_ - 4;
-        return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-               (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-    }
-
-    // Copies `count` bytes to `out`; `out` may overlap the source.
-    void bytes(uint8_t *out, size_t count) {
-        if (take(count) && count > 0) {
-            std::memmove(out, data_ + pos_ - count, count);
-        }
-    }
-
-    void skip(size_t count) { take(count); }
-
     bool ok() const { return !overrun_; }
-    size_t remaining() const { return size_ - pos_; }
-    // Every field was there and nothing follows them.
-    bool finished() const { return ok() && remaining() == 0; }
 
-private:
+protected:
+    ByteCursor(Byte *data, size_t size) : data_(data), size_(data != nullptr ? size : 0) {}
+
+    // Moves past `count` bytes if they are all there; the first overrun sticks.
     bool take(size_t count) {
         if (overrun_ || count > size_ - pos_) {
             overrun_ = true;
@@ -59,15 +32,55 @@ private:
         return true;
     }
 
-    const uint8_t *data_;
+    // The `count` bytes just taken.
+    Byte *taken(size_t count) const { return data_ + pos_ - count; }
+
+    Byte *data_;
     size_t size_;
     size_t pos_ = 0;
+
+private:
     bool overrun_ = false;
 };
 
-class ByteWriter {
+class ByteReader : public ByteCursor<const uint8_t> {
 public:
-    ByteWriter(uint8_t *data, size_t size) : data_(data), size_(data != nullptr ? size : 0) {}
+    ByteReader(const uint8_t *data, size_t size) : ByteCursor(data, size) {}
+
+    uint8_t u8() { return static_cast<uint8_t>(load(1)); }
+    uint16_t u16() { return static_cast<uint16_t>(load(2)); }
+    uint32_t u32() { return load(4); }
+
+    // Copies `count` bytes to `out`; `out` may overlap the source.
+    void bytes(uint8_t *out, size_t count) {
+        if (take(count) && count > 0) {
+            std::memmove(out, taken(count), count);
+        }
+    }
+
+    void skip(size_t count) { take(count); }
+
+    size_t remaining() const { return size_ - pos_; }
+    // Every field was there and nothing follows them.
+    bool finished() const { return ok() && remaining() == 0; }
+
+private:
+    // A field that is not there whole reads as 0.
+    uint32_t load(size_t count) {
+        uint32_t value = 0;
+        if (take(count)) {
+            const uint8_t *field = taken(count);
+            for (size_t i = 0; i < count; ++i) {
+                value |= static_cast<uint32_t>(field[i]) << (8 * i);
+            }
+        }
+        return value;
+    }
+};
+
+class ByteWriter : public ByteCursor<uint8_t> {
+public:
+    ByteWriter(uint8_t *data, size_t size) : ByteCursor(data, size) {}
 
     ByteWriter &u8(uint8_t value) { return store(value, 1); }
     ByteWriter &u16(uint16_t value) { return store(value, 2); }
@@ -75,42 +88,28 @@ public:
 
     ByteWriter &bytes(const uint8_t *in, size_t count) {
         if (take(count) && count > 0) {
-            std::memmove(data_ + pos_ - count, in, count);
+            std::memmove(taken(count), in, count);
         }
         return *this;
     }
 
     template <size_t N> ByteWriter &bytes(const uint8_t (&in)[N]) { return bytes(in, N); }
 
-    bool ok() const { return !overrun_; }
     // The bytes written so far, from the start of the buffer.
     const uint8_t *data() const { return data_; }
     size_t length() const { return pos_; }
 
 private:
-    bool take(size_t count) {
-        if (overrun_ || count > size_ - pos_) {
-            overrun_ = true;
-            return false;
-        }
-        pos_ += count;
-        return true;
-    }
-
     // A field that does not fit whole is not written at all.
     ByteWriter &store(uint32_t value, size_t count) {
         if (take(count)) {
+            uint8_t *field = taken(count);
             for (size_t i = 0; i < count; ++i) {
-                data_[pos_ - count + i] = static_cast<uint8_t>(value >> (8 * i));
+                field[i] = static_cast<uint8_t>(value >> (8 * i));
             }
         }
         return *this;
     }
-
-    uint8_t *data_;
-    size_t size_;
-    size_t pos_ = 0;
-    bool overrun_ = false;
 };
 
 } // namespace hvl
