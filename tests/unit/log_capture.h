@@ -2,6 +2,7 @@
 // messages through the callback target, so a test can see what was logged.
 #pragma once
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <string>
@@ -24,15 +25,11 @@ public:
     // "header: body" of every message so far.
     const std::vector<std::string> &lines() const { return lines_; }
     bool contains(const std::string &text) const {
-        for (const std::string &line : lines_) {
-            if (line.find(text) != std::string::npos) {
-                return true;
-            }
-        }
-        return false;
+        return std::any_of(lines_.begin(), lines_.end(), [&text](const std::string &line) {
+            return line.find(text) != std::string::npos;
+        });
     }
     void clear() { lines_.clear(); }
-    const LogModule &module() const { return module_; }
 
 private:
     __attribute__((format(printf, 9, 10))) static int
