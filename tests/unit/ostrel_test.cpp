@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <iterator>
-#include <ostream>
+#include <numeric>
 #include <string>
-#include <utility>
+#include <tuple>
 #include <vector>
 
 #include "fake_ipmi.h"
@@ -14,11 +14,9 @@
 #include "ipmi/ostrel_constants.h"
 #include "log_capture.h"
 
-using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
-using Bytes = std::vector<uint8_t>;
 
 namespace {
 
@@ -39,37 +37,19 @@ Bytes cat(Bytes head, const Bytes &tail) {
 }
 
 // The access signature, then `tail`.
-Bytes signed_data(const Bytes &tail) {
-    return cat(Bytes(std::begin(oem::kAccessSignature), std::end(oem::kAccessSignature)), tail);
-}
-
-// A bitwise CRC-8 written from the polynomial, to check the table-driven one.
-uint8_t crc8_bitwise(const Bytes &data) {
-    uint8_t crc = 0xA5;
-    for (uint8_t byte : data) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = static_cast<uint8_t>((crc & 0x80) != 0 ? (crc << 1) ^ 0x07 : crc << 1);
-        }
-    }
-    return crc;
-}
+Bytes signed_data(const Bytes &tail) { return cat({0x7E, 0x31, 0xB6, 0x0F}, tail); }
 
 // The 17 bytes of a record whose options carry a good CRC.
-Bytes good_record() {
-    Bytes record{0x81, 0x00, 0x04, 0x02, 0x01, 0x07, 0x0A, 0x0B,
-                 0x0C, 0x00, 0x80, 0x42, 0x1A, 0x2B, 0x3C, 0x05};
-    record.push_back(crc8_bitwise(Bytes(record.begin() + 3, record.end())));
-    return record;
-}
+const Bytes kGoodRecord{0x81, 0x00, 0x04, 0x02, 0x01, 0x07, 0x0A, 0x0B, 0x0C,
+                        0x00, 0x80, 0x42, 0x1A, 0x2B, 0x3C, 0x05, 0x47};
 
-void expect_request(const SentRequest &sent, uint8_t netfn, uint8_t lun, uint8_t cmd,
-                    const Bytes &data) {
+void expect_request(const SentRequest &sent, uint8_t netfn, uint8_t cmd, const Bytes &data) {
+    const uint8_t lun = netfn == 0x06 ? 0 : 3; // Get Device ID, else an OEM request
     EXPECT_EQ(std::make_tuple(netfn, lun, cmd), std::tie(sent.netfn, sent.lun, sent.cmd));
     EXPECT_THAT(sent.data, ElementsAreArray(data));
 }
 
-void expect_device_id_request(const SentRequest &sent) { expect_request(sent, 0x06, 0, 0x01, {}); }
+void expect_device_id_request(const SentRequest &sent) { expect_request(sent, 0x06, 0x01, {}); }
 
 class Ostrel : public ::testing::Test {
 protected:
@@ -82,61 +62,41 @@ protected:
     FakeIpmi fake;
 };
 
-template <class Case> class OstrelWith : public Ostrel, public ::testing::WithParamInterface<Case> {
-protected:
-    const Case &c = this->GetParam();
-};
-
-TEST_F(Ostrel, CpldRegisterRequestsAreSignedAndAWriteNeverReadsBack) {
-    fake.then(answer(0x00, {0x5C}));
-    uint8_t value = 0xEE;
-    EXPECT_EQ(ostrel_cpldreg_read(fake.intf(), 0x1A7, &value), 0);
-    EXPECT_EQ(value, 0x5C);
-    expect_request(fake.last(), 0x3E, 3, 0x62, signed_data({0xA7, 0x01}));
+// A read accepts exactly one data byte and otherwise clears the value; a
+// write never reads back.
+TEST_F(Ostrel, CpldRegisterRequestsAreSignedAndAReadTakesExactlyOneByte) {
+    const std::tuple<const char *, ScriptedAnswer, int, uint8_t> cases[] = {
+        {"one byte", answer(0, {0x42}), 0, 0x42},
+        {"no byte", answer(0), -1, 0},
+        {"two bytes", answer(0, {0x42, 0x43}), -1, 0},
+        {"completion code", answer(0xC1, {0x42}), -1, 0},
+        {"no answer", transport_failure(74), -1, 0},
+    };
+    for (const auto &[name, reply, result, expected] : cases) {
+        SCOPED_TRACE(name);
+        fake.then(reply);
+        uint8_t value = 0xEE;
+        EXPECT_EQ(ostrel_cpldreg_read(fake.intf(), 0x1A7, &value), result);
+        EXPECT_EQ(value, expected);
+        expect_request(fake.sent.back(), 0x3E, 0x62, signed_data({0xA7, 0x01}));
+    }
 
     fake.then(answer(0x00, {0x99, 0x98})).then(answer(0xD5)).then(transport_failure(-1));
     EXPECT_EQ(ostrel_cpldreg_write(fake.intf(), 0x22, 0x1234), 0);
-    expect_request(fake.last(), 0x3E, 3, 0x62, signed_data({0x22, 0x00, 0x34, 0xFF}));
+    expect_request(fake.sent.back(), 0x3E, 0x62, signed_data({0x22, 0x00, 0x34, 0xFF}));
     EXPECT_EQ(ostrel_cpldreg_write(fake.intf(), 0x22, 0x01), -1);
     EXPECT_EQ(ostrel_cpldreg_write(fake.intf(), 0x22, 0x01), -1);
-    EXPECT_EQ(fake.sent().size(), 4U);
+    EXPECT_EQ(fake.sent.size(), 8U);
 }
-
-struct ReadOutcome {
-    const char *name;
-    ScriptedAnswer reply;
-    int result;
-    uint8_t value;
-};
-void PrintTo(const ReadOutcome &c, std::ostream *os) { *os << c.name; }
-
-using OstrelCpldRead = OstrelWith<ReadOutcome>;
-
-TEST_P(OstrelCpldRead, AcceptsExactlyOneDataByte) {
-    fake.then(c.reply);
-    uint8_t value = 0xEE;
-    EXPECT_EQ(ostrel_cpldreg_read(fake.intf(), 0x10, &value), c.result);
-    EXPECT_EQ(value, c.value);
-}
-
-INSTANTIATE_TEST_SUITE_P(Answers, OstrelCpldRead,
-                         ::testing::Values(ReadOutcome{"OneByte", answer(0, {0x42}), 0, 0x42},
-                                           ReadOutcome{"NoByte", answer(0), -1, 0},
-                                           ReadOutcome{"TwoBytes", answer(0, {0x42, 0x43}), -1, 0},
-                                           ReadOutcome{"CompletionCode", answer(0xC1, {0x42}), -1,
-                                                       0},
-                                           ReadOutcome{"NoAnswer", transport_failure(74), -1, 0}),
-                         ::testing::PrintToStringParamName());
 
 TEST(OstrelNullInterface, EveryPublicFunctionRefusesAndSaysWho) {
     LogCapture log;
     uint8_t value = 0xEE;
     EngOptions opts{};
-    const int results[] = {ostrel_cpldreg_read(nullptr, 1, &value),
-                           ostrel_cpldreg_write(nullptr, 1, 2),
-                           ostrel_engineering_options_get(nullptr, &opts),
-                           ostrel_engineering_options_set(nullptr, &opts)};
-    EXPECT_THAT(results, Each(-2));
+    EXPECT_EQ(ostrel_cpldreg_read(nullptr, 1, &value), -2);
+    EXPECT_EQ(ostrel_cpldreg_write(nullptr, 1, 2), -2);
+    EXPECT_EQ(ostrel_engineering_options_get(nullptr, &opts), -2);
+    EXPECT_EQ(ostrel_engineering_options_set(nullptr, &opts), -2);
     const std::string who[] = {"ostrel_cpldreg_read", "ostrel_cpldreg_write",
                                "ostrel_engineering_options_get", "ostrel_engineering_options_set"};
     ASSERT_EQ(log.lines().size(), 4U);
@@ -146,13 +106,13 @@ TEST(OstrelNullInterface, EveryPublicFunctionRefusesAndSaysWho) {
     EXPECT_EQ(value, 0) << "the read clears the value first";
 }
 
+// Without a code no code-prefixed request is sent.
 TEST_F(Ostrel, AccessCodeIsTheProductsOrZeroesAndLeftAloneWithoutAProduct) {
     uint8_t code[OSTREL_ACCESS_CODE_SIZE] = {};
     for (size_t entry = 0; entry < std::size(oem::kAccessCodes); ++entry) {
         fake.then(device_id_answer(oem::kAccessCodes[entry].product_id));
         EXPECT_EQ(ipmi_ostrel_access_code_get(fake.intf(), code), 0);
         EXPECT_THAT(code, ElementsAreArray(code_of(entry)));
-        expect_device_id_request(fake.last());
     }
     fake.then(answer(0xC0)).then(transport_failure(19));
     EXPECT_EQ(ipmi_ostrel_access_code_get(fake.intf(), code), -1);
@@ -161,182 +121,128 @@ TEST_F(Ostrel, AccessCodeIsTheProductsOrZeroesAndLeftAloneWithoutAProduct) {
     fake.then(device_id_answer(kUnknownProduct));
     EXPECT_EQ(ipmi_ostrel_access_code_get(fake.intf(), code), -1);
     EXPECT_THAT(code, ElementsAre(0, 0, 0, 0, 0));
+
+    fake.then(device_id_answer(kUnknownProduct)).then(device_id_answer(kUnknownProduct));
+    EngRecord record{};
+    EXPECT_EQ(ipmi_ostrel_eng_record_get(fake.intf(), &record), -1);
+    EXPECT_EQ(ipmi_ostrel_eng_record_set(fake.intf(), &record), -1);
+    EXPECT_EQ(fake.sent.size(), 9U);
+    expect_device_id_request(fake.sent.back());
 }
 
-struct ProductIdAnswer {
-    const char *name;
-    ScriptedAnswer reply;
-    int result;
-    uint16_t product_id;
-};
-void PrintTo(const ProductIdAnswer &c, std::ostream *os) { *os << c.name; }
-
-using OstrelProductId = OstrelWith<ProductIdAnswer>;
-
-TEST_P(OstrelProductId, ReadsBytesNineAndTenWithoutCheckingTheLength) {
-    fake.then(c.reply);
-    uint16_t product_id = 0xEEEE;
-    EXPECT_EQ(ipmi_ostrel_product_id_get(fake.intf(), &product_id), c.result);
-    EXPECT_EQ(product_id, c.product_id);
+// Short answers read as zeros; a completion code or a failure is passed up.
+TEST_F(Ostrel, ProductIdIsDeviceIdBytesNineAndTenWithoutALengthCheck) {
+    const std::tuple<const char *, ScriptedAnswer, int, uint16_t> cases[] = {
+        {"eleven bytes", answer(0, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0x34, 0x12}), 0, 0x1234},
+        {"short answer", answer(0, {1, 2, 3}), 0, 0x0000},
+        {"completion code", answer(0xC3), 0xC3, 0xEEEE},
+        {"no answer", transport_failure(74), 74, 0xEEEE},
+    };
+    for (const auto &[name, reply, result, expected] : cases) {
+        SCOPED_TRACE(name);
+        fake.then(reply);
+        uint16_t product_id = 0xEEEE;
+        EXPECT_EQ(ipmi_ostrel_product_id_get(fake.intf(), &product_id), result);
+        EXPECT_EQ(product_id, expected);
+        expect_device_id_request(fake.sent.back());
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Answers, OstrelProductId,
-    ::testing::Values(
-        ProductIdAnswer{"ElevenBytes", answer(0, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0x34, 0x12}), 0,
-                        0x1234},
-        ProductIdAnswer{"FullAnswer", device_id_answer(0xBEEF), 0, 0xBEEF},
-        ProductIdAnswer{"ShortAnswerReadsAsZero", answer(0, {1, 2, 3}), 0, 0x0000},
-        ProductIdAnswer{"CompletionCodePassedUp", answer(0xC3), 0xC3, 0xEEEE},
-        ProductIdAnswer{"TransportFailurePassedUp", transport_failure(74), 74, 0xEEEE}),
-    ::testing::PrintToStringParamName());
-
-TEST_F(Ostrel, DeviceIdPassesUpEveryFailure) {
-    fake.then(transport_failure(19)).then(answer(0xC3)).then(device_id_answer(0x1234));
-    IpmiResponse response{};
-    EXPECT_EQ(ipmi_device_id_get(fake.intf(), &response), 19);
-    EXPECT_EQ(ipmi_device_id_get(fake.intf(), &response), 0xC3);
-    EXPECT_EQ(ipmi_device_id_get(fake.intf(), &response), 0);
-    EXPECT_EQ(response.data_len, 15);
-    expect_device_id_request(fake.last());
-}
-
-TEST_F(Ostrel, EngineeringRecordGetIsCodePrefixed) {
-    after_product(oem::kAccessCodes[2].product_id, answer(0, good_record()));
+TEST_F(Ostrel, EngineeringRecordGetIsCodePrefixedAndTakesExactlySeventeenBytes) {
+    after_product(oem::kAccessCodes[2].product_id, answer(0, kGoodRecord));
     EngRecord record{};
     ASSERT_EQ(ipmi_ostrel_eng_record_get(fake.intf(), &record), 0);
-    ASSERT_EQ(fake.sent().size(), 2U);
-    expect_device_id_request(fake.sent()[0]);
-    expect_request(fake.sent()[1], 0x30, 3, 0x03, code_of(2));
+    ASSERT_EQ(fake.sent.size(), 2U);
+    expect_device_id_request(fake.sent[0]);
+    expect_request(fake.sent[1], 0x30, 0x03, code_of(2));
     const EngOptions &o = record.options;
     EXPECT_THAT(record.fcap, ElementsAre(0x81, 0x00, 0x04));
     EXPECT_EQ(std::make_tuple(0x02, 0x01, 0x07, 0x05),
               std::tie(o.board_option, o.mezzanine, o.mezzanine_option, o.mac_suffix));
     EXPECT_THAT(o.further, ElementsAre(0x0A, 0x0B, 0x0C));
     EXPECT_THAT(o.mac, ElementsAre(0x00, 0x80, 0x42, 0x1A, 0x2B, 0x3C));
-}
 
-TEST_F(Ostrel, OnlySeventeenBytesAreARecord) {
-    for (size_t length : {16, 17, 18}) {
-        Bytes bytes = good_record();
+    for (size_t length : {16, 18}) {
+        Bytes bytes = kGoodRecord;
         bytes.resize(length, 0x77);
         after_product(kKnownProduct, answer(0, bytes));
-        EngRecord record{};
         record.fcap[0] = 0xEE;
-        EXPECT_EQ(ipmi_ostrel_eng_record_get(fake.intf(), &record), length == 17 ? 0 : -1)
-            << length;
-        EXPECT_EQ(record.fcap[0], length == 17 ? 0x81 : 0xEE) << length;
+        EXPECT_EQ(ipmi_ostrel_eng_record_get(fake.intf(), &record), -1) << length;
+        EXPECT_EQ(record.fcap[0], 0xEE) << length;
     }
 }
 
-TEST_F(Ostrel, UnknownProductSendsNoCodePrefixedRequest) {
-    fake.then(device_id_answer(kUnknownProduct)).then(device_id_answer(kUnknownProduct));
-    EngRecord record{};
-    EXPECT_EQ(ipmi_ostrel_eng_record_get(fake.intf(), &record), -1);
-    EXPECT_EQ(ipmi_ostrel_eng_record_set(fake.intf(), &record), -1);
-    ASSERT_EQ(fake.sent().size(), 2U);
-    expect_device_id_request(fake.sent()[1]);
+TEST_F(Ostrel, EngineeringOptionsGetCopiesTheOptionsAndChecksTheirCrc) {
+    Bytes flipped = kGoodRecord;
+    flipped[9] ^= 0x01;
+    const std::tuple<const char *, Bytes, int> cases[] = {{"good CRC", kGoodRecord, 0},
+                                                          {"all ones", Bytes(17, 0xFF), -5},
+                                                          {"all zeros", Bytes(17, 0x00), -5},
+                                                          {"one bit flipped", flipped, -5}};
+    for (const auto &[name, record, result] : cases) {
+        SCOPED_TRACE(name);
+        log.clear();
+        after_product(kKnownProduct, answer(0, record));
+        EngOptions opts{};
+        EXPECT_EQ(ostrel_engineering_options_get(fake.intf(), &opts), result);
+        EXPECT_EQ(std::make_tuple(record[3], record[16]), std::tie(opts.board_option, opts.crc));
+        EXPECT_EQ(log.contains("ostrel_engineering_options_get): engineering options corrupted "),
+                  result == -5);
+    }
 }
 
-Bytes flip(Bytes bytes, size_t index) {
-    bytes[index] ^= 0x01;
-    return bytes;
-}
-
-struct OptionsRecord {
-    const char *name;
-    Bytes record;
-    int result;
-};
-void PrintTo(const OptionsRecord &c, std::ostream *os) { *os << c.name; }
-
-using OstrelOptionsGet = OstrelWith<OptionsRecord>;
-
-TEST_P(OstrelOptionsGet, CopiesTheOptionsAndChecksTheirCrc) {
-    after_product(kKnownProduct, answer(0, c.record));
-    EngOptions opts{};
-    EXPECT_EQ(ostrel_engineering_options_get(fake.intf(), &opts), c.result);
-    EXPECT_EQ(std::make_tuple(c.record[3], c.record[16]), std::tie(opts.board_option, opts.crc));
-    EXPECT_EQ(log.contains("ostrel_engineering_options_get): engineering options corrupted "),
-              c.result == -5);
-}
-
-INSTANTIATE_TEST_SUITE_P(Records, OstrelOptionsGet,
-                         ::testing::Values(OptionsRecord{"GoodCrc", good_record(), 0},
-                                           OptionsRecord{"AllOnes", Bytes(17, 0xFF), -5},
-                                           OptionsRecord{"AllZeros", Bytes(17, 0x00), -5},
-                                           OptionsRecord{"OneBitFlipped", flip(good_record(), 9),
-                                                         -5}),
-                         ::testing::PrintToStringParamName());
-
+// An unreadable record leaves the options alone and nothing is written.
 TEST_F(Ostrel, EngineeringOptionsSetKeepsFcapAndStoresTheFreshCrc) {
-    const Bytes stored = good_record();
-    after_product(kKnownProduct, answer(0, stored));
+    after_product(kKnownProduct, answer(0, kGoodRecord));
     after_product(kKnownProduct, answer(0));
     EngOptions opts{0x09, 0x00, 0x00, {0x01, 0x02, 0x03}, {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5},
                     0x07, 0xEE};
     EXPECT_EQ(ostrel_engineering_options_set(fake.intf(), &opts), 0);
-    const Bytes options{0x09, 0x00, 0x00, 0x01, 0x02, 0x03, 0xA0,
-                        0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0x07};
-    EXPECT_EQ(opts.crc, crc8_bitwise(options));
-    ASSERT_EQ(fake.sent().size(), 4U);
-    const Bytes written = cat(cat(code_of(0), {stored[0], stored[1], stored[2]}), options);
-    expect_request(fake.last(), 0x30, 3, 0x04, cat(written, {opts.crc}));
-}
+    EXPECT_EQ(opts.crc, 0xCA);
+    ASSERT_EQ(fake.sent.size(), 4U);
+    // The code, the fcap bytes as read, then the options and their CRC.
+    const Bytes written{0x81, 0x00, 0x04, 0x09, 0x00, 0x00, 0x01, 0x02, 0x03,
+                        0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0x07, 0xCA};
+    expect_request(fake.sent.back(), 0x30, 0x04, cat(code_of(0), written));
 
-TEST_F(Ostrel, EngineeringOptionsSetWritesNothingWhenTheRecordIsUnreadable) {
     after_product(kKnownProduct, answer(0xC0));
-    EngOptions opts{};
     opts.crc = 0xEE;
     EXPECT_EQ(ostrel_engineering_options_set(fake.intf(), &opts), -1);
     EXPECT_EQ(opts.crc, 0xEE);
-    EXPECT_EQ(fake.sent().size(), 2U);
+    EXPECT_EQ(fake.sent.size(), 6U);
 }
 
-TEST(OstrelCrc8, MatchesTheCheckValuesAndTheBitwiseFormulaAndChecksItself) {
-    const std::pair<std::string, uint8_t> checks[] = {
-        {"", 0xA5}, {"abc", 0xD7}, {"123456789", 0x57}};
-    for (const auto &[text, crc] : checks) {
-        const Bytes data(text.begin(), text.end());
-        EXPECT_EQ(ostrel_crc8(data.data(), data.size()), crc) << '"' << text << '"';
+TEST(OstrelCrc8, MatchesItsCheckValuesAndChecksItself) {
+    const Bytes digits{'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    Bytes ramp(1024);
+    std::iota(ramp.begin(), ramp.end(), 0);
+    EXPECT_EQ(ostrel_crc8(nullptr, 0), 0xA5);
+    EXPECT_EQ(ostrel_crc8(digits.data(), digits.size()), 0x57);
+    EXPECT_EQ(ostrel_crc8(ramp.data(), ramp.size()), 0x9C);
+    ramp.push_back(0x9C);
+    EXPECT_EQ(ostrel_crc8(ramp.data(), ramp.size()), 0) << "bytes followed by their CRC";
+}
+
+// Bits 0 and 4 of the second byte are the modes, the third is carried; extra
+// bytes are ignored and missing ones read as zeros.
+TEST_F(Ostrel, ParamsGetIsSignedAndTakesTheModeBitsAndTheExtraByte) {
+    const std::tuple<const char *, Bytes, ControllerParams> cases[] = {
+        {"both modes", {0xFF, 0x11, 0x5A}, {1, 1, 0x5A}},
+        {"other bits ignored", {0, 0xEE, 0x80}, {0, 0, 0x80}},
+        {"PM only, a byte too many", {0, 0x01, 0x22, 0x33}, {1, 0, 0x22}},
+        {"IPMB only, no extra byte", {0, 0x10}, {0, 1, 0}},
+        {"no mode byte", {0x07}, {0, 0, 0}},
+    };
+    for (const auto &[name, data, expected] : cases) {
+        SCOPED_TRACE(name);
+        fake.then(answer(0, data));
+        ControllerParams params{9, 9, 9};
+        EXPECT_EQ(ipmi_ostrel_param_get(fake.intf(), &params), 0);
+        expect_request(fake.sent.back(), 0x3E, 0x05, signed_data({0x00, 0x00, 0x00}));
+        EXPECT_EQ(std::make_tuple(expected.pm_mode, expected.ipmb_mode, expected.extra),
+                  std::tie(params.pm_mode, params.ipmb_mode, params.extra));
     }
-    Bytes data;
-    for (int i = 0; i < 300; ++i) {
-        data.push_back(static_cast<uint8_t>(i * 37 + 11));
-        const uint8_t crc = ostrel_crc8(data.data(), data.size());
-        ASSERT_EQ(crc, crc8_bitwise(data)) << "length " << data.size();
-        const Bytes sealed = cat(data, {crc});
-        ASSERT_EQ(ostrel_crc8(sealed.data(), sealed.size()), 0) << "length " << data.size();
-    }
 }
-
-struct ParamsAnswer {
-    const char *name;
-    Bytes data;
-    ControllerParams expected;
-};
-void PrintTo(const ParamsAnswer &c, std::ostream *os) { *os << c.name; }
-
-using OstrelParamsGet = OstrelWith<ParamsAnswer>;
-
-TEST_P(OstrelParamsGet, TakesBitsZeroAndFourOfByteOneAndTheExtraByte) {
-    fake.then(answer(0, c.data));
-    ControllerParams params{9, 9, 9};
-    EXPECT_EQ(ipmi_ostrel_param_get(fake.intf(), &params), 0);
-    expect_request(fake.last(), 0x3E, 3, 0x05, signed_data({0x00, 0x00, 0x00}));
-    EXPECT_EQ(std::make_tuple(c.expected.pm_mode, c.expected.ipmb_mode, c.expected.extra),
-              std::tie(params.pm_mode, params.ipmb_mode, params.extra));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Answers, OstrelParamsGet,
-    ::testing::Values(ParamsAnswer{"BothModes", {0xFF, 0x11, 0x5A}, {1, 1, 0x5A}},
-                      ParamsAnswer{"PmOnly", {0, 0x01, 0x00}, {1, 0, 0}},
-                      ParamsAnswer{"IpmbOnly", {0, 0x10, 0x00}, {0, 1, 0}},
-                      ParamsAnswer{"OtherBitsIgnored", {0, 0xEE, 0x80}, {0, 0, 0x80}},
-                      ParamsAnswer{"TooManyBytes", {0, 0x11, 0x22, 0x33}, {1, 1, 0x22}},
-                      ParamsAnswer{"TooFewBytesReadAsZero", {0x07}, {0, 0, 0}}),
-    ::testing::PrintToStringParamName());
 
 TEST_F(Ostrel, ParameterFailuresAreLoggedAndCompletionCodesPassedUp) {
     fake.then(transport_failure(74)).then(answer(0xC1));
@@ -356,35 +262,28 @@ TEST_F(Ostrel, ParameterFailuresAreLoggedAndCompletionCodesPassedUp) {
     fake.then(answer(0xC1)); // no product ID: nothing sent, nothing logged
     log.clear();
     EXPECT_EQ(ipmi_ostrel_param_set(fake.intf(), &params), -1);
-    EXPECT_EQ(fake.sent().size(), 7U);
+    EXPECT_EQ(fake.sent.size(), 7U);
     EXPECT_TRUE(log.lines().empty());
 }
 
-struct ParamsSet {
-    const char *name;
-    uint16_t product_id;
-    ControllerParams params;
-    uint8_t mode_byte;
-};
-void PrintTo(const ParamsSet &c, std::ostream *os) { *os << c.name; }
-
-using OstrelParamsSet = OstrelWith<ParamsSet>;
-
-TEST_P(OstrelParamsSet, SendsTheIpmbBitOnlyForTheFourthProduct) {
-    after_product(c.product_id, answer(0));
-    EXPECT_EQ(ipmi_ostrel_param_set(fake.intf(), &c.params), 0);
-    ASSERT_EQ(fake.sent().size(), 2U);
-    expect_device_id_request(fake.sent()[0]);
-    expect_request(fake.last(), 0x3E, 3, 0x05, signed_data({0x03, c.mode_byte, c.params.extra}));
+// Only bit 0 of each mode counts; the IPMB bit goes only to the fourth product.
+TEST_F(Ostrel, ParamsSetSendsTheIpmbBitOnlyForTheFourthProduct) {
+    const std::tuple<const char *, uint16_t, ControllerParams, uint8_t> cases[] = {
+        {"fourth, both modes", kIpmbProduct, {1, 1, 0x42}, 0x11},
+        {"fourth, IPMB only", kIpmbProduct, {0, 1, 0x00}, 0x10},
+        {"fourth, bit 1 only", kIpmbProduct, {2, 2, 0}, 0x00},
+        {"first", kKnownProduct, {1, 1, 0x42}, 0x01},
+        {"unknown", kUnknownProduct, {0, 1, 0x07}, 0x00},
+    };
+    for (const auto &[name, product_id, params, mode_byte] : cases) {
+        SCOPED_TRACE(name);
+        const size_t before = fake.sent.size();
+        after_product(product_id, answer(0));
+        EXPECT_EQ(ipmi_ostrel_param_set(fake.intf(), &params), 0);
+        ASSERT_EQ(fake.sent.size(), before + 2);
+        expect_device_id_request(fake.sent[before]);
+        expect_request(fake.sent.back(), 0x3E, 0x05, signed_data({0x03, mode_byte, params.extra}));
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Products, OstrelParamsSet,
-    ::testing::Values(ParamsSet{"FourthBothModes", kIpmbProduct, {1, 1, 0x42}, 0x11},
-                      ParamsSet{"FourthIpmbOnly", kIpmbProduct, {0, 1, 0x00}, 0x10},
-                      ParamsSet{"FourthOnlyBitZeroCounts", kIpmbProduct, {2, 3, 0}, 0x10},
-                      ParamsSet{"FirstNeverIpmb", kKnownProduct, {1, 1, 0x42}, 0x01},
-                      ParamsSet{"UnknownNeverIpmb", kUnknownProduct, {0, 1, 0x07}, 0x00}),
-    ::testing::PrintToStringParamName());
 
 } // namespace
