@@ -1,16 +1,8 @@
 // The register table and register access by area, against the simulated board.
-#include <gtest/gtest.h>
-
-#include <cstring>
-
-#include "hvl/cpld.h"
 #include "hvl/cpld_registers.h"
-#include "log_capture.h"
 #include "sim_seam.h"
 
 namespace {
-
-constexpr const char *default_board = R"(base = "default.toml")";
 
 TEST(RegisterTable, HoldsBothAreasInOrderClosedByAnEmptyRow) {
     EXPECT_STREQ(register_table[0].name, "POST_LOW_REG");
@@ -22,16 +14,13 @@ TEST(RegisterTable, HoldsBothAreasInOrderClosedByAnEmptyRow) {
     EXPECT_EQ(register_table[REGISTER_TABLE_ROWS].name, nullptr);
 }
 
-TEST(RegisterTable, FindsRegistersByOffsetAndArea) {
+TEST(RegisterTable, FindsRegistersByOffsetAndAreaOrByTheBeginningOfTheirName) {
     EXPECT_STREQ(register_find(0x14, PPC)->name, "IPMC_INT_A_EN_REG");
     EXPECT_STREQ(register_find(0x14, IPMC)->name, "PIGGY_BACK_CONTROL_REG");
     EXPECT_EQ(register_find(0x20, PPC), nullptr);
     EXPECT_EQ(register_find(0xFF, PPC), nullptr);
     EXPECT_EQ(register_find(0x100 + 0x14, IPMC), nullptr) << "offsets are not cut to a byte";
     EXPECT_EQ(register_find(0x14, static_cast<RegisterArea>(2)), nullptr);
-}
-
-TEST(RegisterTable, FindsTheFirstNameWithTheGivenBeginning) {
     EXPECT_EQ(register_find_by_name("KCS"), &register_table[2]);
     EXPECT_EQ(register_find_by_name(""), &register_table[0]);
     EXPECT_EQ(register_find_by_name("KCS_CTL_REG_X"), nullptr);
@@ -39,27 +28,11 @@ TEST(RegisterTable, FindsTheFirstNameWithTheGivenBeginning) {
     EXPECT_STREQ(register_area_text(7), "IPMC");
 }
 
-class CpldArea : public ::testing::Test {
-protected:
-    void TearDown() override { cpld_close(); }
-    LogCapture log;
-};
+using CpldArea = OnSimulatedBoard;
 
-TEST_F(CpldArea, OnlyTableRegistersAreReachedAndNothingIsLoggedOtherwise) {
-    SimulatedBoard sim(default_board);
-    ASSERT_EQ(cpld_open(PPC), 0);
-    ASSERT_EQ(cpld_open(IPMC), 0);
-    log.clear();
-    const size_t before = sim.requests();
-    uint8_t value = 0;
-    EXPECT_EQ(cpld_reg_read(0x20, PPC, &value), -1);
-    EXPECT_EQ(cpld_reg_write(0x20, IPMC, 1), -1);
-    EXPECT_EQ(sim.requests(), before);
-    EXPECT_TRUE(log.lines().empty());
-}
-
-TEST_F(CpldArea, TheSameOffsetNamesDifferentRegistersInTheTwoAreas) {
-    SimulatedBoard sim(R"(base = "mezzanine.toml")");
+// The same offset names different registers in the two areas; a byte is written.
+TEST_F(CpldArea, TableRegistersAreReachedThroughTheirAreaAndOthersNotAtAll) {
+    SimulatedBoard sim("mezzanine.toml");
     ASSERT_EQ(cpld_open(PPC), 0);
     ASSERT_EQ(cpld_open(IPMC), 0);
     uint8_t ppc = 0xEE;
@@ -68,57 +41,53 @@ TEST_F(CpldArea, TheSameOffsetNamesDifferentRegistersInTheTwoAreas) {
     EXPECT_EQ(cpld_reg_read(0x15, IPMC, &ipmc), 0);
     EXPECT_EQ(ppc, 0x08);
     EXPECT_EQ(ipmc, 0x05);
-}
 
-TEST_F(CpldArea, WritesTheLowByteThroughEitherArea) {
-    SimulatedBoard sim(default_board);
-    ASSERT_EQ(cpld_open(PPC), 0);
-    ASSERT_EQ(cpld_open(IPMC), 0);
     EXPECT_EQ(cpld_reg_write(0x55, IPMC, 0x1A5), 0);
     EXPECT_EQ(cpld_reg_write(0xAA, PPC, 0x25A), 0);
-    uint8_t value = 0;
-    EXPECT_EQ(cpld_reg_read(0x55, IPMC, &value), 0);
-    EXPECT_EQ(value, 0xA5);
-    EXPECT_EQ(cpld_reg_read(0xAA, PPC, &value), 0);
-    EXPECT_EQ(value, 0x5A);
-    EXPECT_EQ(cpld_reg_read(0x55, PPC, &value), 0);
-    EXPECT_EQ(value, 0x00);
+    EXPECT_EQ(cpld_reg_read(0x55, IPMC, &ipmc), 0);
+    EXPECT_EQ(ipmc, 0xA5);
+    EXPECT_EQ(cpld_reg_read(0xAA, PPC, &ppc), 0);
+    EXPECT_EQ(ppc, 0x5A);
+    EXPECT_EQ(cpld_reg_read(0x55, PPC, &ppc), 0);
+    EXPECT_EQ(ppc, 0x00);
+
+    log.clear();
+    const size_t before = sim.requests();
+    EXPECT_EQ(cpld_reg_read(0x20, PPC, &ppc), -1);
+    EXPECT_EQ(cpld_reg_write(0x20, IPMC, 1), -1);
+    EXPECT_EQ(sim.requests(), before);
+    EXPECT_TRUE(log.lines().empty());
 }
 
-TEST_F(CpldArea, IpmcRegistersNeedTheAreaOpen) {
-    SimulatedBoard sim(default_board);
+TEST_F(CpldArea, IpmcRegistersNeedTheAreaOpenAndASecondOpenReplacesTheInterface) {
+    SimulatedBoard sim;
     uint8_t value = 0;
     EXPECT_EQ(cpld_reg_read(0x14, IPMC, &value), -2);
     EXPECT_EQ(cpld_reg_write(0x14, IPMC, 1), -2);
     EXPECT_TRUE(log.contains("ostrel_cpldreg_read): HVL_IPMI API called with intf == NULL"));
     EXPECT_EQ(sim.requests(), 0U);
-}
 
-TEST_F(CpldArea, OpeningTheIpmcAreaFailsWhenTheDeviceIsMissing) {
-    SimulatedBoard sim(R"(base = "ipmi-absent.toml")");
-    EXPECT_EQ(cpld_open(IPMC), -1);
-    EXPECT_TRUE(log.contains("cpld_open): cannot open /dev/ipmi0/: No such file or directory (2)"));
-    uint8_t value = 0;
-    EXPECT_EQ(cpld_reg_read(0x14, IPMC, &value), -2);
-}
-
-TEST_F(CpldArea, AnIpmcWithoutAddressInformationIsStillUsed) {
-    SimulatedBoard sim(R"(base = "addrinfo-c1.toml")");
-    EXPECT_EQ(cpld_open(IPMC), 0);
-    uint8_t value = 0;
-    EXPECT_EQ(cpld_reg_read(0xFF, IPMC, &value), 0);
-    EXPECT_EQ(value, 0x0C);
-}
-
-TEST_F(CpldArea, ASecondOpenReplacesTheInterface) {
-    SimulatedBoard sim(default_board);
     ASSERT_EQ(cpld_open(IPMC), 0);
     ASSERT_EQ(cpld_open(IPMC), 0);
-    uint8_t value = 0;
     EXPECT_EQ(cpld_reg_read(0xFD, IPMC, &value), 0);
     EXPECT_EQ(value, 0xB5);
     cpld_close();
     EXPECT_EQ(cpld_reg_read(0xFD, IPMC, &value), -2);
+}
+
+TEST_F(CpldArea, OpeningTheIpmcAreaFailsOnlyWhenTheDeviceIsMissing) {
+    uint8_t value = 0;
+    {
+        SimulatedBoard sim("addrinfo-c1.toml"); // an IPMC without address information
+        EXPECT_EQ(cpld_open(IPMC), 0);
+        EXPECT_EQ(cpld_reg_read(0xFF, IPMC, &value), 0);
+        EXPECT_EQ(value, 0x0C);
+        cpld_close();
+    }
+    SimulatedBoard sim("ipmi-absent.toml");
+    EXPECT_EQ(cpld_open(IPMC), -1);
+    EXPECT_TRUE(log.contains("cpld_open): cannot open /dev/ipmi0/: No such file or directory (2)"));
+    EXPECT_EQ(cpld_reg_read(0x14, IPMC, &value), -2);
 }
 
 } // namespace

@@ -1,16 +1,12 @@
 // Caller-owned CPLD handles: argument checks first, errno-style results.
-#include <gtest/gtest.h>
-
-#include "hvl/cpld.h"
-#include "log_capture.h"
 #include "sim_seam.h"
 
 namespace {
 
-constexpr const char *default_board = R"(base = "default.toml")";
+using CpldHandles = OnSimulatedBoard;
 
-TEST(CpldHandle, MissingHandleIsRefusedByEveryFunction) {
-    LogCapture log;
+TEST_F(CpldHandles, MissingOrClosedHandleIsRefusedWithoutRequest) {
+    SimulatedBoard sim;
     CpldIo io{-1, 0, 0};
     uint8_t value = 0;
     EXPECT_EQ(cpld_handle_open(nullptr), 22);
@@ -21,13 +17,8 @@ TEST(CpldHandle, MissingHandleIsRefusedByEveryFunction) {
     EXPECT_EQ(log.lines().size(), 5U);
     EXPECT_TRUE(log.contains("ERROR*MAJOR*: global: : cpld_handle.cpp("));
     EXPECT_TRUE(log.contains(" cpld_handle_read_reg): invalid handle"));
-}
 
-TEST(CpldHandle, ClosedHandleSendsNothing) {
-    LogCapture log;
-    SimulatedBoard sim(default_board);
     CpldHandle handle = -1;
-    uint8_t value = 0;
     EXPECT_EQ(cpld_handle_read_reg(&handle, 0x10, &value), 19);
     EXPECT_EQ(cpld_handle_write_reg(&handle, 0x10, 1), 19);
     EXPECT_TRUE(log.contains("cpld_handle_write_reg): handle not opened"));
@@ -35,18 +26,16 @@ TEST(CpldHandle, ClosedHandleSendsNothing) {
     EXPECT_EQ(sim.requests(), 0U);
 }
 
-TEST(CpldHandle, MissingDriverLeavesHandleClosed) {
-    LogCapture log;
-    SimulatedBoard sim(R"(base = "cpld-absent.toml")");
+TEST_F(CpldHandles, MissingDriverLeavesHandleClosed) {
+    SimulatedBoard sim("cpld-absent.toml");
     CpldHandle handle = -1;
     EXPECT_EQ(cpld_handle_open(&handle), 19);
     EXPECT_LT(handle, 0);
     EXPECT_TRUE(log.contains("cannot open /dev/cpld: No such file or directory (2)"));
 }
 
-TEST(CpldHandle, SeveralHandlesWorkAtOnce) {
-    LogCapture log;
-    SimulatedBoard sim(default_board);
+TEST_F(CpldHandles, SeveralHandlesWorkAtOnce) {
+    SimulatedBoard sim;
     CpldHandle first = -1;
     CpldHandle second = -1;
     ASSERT_EQ(cpld_handle_open(&first), 0);
@@ -66,9 +55,8 @@ TEST(CpldHandle, SeveralHandlesWorkAtOnce) {
     EXPECT_EQ(cpld_handle_close(&second), 0);
 }
 
-TEST(CpldHandle, DriverFailuresArePassedUp) {
-    LogCapture log;
-    SimulatedBoard sim(R"(base = "ioctl-eio.toml")");
+TEST_F(CpldHandles, DriverFailuresArePassedUp) {
+    SimulatedBoard sim("ioctl-eio.toml");
     CpldHandle handle = -1;
     ASSERT_EQ(cpld_handle_open(&handle), 0);
     uint8_t value = 0;

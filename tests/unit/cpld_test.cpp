@@ -2,8 +2,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "hvl/cpld.h"
-#include "log_capture.h"
 #include "sim_seam.h"
 
 using ::testing::Contains;
@@ -11,37 +9,43 @@ using ::testing::HasSubstr;
 
 namespace {
 
-constexpr const char *default_board = R"(base = "default.toml")";
+using Cpld = OnSimulatedBoard;
 
-class Cpld : public ::testing::Test {
-protected:
-    void TearDown() override { cpld_close(); }
-    LogCapture log;
-};
-
-TEST_F(Cpld, OpenReadsTheVersionAndRegistersReadBack) {
-    SimulatedBoard sim(default_board);
+TEST_F(Cpld, OpenReadsTheVersionAndRegistersDcrsAndThePostCodeReadBack) {
+    SimulatedBoard sim;
     ASSERT_EQ(cpld_open(PPC), 0);
     EXPECT_TRUE(log.contains("found CPLD version 12"));
-
-    uint8_t version = 0;
-    uint8_t board_id = 0;
-    EXPECT_EQ(cpld_ppcreg_read(0x10, &version), 0);
-    EXPECT_EQ(cpld_ppcreg_read(0xFD, &board_id), 0);
-    EXPECT_EQ(version, 0x0C);
-    EXPECT_EQ(board_id, 0xB5);
-
-    uint8_t value = 0;
+    uint8_t byte = 0;
+    EXPECT_EQ(cpld_ppcreg_read(0xFD, &byte), 0);
+    EXPECT_EQ(byte, 0xB5);
     EXPECT_EQ(cpld_ppcreg_write(0x55, 0xA5), 0);
-    EXPECT_EQ(cpld_ppcreg_read(0x55, &value), 0);
-    EXPECT_EQ(value, 0xA5);
+    EXPECT_EQ(cpld_ppcreg_read(0x55, &byte), 0);
+    EXPECT_EQ(byte, 0xA5);
+
+    uint32_t word = 0;
+    EXPECT_EQ(cpld_dcr_write(0x10, 0xDEADBEEF), 0);
+    EXPECT_EQ(cpld_dcr_read(0x10, &word), 0);
+    EXPECT_EQ(word, 0xDEADBEEFU);
+    EXPECT_EQ(cpld_sdram0cfg_read(0x20, &word), 0);
+    EXPECT_EQ(word, 0x82000000U);
+    EXPECT_TRUE(log.contains("cpld_cmd_send CPLD_SDRAM0CFG_READ io.param0 0x20 io.param1 0x82"));
+
+    uint8_t high = 0;
+    ASSERT_EQ(cpld_ppcreg_write(1, 0x12), 0);
+    EXPECT_EQ(cpld_post_code_read(&byte, &high), 0);
+    EXPECT_EQ(byte, 0x3F);
+    EXPECT_EQ(high, 0x12);
 }
 
 TEST_F(Cpld, EveryCommandFailsWithoutRequestWhileClosed) {
-    SimulatedBoard sim(default_board);
+    SimulatedBoard sim;
+    ASSERT_EQ(cpld_open(PPC), 0);
+    cpld_close();
+    cpld_close(); // may be repeated
     uint8_t byte = 0xEE;
     uint32_t word = 0;
     uint8_t high = 0;
+    const size_t before = sim.requests();
     EXPECT_EQ(cpld_ppcreg_read(0x10, &byte), -1);
     EXPECT_EQ(byte, 0) << "the untouched record's param1 is stored";
     EXPECT_EQ(cpld_ppcreg_write(0x10, 1), -1);
@@ -53,65 +57,44 @@ TEST_F(Cpld, EveryCommandFailsWithoutRequestWhileClosed) {
     EXPECT_EQ(cpld_dbg_led_mode_set(1), -1);
     EXPECT_EQ(cpld_dbg_led_mode_get(&word), -1);
     EXPECT_EQ(cpld_cmd5_send(7), -1);
-    EXPECT_EQ(sim.requests(), 0U);
+    EXPECT_EQ(sim.requests(), before);
     EXPECT_THAT(log.lines(), Contains(HasSubstr("TRCE: global: : cpld.cpp(")));
     EXPECT_TRUE(log.contains("cpld_cmd_send): CPLD driver not open"));
 }
 
 TEST_F(Cpld, MissingDriverFailsTheOpenWithErrnoText) {
-    SimulatedBoard sim(R"(base = "cpld-absent.toml")");
+    SimulatedBoard sim("cpld-absent.toml");
     EXPECT_EQ(cpld_open(PPC), -1);
     EXPECT_TRUE(log.contains("cannot open /dev/cpld: No such file or directory (2)"));
 }
 
 TEST_F(Cpld, FailedVersionReadFailsTheOpenButKeepsTheDriverOpen) {
-    SimulatedBoard sim(R"(base = "version-fails.toml")");
+    SimulatedBoard sim("version-fails.toml");
     EXPECT_NE(cpld_open(PPC), 0);
     uint8_t value = 0;
     EXPECT_EQ(cpld_ppcreg_read(0xFE, &value), 0);
     EXPECT_EQ(value, 0x14);
 }
 
-TEST_F(Cpld, DriverResultIsTheResultAndTheValueIsStoredAnyway) {
-    SimulatedBoard sim(R"(base = "rc-5.toml")");
-    ASSERT_EQ(cpld_open(PPC), 0);
+TEST_F(Cpld, DriverResultIsTheResultAndAFailedIoctlIsMinusOneWithErrnoLogged) {
     uint8_t value = 0;
-    EXPECT_EQ(cpld_ppcreg_read(0x10, &value), 5);
-    EXPECT_TRUE(log.contains("ioctl returned no error io->rc 5"));
-    EXPECT_TRUE(log.contains("cpld_ppcreg_read): ioctl failed:"));
-}
-
-TEST_F(Cpld, FailedIoctlReturnsMinusOneAndLogsErrno) {
-    SimulatedBoard sim(R"(base = "ioctl-eio.toml")");
+    {
+        SimulatedBoard sim("rc-5.toml");
+        ASSERT_EQ(cpld_open(PPC), 0);
+        EXPECT_EQ(cpld_ppcreg_read(0x10, &value), 5);
+        EXPECT_TRUE(log.contains("ioctl returned no error io->rc 5"));
+        EXPECT_TRUE(log.contains("cpld_ppcreg_read): ioctl failed:"));
+        cpld_close();
+    }
+    SimulatedBoard sim("ioctl-eio.toml");
     ASSERT_EQ(cpld_open(PPC), 0);
-    uint8_t value = 0;
     EXPECT_EQ(cpld_ppcreg_read(0x10, &value), -1);
     EXPECT_TRUE(log.contains("ioctl failed: Input/output error (5)"));
     EXPECT_EQ(cpld_ppcreg_read(0x11, &value), 0);
 }
 
-TEST_F(Cpld, CloseForgetsDriverAndMayBeRepeated) {
-    SimulatedBoard sim(default_board);
-    ASSERT_EQ(cpld_open(PPC), 0);
-    cpld_close();
-    cpld_close();
-    uint8_t value = 0;
-    EXPECT_EQ(cpld_ppcreg_read(0x10, &value), -1);
-}
-
-TEST_F(Cpld, DcrsHoldThirtyTwoBitValues) {
-    SimulatedBoard sim(default_board);
-    ASSERT_EQ(cpld_open(PPC), 0);
-    uint32_t value = 0;
-    EXPECT_EQ(cpld_dcr_write(0x10, 0xDEADBEEF), 0);
-    EXPECT_EQ(cpld_dcr_read(0x10, &value), 0);
-    EXPECT_EQ(value, 0xDEADBEEFU);
-    EXPECT_EQ(cpld_sdram0cfg_read(0x20, &value), 0);
-    EXPECT_TRUE(log.contains("cpld_cmd_send CPLD_SDRAM0CFG_READ io.param0 0x20 io.param1 0x"));
-}
-
 TEST_F(Cpld, LedModeIsSetAndGotButInvalidModesAreNotSent) {
-    SimulatedBoard sim(default_board);
+    SimulatedBoard sim;
     ASSERT_EQ(cpld_open(PPC), 0);
     const size_t before = sim.requests();
     EXPECT_EQ(cpld_dbg_led_mode_set(2), -1);
@@ -128,39 +111,25 @@ TEST_F(Cpld, LedModeIsSetAndGotButInvalidModesAreNotSent) {
 }
 
 TEST_F(Cpld, DebugLedBitsAreBitsSixAndSevenOfTheLedRegister) {
-    SimulatedBoard sim(default_board);
+    SimulatedBoard sim;
     ASSERT_EQ(cpld_open(PPC), 0);
     ASSERT_EQ(cpld_ppcreg_write(0x11, 0x10), 0);
-
-    EXPECT_EQ(cpld_debug_led_bit_set(1, 3), 0); // only the low bit of `on` counts
-    uint8_t reg = 0;
-    ASSERT_EQ(cpld_ppcreg_read(0x11, &reg), 0);
-    EXPECT_EQ(reg, 0x90);
-
-    uint8_t state = 9;
-    EXPECT_EQ(cpld_debug_led_bit_get(1, &state), 0);
-    EXPECT_EQ(state, 1);
-    EXPECT_EQ(cpld_debug_led_bit_get(0, &state), 0);
-    EXPECT_EQ(state, 0);
-    EXPECT_EQ(cpld_debug_led_bit_set(1, 0), 0);
-    ASSERT_EQ(cpld_ppcreg_read(0x11, &reg), 0);
-    EXPECT_EQ(reg, 0x10);
-
+    // Only the low bit of `on` counts.
+    const int steps[][3] = {{0, 3, 0x50}, {1, 3, 0xD0}, {1, 0, 0x50}};
+    for (const auto &[which, on, reads] : steps) {
+        EXPECT_EQ(cpld_debug_led_bit_set(which, on), 0);
+        uint8_t reg = 0;
+        ASSERT_EQ(cpld_ppcreg_read(0x11, &reg), 0);
+        EXPECT_EQ(reg, reads) << "bit " << which << " set to " << on;
+        uint8_t state = 9;
+        EXPECT_EQ(cpld_debug_led_bit_get(which, &state), 0);
+        EXPECT_EQ(state, on & 1);
+    }
     const size_t before = sim.requests();
+    uint8_t state = 0;
     EXPECT_EQ(cpld_debug_led_bit_set(2, 1), -1);
     EXPECT_EQ(cpld_debug_led_bit_get(-1, &state), -1);
     EXPECT_EQ(sim.requests(), before);
-}
-
-TEST_F(Cpld, PostCodeIsTheFirstTwoRegisters) {
-    SimulatedBoard sim(default_board);
-    ASSERT_EQ(cpld_open(PPC), 0);
-    ASSERT_EQ(cpld_ppcreg_write(1, 0x12), 0);
-    uint8_t low = 0;
-    uint8_t high = 0;
-    EXPECT_EQ(cpld_post_code_read(&low, &high), 0);
-    EXPECT_EQ(low, 0x3F);
-    EXPECT_EQ(high, 0x12);
 }
 
 TEST(CpldRequests, AreTheDriversIoctlNumbers) {

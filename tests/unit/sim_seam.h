@@ -1,23 +1,27 @@
 // Puts a simulated board behind the library's system calls for one test.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <string>
 
+#include "hvl/cpld.h"
+#include "log_capture.h"
 #include "sim_board.h"
 #include "sys/sys_ops.h"
 
 class SimulatedBoard {
 public:
-    explicit SimulatedBoard(const std::string &board_toml)
-        : board_(sim::SimBoard::from_toml(board_toml, HWREGS_BOARD_DIR)), seam_(ops()) {
+    // The board of a file of the board directory.
+    explicit SimulatedBoard(const std::string &file = "default.toml")
+        : board_(sim::SimBoard::from_file(HWREGS_BOARD_DIR "/" + file)), seam_(ops()) {
         current() = board_.get();
     }
     ~SimulatedBoard() { current() = nullptr; }
     SimulatedBoard(const SimulatedBoard &) = delete;
     SimulatedBoard &operator=(const SimulatedBoard &) = delete;
 
-    sim::SimBoard &board() { return *board_; }
     size_t requests() const { return board_->trace().size(); }
 
 private:
@@ -39,4 +43,12 @@ private:
 
     std::unique_ptr<sim::SimBoard> board_;
     hvl::sys::OpsOverride seam_;
+};
+
+// A test of the library's CPLD access: what it logs is in `log`, and the
+// process-wide connection is closed after it.
+class OnSimulatedBoard : public ::testing::Test {
+protected:
+    void TearDown() override { cpld_close(); }
+    LogCapture log;
 };

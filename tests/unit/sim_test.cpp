@@ -3,19 +3,10 @@
 #include "sim_test_support.h"
 
 #include <hvl/cpld.h>
+#include <hvl/hvl_ipmi_interface.h>
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <cstdint>
-#include <ostream>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -28,13 +19,9 @@ struct Reply {
     CpldIo io;
 };
 
-// The device open on a board, and the requests a program sends it.
-struct Cpld {
-    explicit Cpld(std::unique_ptr<SimBoard> on = SimBoard::from_file(sim::default_board()))
-        : board(std::move(on)), fd(board->open(CPLD_DEVICE, O_RDWR)) {
-        EXPECT_GE(fd, 0);
-    }
-    ~Cpld() { board->close(fd); }
+// The CPLD driver open on a board, and the requests a program sends it.
+struct Cpld : Open {
+    explicit Cpld(std::unique_ptr<SimBoard> on = board_file()) : Open(CPLD_DEVICE, std::move(on)) {}
 
     Reply send(unsigned long request, std::uint32_t param0, std::uint32_t param1 = 0) {
         CpldIo io{-1, param0, param1};
@@ -50,9 +37,6 @@ struct Cpld {
         return reply.io.param1;
     }
     std::uint32_t dcr(std::uint32_t number) { return send(CPLD_DCR_READ, number).io.param1; }
-
-    std::unique_ptr<SimBoard> board;
-    int fd;
 };
 
 // ---- Board files ----
@@ -64,11 +48,12 @@ TEST(BoardFile, InheritsItsBaseAndItsFaultsAndOverridesOnlyWhatItSays) {
                           "0x21 = { reset = 0x22, read_only = true }\n"
                           "[cpld.dcr]\n0x10 = 7\n"
                           "[[cpld.faults]]\nrequest = \"CMD5\"\nrc = 1\n");
-    const std::string child = dir.file("child.toml", "base = \"base.toml\"\nname = \"child\"\n"
-                                                     "[cpld.registers]\n0x21 = { reset = 0x33 }\n"
-                                                     "[[cpld.faults]]\nrequest = \"open\"\n"
-                                                     "errno = \"EACCES\"\n");
-    const sim::Board board = sim::load_board(child);
+    // The child names its base by an absolute path.
+    const sim::Board board = sim::load_board(
+        dir.file("child.toml", "base = \"" + dir.path +
+                                   "/base.toml\"\nname = \"child\"\n"
+                                   "[cpld.registers]\n0x21 = { reset = 0x33 }\n"
+                                   "[[cpld.faults]]\nrequest = \"open\"\nerrno = \"EACCES\"\n"));
     EXPECT_EQ(board.name, "child");
     EXPECT_EQ(board.cpld.version, 3);
     EXPECT_EQ(board.cpld.registers[0x20].reset, 0x11);
@@ -84,17 +69,18 @@ TEST(BoardFile, InheritsItsBaseAndItsFaultsAndOverridesOnlyWhatItSays) {
     EXPECT_THROW(SimBoard::from_file(loop), sim::BoardError);
 }
 
+// A text that opens with a table follows the start of a board on the default one.
 struct BadBoard {
-    const char *text;
+    std::string text;
     const char *message;
-    bool on_default = true; // the text follows the start of a board on the default one
     friend void PrintTo(const BadBoard &c, std::ostream *os) { *os << c.message; }
 };
 
 const BadBoard kBadBoards[] = {
-    {"name = \"x\"\n[cpld]\nversion = ", "board text:3:", false},
-    {"name = \"x\"\n", "cpld.version: missing", false},
-    {"[cpld]\nversion = 1\n", "name: missing", false},
+    {"name = \"x\"\n[cpld]\nversion = ", "board text:3:"},
+    {"name = \"x\"\n", "cpld.version: missing"},
+    {"description = \"x\"\n[cpld]\nversion = 1\n", "name: missing"},
+    {"base = \"nowhere.toml\"\nname = \"x\"\n", "nowhere.toml: cannot read"},
     {"[cpld]\nregsters = 1\n", "cpld.regsters: unknown key"},
     {"[cpld]\nversion = 0x100\n", "cpld.version: out of range"},
     {"[cpld]\nled_mode = 2\n", "cpld.led_mode: out of range"},
@@ -104,24 +90,29 @@ const BadBoard kBadBoards[] = {
     {"[cpld.registers]\n0x40 = { read_only = true }\n",
      "cpld.registers.0x40: a new register needs its reset value"},
     {"[cpld.registers]\n0x55 = { reset = 0x1FF }\n", "cpld.registers.0x55.reset: out of range"},
+    {"[cpld.registers]\n0x55 = { reset = 0, mezzanine_reset = 1 }\n",
+     "cpld.registers.0x55.mezzanine_reset: unknown key"},
     {"[cpld.dcr]\n0x400 = 1\n", "cpld.dcr.0x400: above the highest number 0x3FF"},
-    {"base = \"nowhere.toml\"\nname = \"x\"\n", "nowhere.toml: cannot read", false},
+    {"[cpld.sdram0]\n0x100 = 1\n", "cpld.sdram0.0x100: above the highest number 0xFF"},
     {"[[cpld.faults]]\nrequest = \"PPCREG_RAED\"\nrc = 1\n",
      "cpld.faults[0].request: unknown request 'PPCREG_RAED'"},
     {"[[cpld.faults]]\nrequest = \"open\"\nerrno = \"EFOO\"\n",
      "cpld.faults[0].errno: unknown errno name 'EFOO'"},
+    {"[[cpld.faults]]\nrequest = \"open\"\nerrno = 0\n", "cpld.faults[0].errno: out of range"},
     {"[[cpld.faults]]\nrequest = \"open\"\nrc = 1\n",
      "cpld.faults[0]: an open fault takes only errno"},
     {"[[cpld.faults]]\nrequest = \"DCR_READ\"\n", "cpld.faults[0]: says nothing of what fails"},
     {"[[cpld.faults]]\nrequest = \"DCR_READ\"\nrc = 1\nerrno = \"EIO\"\n",
      "cpld.faults[0]: both 'errno' and 'rc' given"},
+    {"[[cpld.faults]]\nrequest = \"CMD5\"\noccurrence = 0\nrc = 1\n",
+     "cpld.faults[0].occurrence: out of range"},
     {"[[cpld.faults]]\nrequest = \"PPCREG_READ\"\nstore = 1\n",
      "store and store_xor apply to PPCREG_WRITE and DCR_WRITE only"},
+    {"[[cpld.faults]]\nrequest = \"PPCREG_WRITE\"\nstore = 0x100\n",
+     "cpld.faults[0]: a register stores a byte: store and store_xor up to 0xFF"},
     {"[ipmc]\nmezanine = true\n", "ipmc.mezanine: unknown key"},
     {"[ipmc.engineering]\nmac = [1, 2, 3]\n", "ipmc.engineering.mac: expected 6 bytes"},
     {"[ipmc.engineering]\nrecord = [0x100]\n", "ipmc.engineering.record: expected 17 bytes"},
-    {"[cpld.registers]\n0x55 = { reset = 0, mezzanine_reset = 1 }\n",
-     "cpld.registers.0x55.mezzanine_reset: unknown key"},
     {"[[ipmc.faults]]\nrequest = \"SEND_CMD\"\nerrno = 5\n", "unknown request 'SEND_CMD'"},
     {"[[ipmc.faults]]\nnetfn = 0x40\nccode = 0xC0\n", "ipmc.faults[0].netfn: out of range"},
     {"[[ipmc.faults]]\nnetfn = 6\nccode = 0xC0\nlength = 3\n", "both 'ccode' and 'length' given"},
@@ -135,7 +126,13 @@ class BadBoardFile : public ::testing::TestWithParam<BadBoard> {};
 
 TEST_P(BadBoardFile, IsRefusedWithAMessageNamingTheKey) {
     const BadBoard &c = GetParam();
-    EXPECT_THAT(board_refusal((c.on_default ? kOnDefault : "") + c.text), HasSubstr(c.message));
+    std::string refusal = "accepted";
+    try {
+        SimBoard::from_toml((c.text[0] == '[' ? kOnDefault : "") + c.text, kBoards);
+    } catch (const sim::BoardError &error) {
+        refusal = error.what();
+    }
+    EXPECT_THAT(refusal, HasSubstr(c.message));
 }
 
 INSTANTIATE_TEST_SUITE_P(Boards, BadBoardFile, ::testing::ValuesIn(kBadBoards));
@@ -228,6 +225,8 @@ TEST(Driver, LedModeIsSetByAModeAndReadBackByAnythingElse) {
     for (const auto &[sent, answered] : steps) {
         EXPECT_EQ(cpld.send(CPLD_DBG_LED_MODE, sent).io.param0, answered) << "after " << sent;
     }
+    EXPECT_EQ(Cpld(board_with("[cpld]\nled_mode = 1\n")).send(CPLD_DBG_LED_MODE, kGet).io.param0,
+              1u);
 }
 
 TEST(Driver, BehavesLikeTheKernelWithDescriptorsAndErrno) {
@@ -250,12 +249,14 @@ TEST(Driver, BehavesLikeTheKernelWithDescriptorsAndErrno) {
     EXPECT_EQ(board.close(second), 0);
     EXPECT_EQ(board.close(second), -1);
     EXPECT_EQ(errno, EBADF);
+    EXPECT_EQ(board.ioctl(second, CPLD_PPCREG_READ, &io), -1);
+    EXPECT_EQ(errno, EBADF);
 }
 
 TEST(Trace, RecordsEveryRequestInTheFileWithItsFieldsAndResult) {
     TempDir dir;
     sim::Options options;
-    options.trace_file = dir.path() + "/trace";
+    options.trace_file = dir.path + "/trace";
     std::string fd;
     {
         Cpld cpld(board_with("", options));
@@ -274,13 +275,19 @@ TEST(Trace, RecordsEveryRequestInTheFileWithItsFieldsAndResult) {
 
 // ---- Faults ----
 
-TEST(Faults, DeviceThatCannotBeOpenedGivesItsErrno) {
-    for (const auto &[file, err] :
-         {std::pair{"cpld-absent.toml", ENOENT}, std::pair{"cpld-eacces.toml", EACCES}}) {
+TEST(Faults, DevicesThatCannotBeOpenedGiveTheirErrno) {
+    const auto open_error = [](std::unique_ptr<SimBoard> board, const char *device) {
         errno = 0;
-        EXPECT_EQ(board_file(file)->open(CPLD_DEVICE, O_RDWR), -1);
-        EXPECT_EQ(errno, err) << file;
-    }
+        EXPECT_EQ(board->open(device, O_RDWR), -1) << device;
+        return errno;
+    };
+    EXPECT_EQ(open_error(board_file("cpld-absent.toml"), CPLD_DEVICE), ENOENT);
+    EXPECT_EQ(open_error(board_file("cpld-eacces.toml"), CPLD_DEVICE), EACCES);
+    EXPECT_EQ(open_error(board_file("ipmi-absent.toml"), IPMI_OPENIPMI_DEVICE), ENOENT);
+    EXPECT_GE(board_file("ipmi-absent.toml")->open(CPLD_DEVICE, O_RDWR), 0);
+    // A board without [ipmc] has no IPMC and no device.
+    const std::string bare = "name = \"bare\"\n[cpld]\nversion = 1\n";
+    EXPECT_EQ(open_error(SimBoard::from_toml(bare), IPMI_OPENIPMI_DEVICE), ENOENT);
 }
 
 TEST(Faults, ReadbackBoardSpoilsOnlyTheSecondWriteOfTheRun) {
@@ -294,13 +301,20 @@ TEST(Faults, ReadbackBoardSpoilsOnlyTheSecondWriteOfTheRun) {
     }
 }
 
+// Every call counts towards each fault it matches, and the first that fires wins.
 TEST(Faults, OccurrenceAndStoreApplyToOpensAndDcrWritesToo) {
-    Cpld cpld(board_with("[[cpld.faults]]\nrequest = \"open\"\noccurrence = 2\nerrno = 16\n"
-                         "[[cpld.faults]]\nrequest = \"DCR_WRITE\"\nstore = 0xCAFE\n"));
+    Cpld cpld(
+        board_with("[[cpld.faults]]\nrequest = \"open\"\noccurrence = 2\nerrno = 16\n"
+                   "[[cpld.faults]]\nrequest = \"DCR_WRITE\"\noccurrence = 1\nrc = 3\n"
+                   "[[cpld.faults]]\nrequest = \"DCR_WRITE\"\noccurrence = 2\nstore = 0xCAFE\n"
+                   "[[cpld.faults]]\nrequest = \"CMD5\"\nerrno = \"ENXIO\"\n"));
     EXPECT_EQ(cpld.board->open(CPLD_DEVICE, O_RDWR), -1);
     EXPECT_EQ(errno, EBUSY);
     EXPECT_GE(cpld.board->open(CPLD_DEVICE, O_RDWR), 0);
-    cpld.send(CPLD_DCR_WRITE, 0x100, 0x1234);
+    EXPECT_EQ(cpld.send(CPLD_CMD5, 0).err, ENXIO);
+    EXPECT_EQ(cpld.send(CPLD_DCR_WRITE, 0x100, 0x1234).io.rc, 3);
+    EXPECT_EQ(cpld.dcr(0x100), 0u);
+    EXPECT_EQ(cpld.send(CPLD_DCR_WRITE, 0x100, 0x1234).io.rc, 0);
     EXPECT_EQ(cpld.dcr(0x100), 0xCAFEu);
 }
 
@@ -309,13 +323,14 @@ TEST(Faults, OccurrenceAndStoreApplyToOpensAndDcrWritesToo) {
 TEST(State, IsKeptLittleEndianAtFixedPlacesFromOneRunToTheNextUntilAFreshStart) {
     TempDir dir;
     sim::Options options = dir.state();
+    options.state_dir += "/made/for/it";
     {
         Cpld first(board_with("", options));
         first.send(CPLD_PPCREG_WRITE, 0x55, 0x77);
         first.send(CPLD_DCR_WRITE, 0x3FF, 0x11223344);
         first.send(CPLD_DBG_LED_MODE, 1);
     }
-    const std::string bytes = file_bytes(dir.path() + "/" + sim::State::kFileName);
+    const std::string bytes = file_bytes(options.state_dir + "/" + sim::State::kFileName);
     ASSERT_EQ(bytes.size(), 8192u);
     EXPECT_EQ(bytes.substr(0, 8), std::string("HWSIMST\0", 8));
     EXPECT_EQ(bytes[64 + 0x55], '\x77');
@@ -340,7 +355,7 @@ TEST(State, IsResetWhenTheBoardChangesOrTheFileIsNotAState) {
     EXPECT_EQ(other.reg(0x55), 0x12u);
 
     other.send(CPLD_PPCREG_WRITE, 0x55, 0x99);
-    std::fstream(dir.path() + "/" + sim::State::kFileName, std::ios::in | std::ios::out) << "junk";
+    std::fstream(dir.path + "/" + sim::State::kFileName, std::ios::in | std::ios::out) << "junk";
     EXPECT_EQ(Cpld(board_with(changed, dir.state())).reg(0x55), 0x12u);
 
     sim::Options unusable;
@@ -354,24 +369,23 @@ TEST(State, ConcurrentWritersKeepEachOthersValues) {
     TempDir dir;
     board_with("", dir.state());
     constexpr std::uint32_t kRounds = 2000, kLast = kRounds - 1;
-    const auto writer = [&](std::uint32_t n) {
+    const auto writer = [&](std::uint32_t n) { // through register 0x55 or 0xAA
         Cpld cpld(board_with("", dir.state()));
-        const std::uint32_t offset = n == 0 ? 0x55 : 0xAA;
         bool ok = true;
         for (std::uint32_t i = 0; i < kRounds; ++i) {
             const std::uint32_t word = (i << 16) | i | (n << 31);
-            cpld.send(CPLD_PPCREG_WRITE, offset, i & 0xFF);
+            cpld.send(CPLD_PPCREG_WRITE, 0x55 * (n + 1), i & 0xFF);
             cpld.send(CPLD_DCR_WRITE, 0x100 + n, word);
-            ok = ok && cpld.send(CPLD_PPCREG_READ, offset).io.param1 == (i & 0xFF);
-            ok = ok && cpld.dcr(0x100 + n) == word;
+            ok = ok && cpld.send(CPLD_PPCREG_READ, 0x55 * (n + 1)).io.param1 == (i & 0xFF) &&
+                 cpld.dcr(0x100 + n) == word;
         }
         return ok;
     };
     const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
     if (child == 0) {
         ::_exit(writer(1) ? 0 : 1);
     }
+    ASSERT_GT(child, 0);
     EXPECT_TRUE(writer(0));
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);

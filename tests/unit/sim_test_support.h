@@ -1,16 +1,24 @@
-// What the simulator's unit tests share: the board directory, boards on top of
-// the default one, scratch directories and the bytes of a file.
+// What the simulator's unit tests share: boards from the board directory or on
+// top of the default board, a device open on one, scratch directories, and
+// the headers they all use.
 #pragma once
 
 #include "sim_board.h"
 #include "sim_env.h"
 
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
 #include <stdlib.h>
 
+#include <cerrno>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <ostream>
 #include <string>
 
 namespace sim_test {
@@ -26,19 +34,20 @@ inline std::unique_ptr<sim::SimBoard> board_with(const std::string &extra,
     return sim::SimBoard::from_toml(kOnDefault + extra, kBoards, options);
 }
 
-inline std::unique_ptr<sim::SimBoard> board_file(const std::string &name) {
+inline std::unique_ptr<sim::SimBoard> board_file(const std::string &name = "default.toml") {
     return sim::SimBoard::from_file(kBoards + "/" + name);
 }
 
-// Why the board text is refused, or "accepted".
-inline std::string board_refusal(const std::string &text) {
-    try {
-        sim::SimBoard::from_toml(text, kBoards);
-        return "accepted";
-    } catch (const sim::BoardError &error) {
-        return error.what();
+// A device open on a board, closed with it.
+struct Open {
+    Open(const char *path, std::unique_ptr<sim::SimBoard> on)
+        : board(std::move(on)), fd(board->open(path, O_RDWR)) {
+        EXPECT_GE(fd, 0);
     }
-}
+    ~Open() { board->close(fd); }
+    std::unique_ptr<sim::SimBoard> board;
+    int fd;
+};
 
 inline std::string file_bytes(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
@@ -46,32 +55,27 @@ inline std::string file_bytes(const std::string &path) {
 }
 
 // A directory of its own, removed with everything in it.
-class TempDir {
-public:
-    TempDir() {
+struct TempDir {
+    const std::string path = [] {
         char name[] = "/tmp/sim_test.XXXXXX";
-        path_ = ::mkdtemp(name);
-    }
-    ~TempDir() { std::filesystem::remove_all(path_); }
+        return std::string(::mkdtemp(name));
+    }();
+    TempDir() = default;
     TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
+    ~TempDir() { std::filesystem::remove_all(path); }
 
-    const std::string &path() const { return path_; }
     // Writes `text` to `name` (directories made as needed); its path.
     std::string file(const std::string &name, const std::string &text) const {
-        const std::string path = path_ + "/" + name;
-        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-        std::ofstream(path) << text;
-        return path;
+        const std::string at = path + "/" + name;
+        std::filesystem::create_directories(std::filesystem::path(at).parent_path());
+        std::ofstream(at) << text;
+        return at;
     }
     sim::Options state() const {
         sim::Options options;
-        options.state_dir = path_;
+        options.state_dir = path;
         return options;
     }
-
-private:
-    std::string path_;
 };
 
 } // namespace sim_test
