@@ -37,11 +37,18 @@ inline ScriptedAnswer device_id_answer(uint16_t product_id) {
 
 class FakeIpmi {
 public:
-    FakeIpmi() { current = this; }
+    FakeIpmi() {
+        intf_.fd = 3; // open, as a transport after a successful open
+        intf_.opened = 1;
+        intf_.send = &FakeIpmi::send;
+        current = this;
+    }
     ~FakeIpmi() {
         current = nullptr;
         EXPECT_TRUE(script_.empty()) << script_.size() << " scripted answers were not asked for";
     }
+    FakeIpmi(const FakeIpmi &) = delete;
+    FakeIpmi &operator=(const FakeIpmi &) = delete;
 
     IpmiIntf *intf() { return &intf_; }
     FakeIpmi &then(ScriptedAnswer next) {
@@ -80,6 +87,6 @@ private:
         return next.rc;
     }
 
-    IpmiIntf intf_{{}, {}, 3, 1, 0, 0, 0, nullptr, nullptr, &FakeIpmi::send}; // open
+    IpmiIntf intf_{};
     std::deque<ScriptedAnswer> script_;
 };
