@@ -1,14 +1,16 @@
-// hwsim: runs a program on the simulated board. It checks the board file,
-// brings the board's state up (or resets it), leaves the board's image beside
-// the state, points the preloaded shim at them through the environment and
-// then becomes the program.
-#include "board_image.h"
-#include "sim_board.h"
+// hwsim: runs a program on the simulated board. It reads the board file,
+// brings the board's state up (or resets it), starts the program with the
+// shim preloaded and serves the devices the program opens until it ends.
+#include "devices.h"
+#include "protocol.h"
+#include "server.h"
 #include "sim_env.h"
 
 #include <getopt.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -98,18 +100,6 @@ RunOptions parse_options(int argc, char **argv) {
     std::exit(kUsageError);
 }
 
-// `path` made absolute against the current directory: the program may chdir.
-std::string absolute(const std::string &path) {
-    if (path.empty() || path[0] == '/') {
-        return path;
-    }
-    char cwd[PATH_MAX];
-    if (::getcwd(cwd, sizeof cwd) == nullptr) {
-        fail(std::string("cannot tell the current directory: ") + std::strerror(errno));
-    }
-    return std::string(cwd) + "/" + path;
-}
-
 // The shim beside this executable.
 std::string shim_path() {
     char exe[PATH_MAX];
@@ -139,49 +129,58 @@ std::string preload() {
     return list;
 }
 
-// The board file by its real path, which the shim is given: its bases are
-// then where the shim finds them too. A file that is not there stays as given,
-// for the board reader to report.
-std::string real_board_path(const std::string &path) {
-    char real[PATH_MAX];
-    return ::realpath(path.c_str(), real) != nullptr ? std::string(real) : path;
-}
-
-// Checks the board file, brings the state up and leaves the board's image
-// beside the state, for the shim.
-void prepare_board(const RunOptions &options) {
-    try {
-        sim::Options sim_options;
-        sim_options.state_dir = options.state_dir;
-        sim_options.fresh = options.fresh;
-        const auto sim_board = sim::SimBoard::from_file(options.board, sim_options);
-        sim::write_board_image(options.state_dir, sim_board->board());
-    } catch (const std::exception &error) {
-        fail(error.what());
-    }
-}
-
-void export_environment(const RunOptions &options) {
-    ::setenv(sim::kEnvBoard, options.board.c_str(), 1);
-    ::setenv(sim::kEnvState, absolute(options.state_dir).c_str(), 1);
-    if (options.trace.empty()) {
-        ::unsetenv(sim::kEnvTrace);
-    } else {
-        ::setenv(sim::kEnvTrace, absolute(options.trace).c_str(), 1);
-    }
+// The environment of the program: the runner's socket, and the shim
+// preloaded.
+void export_environment(const sim::Server &server) {
+    ::setenv(sim::wire::kSocketVariable, server.name().c_str(), 1);
     ::setenv("LD_PRELOAD", preload().c_str(), 1);
+}
+
+// Starts the program in a child, with the signals as the runner found them.
+pid_t start(char **command, const sigset_t &mask) {
+    const pid_t child = ::fork();
+    if (child != 0) {
+        return child;
+    }
+    (void)::signal(SIGINT, SIG_DFL);
+    (void)::signal(SIGQUIT, SIG_DFL);
+    (void)::sigprocmask(SIG_SETMASK, &mask, nullptr);
+    ::execvp(command[0], command);
+    const int err = errno;
+    (void)std::fprintf(stderr, "hwsim: cannot run %s: %s\n", command[0], std::strerror(err));
+    ::_exit(err == ENOENT ? 127 : 126);
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
-    RunOptions options = parse_options(argc, argv);
-    options.board = real_board_path(options.board);
-    prepare_board(options);
-    export_environment(options);
-    ::execvp(options.command[0], options.command);
-    const int err = errno;
-    (void)std::fprintf(stderr, "hwsim: cannot run %s: %s\n", options.command[0],
-                       std::strerror(err));
-    return err == ENOENT ? 127 : 126;
+    const RunOptions options = parse_options(argc, argv);
+    if (options.state_dir.empty()) {
+        usage_error("--state: no directory given");
+    }
+    try {
+        const sim::Board board = sim::load_board(options.board);
+        sim::Store store;
+        sim::Trace trace = options.trace.empty() ? sim::Trace() : sim::Trace(options.trace);
+        sim::Devices devices(board, store, trace);
+        store.keep_in(options.state_dir, board.fingerprint, options.fresh);
+        sim::Server server(devices);
+        export_environment(server);
+        // The program's end is seen through a signalfd; like system(), the
+        // runner leaves the terminal's interrupts to the program.
+        sigset_t chld;
+        sigset_t mask;
+        sigemptyset(&chld);
+        sigaddset(&chld, SIGCHLD);
+        (void)::sigprocmask(SIG_BLOCK, &chld, &mask);
+        const pid_t child = start(options.command, mask);
+        if (child < 0) {
+            fail(std::string("cannot start ") + options.command[0] + ": " + std::strerror(errno));
+        }
+        (void)::signal(SIGINT, SIG_IGN);
+        (void)::signal(SIGQUIT, SIG_IGN);
+        return server.serve(child);
+    } catch (const std::exception &error) {
+        fail(error.what());
+    }
 }

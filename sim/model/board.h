@@ -1,7 +1,6 @@
 // What a simulated board is: its CPLD, the registers behind the driver, its
-// IPMC and the faults both show. Read from a board file (board_toml.cpp) or
-// from the image the runner leaves of it (board_image.h); the running state
-// lives in State.
+// IPMC and the faults both show, as read from a board file (board_toml.cpp).
+// What changes while it runs lives in the Store.
 #pragma once
 
 #include <array>
@@ -48,7 +47,7 @@ enum class FaultEffect {
 
 struct Fault {
     bool on_open = false;                // the device's open rather than a request
-    unsigned long request = 0;           // the driver request, unless on_open
+    std::uint8_t code = 0;               // the driver command, unless on_open
     std::optional<std::uint32_t> param0; // only requests carrying this param0
     unsigned occurrence = 0;             // only the n-th matching call of the process; 0: every one
     FaultEffect effect = FaultEffect::Errno;

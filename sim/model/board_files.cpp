@@ -15,6 +15,7 @@ namespace {
 
 constexpr std::uint64_t kFnvPrime = 0x100000001b3ULL;
 constexpr std::size_t kReadChunk = 4096;
+constexpr std::size_t kMaxBoardFile = std::size_t{1024} * 1024;
 
 [[noreturn]] void cannot_read(const std::string &path, int err) {
     throw BoardError("board file " + path + ": cannot read: " + std::strerror(err));
@@ -30,27 +31,30 @@ std::uint64_t add_to_fingerprint(std::uint64_t fingerprint, std::string_view tex
 }
 
 std::string read_board_text(const std::string &path) {
-    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st {};
     if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
         cannot_read(path, errno);
     }
-    // Read to the end whatever the size said: the file may be growing.
-    std::string text(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 0) + 1, '\0');
-    std::size_t done = 0;
+    // Not a device that never ends, nor a FIFO that may never be written.
+    if (!S_ISREG(st.st_mode)) {
+        throw BoardError("board file " + path + ": not a regular file");
+    }
+    std::string text;
+    char chunk[kReadChunk];
     for (;;) {
-        if (done == text.size()) {
-            text.resize(text.size() + kReadChunk);
-        }
-        const ssize_t got = ::read(fd.get(), &text[done], text.size() - done);
+        const ssize_t got = ::read(fd.get(), chunk, sizeof chunk);
         if (got == 0) {
-            text.resize(done);
             return text;
         }
         if (got < 0 && errno != EINTR) {
             cannot_read(path, errno);
         }
-        done += got > 0 ? static_cast<std::size_t>(got) : 0;
+        text.append(chunk, got > 0 ? static_cast<std::size_t>(got) : 0);
+        if (text.size() > kMaxBoardFile) {
+            throw BoardError("board file " + path + ": longer than " +
+                             std::to_string(kMaxBoardFile) + " bytes");
+        }
     }
 }
 
@@ -61,18 +65,6 @@ std::string dir_of(const std::string &path) {
 
 std::string base_path(const std::string &dir, const std::string &base) {
     return base.empty() || base[0] == '/' || dir.empty() ? base : dir + "/" + base;
-}
-
-std::uint64_t fingerprint_of_files(const std::string &path, const std::vector<std::string> &bases) {
-    std::vector<std::string> paths{path};
-    for (const std::string &base : bases) {
-        paths.push_back(base_path(dir_of(paths.back()), base));
-    }
-    std::uint64_t fingerprint = kFingerprintStart;
-    for (auto file = paths.rbegin(); file != paths.rend(); ++file) {
-        fingerprint = add_to_fingerprint(fingerprint, read_board_text(*file));
-    }
-    return fingerprint;
 }
 
 } // namespace sim

@@ -24,10 +24,4 @@ std::string dir_of(const std::string &path);
 // The file a `base` written in a board file of `dir` names.
 std::string base_path(const std::string &dir, const std::string &base);
 
-// The fingerprint of the board file at `path` whose `base` and its bases'
-// are `bases` (as written, the file's own first): the bases' texts first,
-// the deepest first, then the file's. Throws BoardError when a file cannot
-// be read.
-std::uint64_t fingerprint_of_files(const std::string &path, const std::vector<std::string> &bases);
-
 } // namespace sim

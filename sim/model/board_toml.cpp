@@ -12,6 +12,8 @@
 
 #include "ipmi/ostrel_constants.h"
 
+#include <hvl/cpld.h>
+
 #include <linux/ipmi.h>
 
 #include <algorithm>
@@ -271,10 +273,11 @@ void check_fault(const Source &src, const toml::table &entry, const std::string 
     if (fault.on_open && (fault.effect != FaultEffect::Errno || fault.param0)) {
         src.fail(&entry, key, "an open fault takes only errno (and occurrence)");
     }
-    if (store && fault.request != CPLD_PPCREG_WRITE && fault.request != CPLD_DCR_WRITE) {
+    const bool register_write = fault.code == _IOC_NR(CPLD_PPCREG_WRITE);
+    if (store && !register_write && fault.code != _IOC_NR(CPLD_DCR_WRITE)) {
         src.fail(&entry, key, "store and store_xor apply to PPCREG_WRITE and DCR_WRITE only");
     }
-    if (store && fault.request == CPLD_PPCREG_WRITE && fault.value > 0xFF) {
+    if (store && register_write && fault.value > 0xFF) {
         src.fail(&entry, key, "a register stores a byte: store and store_xor up to 0xFF");
     }
 }
@@ -290,11 +293,11 @@ Fault parse_fault(const Source &src, const toml::table &entry, const std::string
     const std::string name = string_at(src, *request, key + ".request");
     fault.on_open = name == "open";
     if (!fault.on_open) {
-        const std::optional<unsigned long> code = cpld_request_named(name);
+        const std::optional<std::uint8_t> code = cpld_code_named(name);
         if (!code) {
             src.fail(request, key + ".request", "unknown request '" + name + "'");
         }
-        fault.request = *code;
+        fault.code = *code;
     }
     if (const toml::node *param0 = entry.get("param0")) {
         fault.param0 =
@@ -479,7 +482,7 @@ IpmiFault parse_ipmi_fault(const Source &src, const toml::table &entry, const st
     IpmiFault fault;
     if (const toml::node *request = entry.get("request")) {
         fault.request = string_at(src, *request, key + ".request");
-        if (fault.request != "open" && !ipmi_request_named(fault.request)) {
+        if (fault.request != "open" && !ipmi_request_known(fault.request)) {
             src.fail(request, key + ".request", "unknown request '" + fault.request + "'");
         }
     }
@@ -527,7 +530,37 @@ void apply_ipmc(const Source &src, const toml::table &table, Loading &loading) {
     }
 }
 
+// toml++ nests a table per part of a dotted key, and a key of thousands of
+// parts exhausts the stack. A run of key characters with more dots than any
+// board needs is refused before the parser sees it (quoted text aside, a
+// value breaks the run at its '=', so "x = 1.5" is two runs).
+void check_dotted_keys(std::string_view text, const Source &src) {
+    constexpr int kMaxDots = 16;
+    constexpr std::string_view kBreaks = "=,[]{}";
+    int line = 1;
+    int dots = 0;
+    char quote = 0; // in a string, or a comment ('#')
+    for (const char c : text) {
+        if (c == '\n') {
+            ++line;
+            dots = 0;
+            quote = 0;
+        } else if (quote != 0) {
+            quote = c == quote && quote != '#' ? '\0' : quote;
+        } else if (c == '"' || c == '\'' || c == '#') {
+            quote = c;
+        } else if (kBreaks.find(c) != std::string_view::npos) {
+            dots = 0;
+        } else if (c == '.' && ++dots > kMaxDots) {
+            throw BoardError(src.origin() + ":" + std::to_string(line) +
+                             ": a dotted key of more than " + std::to_string(kMaxDots + 1) +
+                             " parts");
+        }
+    }
+}
+
 toml::table parse_text(std::string_view text, const Source &src) {
+    check_dotted_keys(text, src);
     try {
         return toml::parse(text, src.origin());
     } catch (const toml::parse_error &error) {

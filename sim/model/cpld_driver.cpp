@@ -1,18 +1,16 @@
 #include "cpld_driver.h"
 
-#include "state.h"
-#include "trace.h"
+#include <hvl/cpld.h>
 
 #include <cerrno>
-#include <cstddef>
-#include <cstring>
+#include <cstdio>
 
 namespace sim {
 namespace {
 
-// The record crosses the kernel boundary: three 32-bit words, nothing else.
-static_assert(sizeof(CpldIo) == 12 && offsetof(CpldIo, rc) == 0 && offsetof(CpldIo, param0) == 4 &&
-              offsetof(CpldIo, param1) == 8);
+// CpldIo: rc, param0, param1.
+constexpr std::array<Field, 3> kCpldIo = {Field::U32, Field::U32, Field::U32};
+enum { kRc, kParam0, kParam1 };
 
 // The debug LED mode command is a set when it carries a mode (0 or 1), and a
 // get otherwise: a get leaves param0 as it was, e.g. 0xFFFFFFFF.
@@ -20,21 +18,38 @@ constexpr std::uint32_t kLedModeMax = 1;
 
 struct Call {
     const CpldBoard &board;
-    State &state;
-    CpldIo &io;
+    Region &registers;
+    Region &dcrs;
+    Region &led_mode;
+    Values<3> &io;
     const Fault *fault; // a Store fault for a write, if one fired
 };
 
+std::uint32_t word(const Region &region, std::size_t number) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        value |= std::uint32_t{region.byte(4 * number + i)} << (8 * i);
+    }
+    return value;
+}
+
+void set_word(Region &region, std::size_t number, std::uint32_t value) {
+    const std::uint8_t bytes[4] = {
+        static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+        static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+    region.write(4 * number, bytes, sizeof bytes);
+}
+
 std::int32_t version_read(Call &call) {
-    call.io.param0 = call.board.version;
+    call.io[kParam0] = call.board.version;
     return 0;
 }
 
 std::int32_t dbg_led_mode(Call &call) {
-    if (call.io.param0 <= kLedModeMax) {
-        call.state.set_led_mode(call.io.param0);
+    if (call.io[kParam0] <= kLedModeMax) {
+        set_word(call.led_mode, 0, static_cast<std::uint32_t>(call.io[kParam0]));
     } else {
-        call.io.param0 = call.state.led_mode();
+        call.io[kParam0] = word(call.led_mode, 0);
     }
     return 0;
 }
@@ -42,50 +57,52 @@ std::int32_t dbg_led_mode(Call &call) {
 std::int32_t cmd5(Call &) { return 0; }
 
 std::int32_t ppcreg_read(Call &call) {
-    const std::uint32_t offset = call.io.param0;
+    const std::uint64_t offset = call.io[kParam0];
     if (offset >= kPpcRegisterCount) {
         return -EINVAL;
     }
-    call.io.param1 =
-        call.board.registers[offset].implemented ? call.state.ppc_register(offset) : 0xFF;
+    call.io[kParam1] =
+        call.board.registers[offset].implemented ? call.registers.byte(offset) : 0xFF;
     return 0;
 }
 
 std::int32_t ppcreg_write(Call &call) {
-    const std::uint32_t offset = call.io.param0;
-    if (offset >= kPpcRegisterCount || call.io.param1 > 0xFF) {
+    const std::uint64_t offset = call.io[kParam0];
+    if (offset >= kPpcRegisterCount || call.io[kParam1] > 0xFF) {
         return -EINVAL;
     }
     const CpldRegister &reg = call.board.registers[offset];
     if (reg.implemented && !reg.read_only) {
-        const std::uint32_t value = stored_value(call.io.param1, call.fault);
-        call.state.set_ppc_register(offset, static_cast<std::uint8_t>(value));
+        const std::uint32_t value =
+            stored_value(static_cast<std::uint32_t>(call.io[kParam1]), call.fault);
+        call.registers.set_byte(offset, static_cast<std::uint8_t>(value));
     }
     return 0;
 }
 
 std::int32_t dcr_read(Call &call) {
-    if (call.io.param0 >= kDcrCount) {
+    if (call.io[kParam0] >= kDcrCount) {
         return -EINVAL;
     }
-    call.io.param1 = call.state.dcr(call.io.param0);
+    call.io[kParam1] = word(call.dcrs, call.io[kParam0]);
     return 0;
 }
 
 std::int32_t dcr_write(Call &call) {
-    if (call.io.param0 >= kDcrCount) {
+    if (call.io[kParam0] >= kDcrCount) {
         return -EINVAL;
     }
-    call.state.set_dcr(call.io.param0, stored_value(call.io.param1, call.fault));
+    set_word(call.dcrs, call.io[kParam0],
+             stored_value(static_cast<std::uint32_t>(call.io[kParam1]), call.fault));
     return 0;
 }
 
 std::int32_t sdram0cfg_read(Call &call) {
-    if (call.io.param0 >= kSdram0Count) {
+    if (call.io[kParam0] >= kSdram0Count) {
         return -EINVAL;
     }
-    const auto found = call.board.sdram0.find(call.io.param0);
-    call.io.param1 = found == call.board.sdram0.end() ? 0 : found->second;
+    const auto found = call.board.sdram0.find(static_cast<std::uint32_t>(call.io[kParam0]));
+    call.io[kParam1] = found == call.board.sdram0.end() ? 0 : found->second;
     return 0;
 }
 
@@ -106,77 +123,90 @@ constexpr Command kCommands[] = {
     {CPLD_SDRAM0CFG_READ, "SDRAM0CFG_READ", sdram0cfg_read},
 };
 
-const Command *command_for(unsigned long request) {
+const Command *command_for(const IoctlCall &call) {
     for (const Command &command : kCommands) {
-        if (command.request == request) {
+        if (call.type == _IOC_TYPE(command.request) && call.code == _IOC_NR(command.request) &&
+            call.size == 0) {
             return &command;
         }
     }
     return nullptr;
 }
 
+std::string hex32(std::uint64_t value) {
+    char text[16];
+    (void)std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(value));
+    return text;
+}
+
+std::string params(const Values<3> &io) {
+    return "param0=" + hex32(io[kParam0]) + " param1=" + hex32(io[kParam1]);
+}
+
+std::vector<std::uint8_t> register_reset(const CpldBoard &board) {
+    std::vector<std::uint8_t> reset(kPpcRegisterCount);
+    for (unsigned offset = 0; offset < kPpcRegisterCount; ++offset) {
+        reset[offset] = board.registers[offset].reset;
+    }
+    return reset;
+}
+
+// DCRs not listed reset to 0; each is kept as 4 bytes, least significant first.
+std::vector<std::uint8_t> dcr_reset(const CpldBoard &board) {
+    std::vector<std::uint8_t> reset(std::size_t{4} * kDcrCount);
+    for (const auto &[number, value] : board.dcrs) {
+        for (std::size_t i = 0; i < 4; ++i) {
+            reset[std::size_t{4} * number + i] = static_cast<std::uint8_t>(value >> (8 * i));
+        }
+    }
+    return reset;
+}
+
 } // namespace
 
-std::optional<unsigned long> cpld_request_named(std::string_view name) {
+std::optional<std::uint8_t> cpld_code_named(std::string_view name) {
     for (const Command &command : kCommands) {
         if (command.name == name) {
-            return command.request;
+            return static_cast<std::uint8_t>(_IOC_NR(command.request));
         }
     }
     return std::nullopt;
 }
 
-std::string_view cpld_request_name(unsigned long request) {
-    const Command *command = command_for(request);
-    return command != nullptr ? command->name : std::string_view();
-}
+CpldDriver::CpldDriver(const CpldBoard &board, Store &store)
+    : board_(board), registers_(store.region("cpld.registers", register_reset(board))),
+      dcrs_(store.region("cpld.dcr", dcr_reset(board))),
+      led_mode_(
+          store.region("cpld.led_mode", {static_cast<std::uint8_t>(board.led_mode), 0, 0, 0})) {}
 
-CpldDriver::CpldDriver(const CpldBoard &board, State &state, Trace &trace)
-    : board_(board), state_(state), trace_(trace), faults_(board.faults) {}
-
-int CpldDriver::open_error() {
-    const Fault *fault = faults_.on_open();
-    return fault != nullptr ? static_cast<int>(fault->value) : 0;
-}
-
-int CpldDriver::ioctl(unsigned long request, void *arg, int &err) {
-    const Command *command = command_for(request);
+Outcome CpldDriver::ioctl(const IoctlCall &call, UserMemory &memory, FaultPlan &faults) {
+    const Command *command = command_for(call);
     if (command == nullptr) {
-        err = ENOTTY;
-        if (trace_.on()) {
-            trace_.record(trace_unknown("cpld", request, -1, err));
-        }
-        return -1;
+        return failed("request=" + hex32(call.number), ENOTTY);
     }
-    if (arg == nullptr) {
-        err = EFAULT;
-        if (trace_.on()) {
-            trace_.record(trace_cpld_no_record(command->name, -1, err));
-        }
-        return -1;
+    const std::string name(command->name);
+    Values<3> io{};
+    if (!memory.read_record(call.arg, kCpldIo, io)) {
+        return failed(name, EFAULT, call.arg == 0 ? "arg=NULL" : "arg=" + hex32(call.arg));
     }
-    CpldIo in;
-    std::memcpy(&in, arg, sizeof in);
-    CpldIo io = in;
-    const Fault *fault = faults_.on_request(request, in.param0);
+    Outcome outcome;
+    outcome.name = name;
+    outcome.sent = params(io);
+    const Fault *fault = faults.on_request(call.code, static_cast<std::uint32_t>(io[kParam0]));
     if (fault != nullptr && fault->effect == FaultEffect::Errno) {
-        err = static_cast<int>(fault->value);
-        if (trace_.on()) {
-            trace_.record(trace_cpld(command->name, in, io, -1, err));
-        }
-        return -1;
+        outcome.ret = -1;
+        outcome.err = static_cast<int>(fault->value);
+        return outcome;
     }
     if (fault != nullptr && fault->effect == FaultEffect::Rc) {
-        io.rc = static_cast<std::int32_t>(fault->value);
+        io[kRc] = static_cast<std::uint32_t>(fault->value);
     } else {
-        Call call{board_, state_, io, fault};
-        io.rc = command->run(call);
+        Call run{board_, registers_, dcrs_, led_mode_, io, fault};
+        io[kRc] = static_cast<std::uint32_t>(command->run(run));
     }
-    std::memcpy(arg, &io, sizeof io);
-    if (trace_.on()) {
-        trace_.record(trace_cpld(command->name, in, io, 0, 0));
-    }
-    return 0;
+    memory.write(call.arg, encode(kCpldIo, memory.abi(), io));
+    outcome.got = "rc=" + std::to_string(static_cast<std::int32_t>(io[kRc])) + " " + params(io);
+    return outcome;
 }
 
 } // namespace sim

@@ -1,40 +1,38 @@
-// The CPLD driver behind /dev/cpld: one ioctl per command on a CpldIo record.
+// The CPLD driver behind /dev/cpld: one ioctl per command, _IO('C', code), on
+// a CpldIo record of three 32-bit words.
 #pragma once
 
 #include "board.h"
 #include "faults.h"
-
-#include <hvl/cpld.h>
+#include "request.h"
+#include "store.h"
+#include "user_memory.h"
 
 #include <optional>
 #include <string_view>
 
 namespace sim {
 
-class State;
-class Trace;
+// The size of the CpldIo record, which the request numbers do not give.
+constexpr std::uint16_t kCpldRecordSize = 12;
 
-// The request a driver command is sent with, by the name board files and
-// traces use for it ("PPCREG_READ").
-std::optional<unsigned long> cpld_request_named(std::string_view name);
-// The name of a driver command's request; empty for a request the driver does not know.
-std::string_view cpld_request_name(unsigned long request);
+// The command code of a driver request by the name board files and traces
+// use for it ("PPCREG_READ").
+std::optional<std::uint8_t> cpld_code_named(std::string_view name);
 
 class CpldDriver {
 public:
-    CpldDriver(const CpldBoard &board, State &state, Trace &trace);
+    CpldDriver(const CpldBoard &board, Store &store);
 
-    // The errno an open of the device fails with, or 0 when it opens.
-    int open_error();
-    // One ioctl on an open descriptor of the device: 0 when the driver took
-    // the request (the record then holds its rc and results), or -1 with `err`.
-    int ioctl(unsigned long request, void *arg, int &err);
+    // One ioctl on an open descriptor of the device, with the faults of the
+    // calling process.
+    Outcome ioctl(const IoctlCall &call, UserMemory &memory, FaultPlan &faults);
 
 private:
     const CpldBoard &board_;
-    State &state_;
-    Trace &trace_;
-    FaultPlan faults_;
+    Region &registers_;
+    Region &dcrs_;
+    Region &led_mode_;
 };
 
 } // namespace sim

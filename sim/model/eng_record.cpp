@@ -40,12 +40,11 @@ std::uint8_t eng_crc8(const std::uint8_t *data, std::size_t length) {
     return crc;
 }
 
-EngRecordBytes eng_record_after_reset(const IpmcBoard &ipmc) {
-    EngRecordBytes bytes{};
+std::vector<std::uint8_t> eng_record_after_reset(const IpmcBoard &ipmc) {
     if (ipmc.engineering.record) {
-        std::copy(ipmc.engineering.record->begin(), ipmc.engineering.record->end(), bytes.begin());
-        return bytes;
+        return *ipmc.engineering.record;
     }
+    std::vector<std::uint8_t> bytes(OSTREL_ENG_RECORD_SIZE);
     hvl::ByteWriter out(bytes.data(), bytes.size());
     hvl::ostrel::put_eng_record(out, record_from(ipmc));
     const std::size_t options_at = OSTREL_FCAP_SIZE;

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace sim {
 
@@ -21,6 +22,6 @@ std::uint8_t eng_crc8(const std::uint8_t *data, std::size_t length);
 
 // The record after reset: the board file's fields with the mezzanine flag and
 // a valid CRC, or the verbatim record the board file gives.
-EngRecordBytes eng_record_after_reset(const IpmcBoard &ipmc);
+std::vector<std::uint8_t> eng_record_after_reset(const IpmcBoard &ipmc);
 
 } // namespace sim

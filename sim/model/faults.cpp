@@ -27,10 +27,9 @@ const Fault *FaultPlan::on_open() {
     return seen_.fire(faults_, [](const Fault &fault) { return fault.on_open; });
 }
 
-const Fault *FaultPlan::on_request(unsigned long request, std::uint32_t param0) {
+const Fault *FaultPlan::on_request(std::uint8_t code, std::uint32_t param0) {
     return seen_.fire(faults_, [&](const Fault &fault) {
-        return !fault.on_open && fault.request == request &&
-               (!fault.param0 || *fault.param0 == param0);
+        return !fault.on_open && fault.code == code && (!fault.param0 || *fault.param0 == param0);
     });
 }
 

@@ -43,7 +43,7 @@ public:
     // The fault that fires for this open of the device, if any.
     const Fault *on_open();
     // The fault that fires for this request, if any.
-    const Fault *on_request(unsigned long request, std::uint32_t param0);
+    const Fault *on_request(std::uint8_t code, std::uint32_t param0);
 
 private:
     std::vector<Fault> faults_;

@@ -1,6 +1,6 @@
 #include "ipmc.h"
 
-#include "state.h"
+#include "eng_record.h"
 
 #include "common/byte_io.h"
 #include "ipmi/ostrel_constants.h"
@@ -29,7 +29,9 @@ constexpr std::uint8_t kParamsModes = kParamsPmBit | kParamsIpmbBit;
 // One request being answered: its data to read, the answer data to write.
 struct Exchange {
     const IpmcBoard &board;
-    State &state;
+    Region &registers;
+    Region &engineering;
+    Region &params;
     hvl::ByteReader in;
     hvl::ByteWriter out;
 };
@@ -118,7 +120,7 @@ std::uint8_t read_register(Exchange &x, std::uint8_t offset) {
         return kCcBadLength;
     }
     const bool implemented = x.board.registers[offset].implemented;
-    x.out.u8(implemented ? x.state.ipmc_register(offset) : 0xFF);
+    x.out.u8(implemented ? x.registers.byte(offset) : 0xFF);
     return kCcSuccess;
 }
 
@@ -133,7 +135,7 @@ std::uint8_t write_register(Exchange &x, std::uint8_t offset) {
     }
     const CpldRegister &reg = x.board.registers[offset];
     if (reg.implemented && !reg.read_only) {
-        x.state.set_ipmc_register(offset, value);
+        x.registers.set_byte(offset, value);
     }
     return kCcSuccess;
 }
@@ -169,12 +171,12 @@ std::uint8_t controller_params(Exchange &x) {
         return kCcBadLength;
     }
     if (selector == kParamsQuery) {
-        const IpmcParams params = x.state.params();
-        x.out.u8(selector).u8(params.modes).u8(params.extra);
+        x.out.u8(selector).bytes(x.params.data(), x.params.size());
         return kCcSuccess;
     }
     if (selector == kParamsStore) {
-        x.state.set_params(IpmcParams{static_cast<std::uint8_t>(modes & kParamsModes), extra});
+        const std::uint8_t kept[] = {static_cast<std::uint8_t>(modes & kParamsModes), extra};
+        x.params.write(0, kept, sizeof kept);
         return kCcSuccess;
     }
     return kCcInvalidField;
@@ -187,8 +189,7 @@ std::uint8_t eng_record_get(Exchange &x) {
     if (!x.in.finished()) {
         return kCcBadLength;
     }
-    const EngRecordBytes record = x.state.eng_record();
-    x.out.bytes(record.data(), record.size());
+    x.out.bytes(x.engineering.data(), x.engineering.size());
     return kCcSuccess;
 }
 
@@ -202,7 +203,7 @@ std::uint8_t eng_record_set(Exchange &x) {
     if (!x.in.finished()) {
         return kCcBadLength;
     }
-    x.state.set_eng_record(record);
+    x.engineering.write(0, record.data(), record.size());
     return kCcSuccess;
 }
 
@@ -231,9 +232,20 @@ const Command *command_for(std::uint8_t netfn, std::uint8_t cmd) {
     return nullptr;
 }
 
+std::vector<std::uint8_t> register_reset(const IpmcBoard &board) {
+    std::vector<std::uint8_t> reset(kIpmcRegisterCount);
+    for (unsigned offset = 0; offset < kIpmcRegisterCount; ++offset) {
+        reset[offset] = reset_value(board.registers[offset], board.mezzanine);
+    }
+    return reset;
+}
+
 } // namespace
 
-Ipmc::Ipmc(const IpmcBoard &board, State &state) : board_(board), state_(state) {}
+Ipmc::Ipmc(const IpmcBoard &board, Store &store)
+    : board_(board), registers_(store.region("ipmc.registers", register_reset(board))),
+      engineering_(store.region("ipmc.engineering", eng_record_after_reset(board))),
+      params_(store.region("ipmc.params", {board.params.modes, board.params.extra})) {}
 
 std::vector<std::uint8_t> Ipmc::answer(const IpmiRequestBytes &request) {
     const Command *command = command_for(request.netfn, request.cmd);
@@ -241,7 +253,11 @@ std::vector<std::uint8_t> Ipmc::answer(const IpmiRequestBytes &request) {
         return {kCcInvalidCommand};
     }
     std::array<std::uint8_t, kMaxAnswerData> data{};
-    Exchange x{board_, state_, hvl::ByteReader(request.data, request.length),
+    Exchange x{board_,
+               registers_,
+               engineering_,
+               params_,
+               hvl::ByteReader(request.data, request.length),
                hvl::ByteWriter(data.data(), data.size())};
     const std::uint8_t ccode = command->run(x);
     std::vector<std::uint8_t> answer{ccode};

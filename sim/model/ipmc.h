@@ -7,14 +7,13 @@
 #pragma once
 
 #include "board.h"
+#include "store.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 namespace sim {
-
-class State;
 
 // Completion codes the IPMC answers with.
 constexpr std::uint8_t kCcSuccess = 0x00;
@@ -41,14 +40,16 @@ struct IpmiRequestBytes {
 
 class Ipmc {
 public:
-    Ipmc(const IpmcBoard &board, State &state);
+    Ipmc(const IpmcBoard &board, Store &store);
 
     // The answer to one request: completion code, then its data.
     std::vector<std::uint8_t> answer(const IpmiRequestBytes &request);
 
 private:
     const IpmcBoard &board_;
-    State &state_;
+    Region &registers_;
+    Region &engineering_;
+    Region &params_;
 };
 
 } // namespace sim

@@ -3,23 +3,37 @@
 #include "trace.h"
 
 #include <linux/ipmi.h>
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 
 namespace sim {
 namespace {
 
-// The records cross the kernel boundary: their layout is the driver's, on
-// the 32-bit board (pointers and long of 4 bytes) and on a 64-bit host alike.
-constexpr bool kNarrow = sizeof(void *) == 4;
-static_assert(sizeof(ipmi_req) == (kNarrow ? 20 : 40));
-static_assert(sizeof(ipmi_recv) == (kNarrow ? 24 : 48));
-static_assert(sizeof(ipmi_system_interface_addr) == 8 && sizeof(ipmi_ipmb_addr) == 8);
-static_assert(sizeof(ipmi_addr) == 40);
+// ipmi_req: addr, addr_len, msgid, msg.netfn, msg.cmd, msg.data_len, msg.data.
+constexpr std::array<Field, 7> kReq = {Field::Pointer, Field::U32, Field::Long,   Field::U8,
+                                       Field::U8,      Field::U16, Field::Pointer};
+enum { kReqAddr, kReqAddrLen, kReqMsgid, kReqNetfn, kReqCmd, kReqDataLen, kReqData };
+// ipmi_recv: recv_type, addr, addr_len, msgid, then the message as in ipmi_req.
+constexpr std::array<Field, 8> kRecv = {Field::U32, Field::Pointer, Field::U32, Field::Long,
+                                        Field::U8,  Field::U8,      Field::U16, Field::Pointer};
+enum {
+    kRecvType,
+    kRecvAddr,
+    kRecvAddrLen,
+    kRecvMsgid,
+    kRecvNetfn,
+    kRecvCmd,
+    kRecvDataLen,
+    kRecvData
+};
+// The int or unsigned int of the other requests.
+constexpr std::array<Field, 1> kValue = {Field::U32};
+
+// An address record: addr_type, channel, then the type's own bytes (an
+// ipmi_addr has room for 32). Both types the driver takes are 8 bytes long.
+constexpr std::size_t kAddressSize = 8;
+constexpr std::size_t kAddressMax = 4 + 2 + IPMI_MAX_ADDR_SIZE + 2;
 
 // What the driver assumes before it is told otherwise.
 constexpr std::uint8_t kDefaultAddress = 0x20;
@@ -40,19 +54,18 @@ constexpr std::uint8_t kDriverCommands[] = {
 };
 
 struct Call {
-    IpmiInterface &intf;
+    const IoctlCall &ioctl;
     IpmiUser &user;
-    void *arg;
-    bool traced;      // the trace is kept: the records are described
-    std::string sent; // the record as sent, for the trace
-    std::string got;  // the record as the driver left it
+    UserMemory &memory;
+    Outcome &outcome;
+    IpmiFaultPlan &faults;
+    Ipmc &ipmc;
+    std::uint8_t ipmc_address;
+    std::uint8_t &my_address;
+    std::uint8_t &my_lun;
 };
 
-std::string hex8(unsigned value) {
-    char text[8];
-    (void)std::snprintf(text, sizeof text, "0x%02x", value & 0xFFu);
-    return text;
-}
+std::string hex8(unsigned value) { return trace_hex(value & 0xFFu, 2); }
 
 std::string address_text(const IpmiAddress &addr) {
     if (addr.type == IPMI_SYSTEM_INTERFACE_ADDR_TYPE) {
@@ -61,7 +74,7 @@ std::string address_text(const IpmiAddress &addr) {
     if (addr.type == IPMI_IPMB_ADDR_TYPE) {
         return "ipmb:" + std::to_string(addr.channel) + ":" + hex8(addr.slave_address);
     }
-    return "type" + hex8(static_cast<unsigned>(addr.type));
+    return "type" + hex8(addr.type);
 }
 
 // An answer in the trace: completion code and data, or that it was empty.
@@ -73,62 +86,48 @@ std::string answer_text(const std::vector<std::uint8_t> &answer) {
            " data=" + trace_bytes(answer.data() + 1, answer.size() - 1);
 }
 
-// Readiness follows the queue: the descriptor is an eventfd whose count is
-// non-zero while a message waits.
-void push(IpmiUser &user, IpmiReceived message) {
-    if (user.queue.empty()) {
-        (void)::eventfd_write(user.fd, 1);
-    }
-    user.queue.push_back(std::move(message));
+IpmiAddress decode_address(const std::uint8_t *bytes, const Abi &abi) {
+    IpmiAddress addr;
+    addr.type = static_cast<std::uint32_t>(get_number(bytes, 4, abi));
+    addr.channel = static_cast<std::uint16_t>(get_number(bytes + 4, 2, abi));
+    const bool ipmb = addr.type == IPMI_IPMB_ADDR_TYPE;
+    addr.slave_address = ipmb ? bytes[6] : 0;
+    addr.lun = ipmb ? bytes[7] : bytes[6];
+    return addr;
 }
 
-void pop(IpmiUser &user) {
-    user.queue.pop_front();
-    if (user.queue.empty()) {
-        eventfd_t count = 0;
-        (void)::eventfd_read(user.fd, &count);
-    }
+std::vector<std::uint8_t> encode_address(const IpmiAddress &addr, const Abi &abi) {
+    std::vector<std::uint8_t> bytes(kAddressSize);
+    put_number(bytes.data(), 4, abi, addr.type);
+    put_number(bytes.data() + 4, 2, abi, addr.channel);
+    const bool ipmb = addr.type == IPMI_IPMB_ADDR_TYPE;
+    bytes[6] = ipmb ? addr.slave_address : addr.lun;
+    bytes[7] = ipmb ? addr.lun : 0;
+    return bytes;
 }
 
-// The caller's address bytes, read as the driver reads them: -errno for
-// one it refuses.
-int read_address(const ipmi_req &req, IpmiAddress &addr) {
-    if (req.addr_len > sizeof(ipmi_addr)) {
+// The address the caller sent to, read as the driver reads it: 0 or -errno.
+int read_address(Call &call, const Values<7> &req, IpmiAddress &to) {
+    const std::uint64_t length = req[kReqAddrLen];
+    if (length > kAddressMax) {
         return -EINVAL;
     }
-    if (req.addr == nullptr && req.addr_len > 0) {
+    std::uint8_t bytes[kAddressMax] = {};
+    if (!call.memory.read(req[kReqAddr], bytes, length)) {
         return -EFAULT;
     }
-    if (req.addr_len < sizeof(ipmi_system_interface_addr)) {
-        return -EINVAL;
-    }
-    ipmi_addr raw{};
-    std::memcpy(&raw, req.addr, req.addr_len);
-    addr.type = raw.addr_type;
-    addr.channel = raw.channel;
-    if (addr.type == IPMI_SYSTEM_INTERFACE_ADDR_TYPE) {
-        ipmi_system_interface_addr si{};
-        std::memcpy(&si, req.addr, sizeof si);
-        addr.lun = si.lun;
-        return 0;
-    }
-    if (addr.type == IPMI_IPMB_ADDR_TYPE) {
-        ipmi_ipmb_addr ipmb{};
-        std::memcpy(&ipmb, req.addr, sizeof ipmb);
-        addr.slave_address = ipmb.slave_addr;
-        addr.lun = ipmb.lun;
-        return 0;
-    }
-    return -EINVAL;
+    to = decode_address(bytes, call.memory.abi());
+    const bool known = to.type == IPMI_SYSTEM_INTERFACE_ADDR_TYPE || to.type == IPMI_IPMB_ADDR_TYPE;
+    return known && length >= kAddressSize ? 0 : -EINVAL;
 }
 
 // The driver's checks of where a message goes and how long it is.
-int check_message(const IpmiAddress &addr, const IpmiRequestBytes &request) {
-    if (addr.lun > kLunMask) {
+int check_message(const IpmiAddress &to, const IpmiRequestBytes &request) {
+    if (to.lun > kLunMask) {
         return -EINVAL;
     }
-    if (addr.type == IPMI_SYSTEM_INTERFACE_ADDR_TYPE) {
-        if (addr.channel != IPMI_BMC_CHANNEL) {
+    if (to.type == IPMI_SYSTEM_INTERFACE_ADDR_TYPE) {
+        if (to.channel != IPMI_BMC_CHANNEL) {
             return -EINVAL;
         }
         if (request.netfn == kNetFnAppRequest) {
@@ -140,221 +139,188 @@ int check_message(const IpmiAddress &addr, const IpmiRequestBytes &request) {
         }
         return request.length + kSystemHeader > IPMI_MAX_MSG_LENGTH ? -EMSGSIZE : 0;
     }
-    if (addr.channel < 0 || addr.channel >= IPMI_BMC_CHANNEL) {
+    if (to.channel >= IPMI_BMC_CHANNEL) {
         return -EINVAL;
     }
     return request.length + kIpmbHeader > IPMI_MAX_MSG_LENGTH ? -EMSGSIZE : 0;
 }
 
-std::string request_text(const ipmi_req &req, const IpmiAddress &addr,
-                         const IpmiRequestBytes &request) {
-    return "msgid=" + std::to_string(req.msgid) + " addr=" + address_text(addr) +
-           " lun=" + std::to_string(addr.lun) + " netfn=" + hex8(request.netfn) +
-           " cmd=" + hex8(request.cmd) + " data=" + trace_bytes(request.data, request.length);
-}
-
-// What the message gets back: the IPMC's answer, or the driver's timeout for
-// a controller that is not there.
-std::vector<std::uint8_t> answer_for(Call &call, const IpmiAddress &to,
-                                     const IpmiRequestBytes &request, const IpmiFault *fault) {
-    const bool to_ipmc =
-        to.type == IPMI_SYSTEM_INTERFACE_ADDR_TYPE || to.slave_address == call.intf.ipmc_address;
-    std::vector<std::uint8_t> own =
-        to_ipmc ? call.intf.ipmc.answer(request) : std::vector<std::uint8_t>{kCcTimeout};
-    return faulty_answer(std::move(own), fault);
-}
-
 int send_command(Call &call) {
-    ipmi_req req{};
-    std::memcpy(&req, call.arg, sizeof req);
+    Values<7> req{};
+    if (!call.memory.read_record(call.ioctl.arg, kReq, req)) {
+        return -EFAULT;
+    }
     IpmiAddress to;
-    if (const int refused = read_address(req, to)) {
+    if (const int refused = read_address(call, req, to)) {
         return refused;
     }
+    std::uint8_t data[IPMI_MAX_MSG_LENGTH] = {};
     IpmiRequestBytes request;
-    request.netfn = req.msg.netfn;
+    request.netfn = static_cast<std::uint8_t>(req[kReqNetfn]);
     request.lun = to.lun;
-    request.cmd = req.msg.cmd;
-    if (req.msg.data != nullptr) {
-        if (req.msg.data_len > IPMI_MAX_MSG_LENGTH) {
+    request.cmd = static_cast<std::uint8_t>(req[kReqCmd]);
+    if (req[kReqData] != 0) {
+        request.length = req[kReqDataLen];
+        if (request.length > IPMI_MAX_MSG_LENGTH) {
             return -EMSGSIZE;
         }
-        request.data = req.msg.data;
-        request.length = req.msg.data_len;
+        if (!call.memory.read(req[kReqData], data, request.length)) {
+            return -EFAULT;
+        }
+        request.data = data;
     }
-    if (call.traced) {
-        call.sent = request_text(req, to, request);
-    }
+    const std::int64_t msgid = as_signed(req[kReqMsgid], call.memory.abi().long_size);
+    call.outcome.sent = "msgid=" + std::to_string(msgid) + " addr=" + address_text(to) +
+                        " lun=" + std::to_string(to.lun) + " netfn=" + hex8(request.netfn) +
+                        " cmd=" + hex8(request.cmd) + " data=" + trace_bytes(data, request.length);
     if (const int refused = check_message(to, request)) {
         return refused;
     }
     const IpmiFault *fault =
-        call.intf.faults.on_message(request.netfn, request.cmd, request.data, request.length);
+        call.faults.on_message(request.netfn, request.cmd, data, request.length);
     if (fault != nullptr && fault->effect == IpmiFaultEffect::Errno) {
         return -static_cast<int>(fault->value);
     }
-    IpmiReceived answer;
-    answer.recv_type = IPMI_RESPONSE_RECV_TYPE;
-    answer.from = to;
-    answer.msgid = req.msgid;
-    answer.netfn = static_cast<std::uint8_t>(request.netfn | 1);
-    answer.cmd = request.cmd;
-    answer.data = answer_for(call, to, request, fault);
-    if (call.traced) {
-        call.got = answer_text(answer.data);
-    }
-    push(call.user, std::move(answer));
+    const bool to_ipmc =
+        to.type == IPMI_SYSTEM_INTERFACE_ADDR_TYPE || to.slave_address == call.ipmc_address;
+    std::vector<std::uint8_t> own =
+        to_ipmc ? call.ipmc.answer(request) : std::vector<std::uint8_t>{kCcTimeout};
+    IpmiReceived answer{to, req[kReqMsgid], static_cast<std::uint8_t>(request.netfn | 1),
+                        request.cmd, faulty_answer(std::move(own), fault)};
+    call.outcome.got = answer_text(answer.data);
+    call.user.queue.push_back(std::move(answer));
     return 0;
-}
-
-// The sender's address into the caller's buffer, as a record of the driver.
-void write_address(const IpmiAddress &from, unsigned char *buffer) {
-    if (from.type == IPMI_SYSTEM_INTERFACE_ADDR_TYPE) {
-        ipmi_system_interface_addr si{};
-        si.addr_type = from.type;
-        si.channel = from.channel;
-        si.lun = from.lun;
-        std::memcpy(buffer, &si, sizeof si);
-    } else {
-        ipmi_ipmb_addr ipmb{};
-        ipmb.addr_type = from.type;
-        ipmb.channel = from.channel;
-        ipmb.slave_addr = from.slave_address;
-        ipmb.lun = from.lun;
-        std::memcpy(buffer, &ipmb, sizeof ipmb);
-    }
-}
-
-std::string received_text(const ipmi_recv &rsp, const IpmiReceived &message) {
-    return "type=" + std::to_string(rsp.recv_type) + " addr=" + address_text(message.from) +
-           " msgid=" + std::to_string(rsp.msgid) + " netfn=" + hex8(rsp.msg.netfn) +
-           " cmd=" + hex8(rsp.msg.cmd) + " data_len=" + std::to_string(rsp.msg.data_len);
 }
 
 // Takes the first message: with a buffer too small for it, RECEIVE_MSG fails
 // with EMSGSIZE and keeps it queued; RECEIVE_MSG_TRUNC hands over what fits,
 // takes it off the queue and still fails with EMSGSIZE. Nothing queued: EAGAIN.
+// The message goes back to the queue if a write to the caller fails.
 int receive(Call &call, bool truncate) {
-    ipmi_recv rsp{};
-    std::memcpy(&rsp, call.arg, sizeof rsp);
-    if (call.traced) {
-        call.sent = "addr_len=" + std::to_string(rsp.addr_len) +
-                    " data_len=" + std::to_string(rsp.msg.data_len);
+    Values<8> rsp{};
+    if (!call.memory.read_record(call.ioctl.arg, kRecv, rsp)) {
+        return -EFAULT;
     }
+    call.outcome.sent = "addr_len=" + std::to_string(rsp[kRecvAddrLen]) +
+                        " data_len=" + std::to_string(rsp[kRecvDataLen]);
     if (call.user.queue.empty()) {
         return -EAGAIN;
     }
     const IpmiReceived &message = call.user.queue.front();
-    if (rsp.addr_len < sizeof(ipmi_system_interface_addr)) {
+    if (rsp[kRecvAddrLen] < kAddressSize) {
         return -EINVAL;
     }
-    if (rsp.addr == nullptr) {
-        return -EFAULT;
-    }
-    write_address(message.from, rsp.addr);
-    rsp.addr_len = sizeof(ipmi_system_interface_addr);
-    rsp.recv_type = message.recv_type;
-    rsp.msgid = message.msgid;
-    rsp.msg.netfn = message.netfn;
-    rsp.msg.cmd = message.cmd;
-    int result = 0;
+    call.memory.write(rsp[kRecvAddr], encode_address(message.from, call.memory.abi()));
     std::size_t length = message.data.size();
-    if (length > rsp.msg.data_len) {
+    int result = 0;
+    if (length > rsp[kRecvDataLen]) {
         if (!truncate) {
             return -EMSGSIZE;
         }
         result = -EMSGSIZE;
-        length = rsp.msg.data_len;
+        length = rsp[kRecvDataLen];
     }
-    if (length > 0 && rsp.msg.data == nullptr) {
-        return -EFAULT;
-    }
-    if (length > 0) {
-        std::memcpy(rsp.msg.data, message.data.data(), length);
-    }
-    rsp.msg.data_len = static_cast<unsigned short>(length);
-    std::memcpy(call.arg, &rsp, sizeof rsp);
-    if (call.traced) {
-        call.got = received_text(rsp, message);
-    }
-    pop(call.user);
+    call.memory.write(rsp[kRecvData], message.data.data(), length);
+    rsp[kRecvType] = IPMI_RESPONSE_RECV_TYPE;
+    rsp[kRecvAddrLen] = kAddressSize;
+    rsp[kRecvMsgid] = message.msgid;
+    rsp[kRecvNetfn] = message.netfn;
+    rsp[kRecvCmd] = message.cmd;
+    rsp[kRecvDataLen] = length;
+    call.memory.write(call.ioctl.arg, encode(kRecv, call.memory.abi(), rsp));
+    call.outcome.got =
+        "type=" + std::to_string(rsp[kRecvType]) + " addr=" + address_text(message.from) +
+        " msgid=" + std::to_string(as_signed(message.msgid, call.memory.abi().long_size)) +
+        " netfn=" + hex8(message.netfn) + " cmd=" + hex8(message.cmd) +
+        " data_len=" + std::to_string(length);
+    call.outcome.undo = [&user = call.user, taken = message] { user.queue.push_front(taken); };
+    call.user.queue.pop_front();
     return result;
 }
 
 int receive_msg(Call &call) { return receive(call, false); }
 int receive_msg_trunc(Call &call) { return receive(call, true); }
 
-unsigned read_value(const Call &call) {
-    unsigned value = 0;
-    std::memcpy(&value, call.arg, sizeof value);
-    return value;
+// The int or unsigned int of a request that sets something.
+int read_value(Call &call, std::uint32_t &value) {
+    Values<1> values{};
+    if (!call.memory.read_record(call.ioctl.arg, kValue, values)) {
+        return -EFAULT;
+    }
+    value = static_cast<std::uint32_t>(values[0]);
+    return 0;
 }
 
-void write_value(Call &call, unsigned value) {
-    std::memcpy(call.arg, &value, sizeof value);
-    if (call.traced) {
-        call.got = "value=" + hex8(value);
-    }
+int write_value(Call &call, std::uint8_t value) {
+    call.memory.write(call.ioctl.arg, encode(kValue, call.memory.abi(), Values<1>{value}));
+    call.outcome.got = "value=" + hex8(value);
+    return 0;
 }
 
 int set_gets_events(Call &call) {
-    int value = 0;
-    std::memcpy(&value, call.arg, sizeof value);
-    if (call.traced) {
-        call.sent = "value=" + std::to_string(value);
-    }
+    std::uint32_t value = 0;
+    const int result = read_value(call, value);
+    call.outcome.sent = "value=" + std::to_string(static_cast<std::int32_t>(value));
     call.user.gets_events = value != 0;
-    return 0;
+    return result;
 }
 
 int set_my_address(Call &call) {
-    const unsigned value = read_value(call);
-    if (call.traced) {
-        call.sent = "value=" + hex8(value);
-    }
-    call.intf.my_address = static_cast<std::uint8_t>(value);
-    return 0;
+    std::uint32_t value = 0;
+    const int result = read_value(call, value);
+    call.outcome.sent = "value=" + hex8(value);
+    call.my_address = result == 0 ? static_cast<std::uint8_t>(value) : call.my_address;
+    return result;
 }
 
-int get_my_address(Call &call) {
-    write_value(call, call.intf.my_address);
-    return 0;
-}
+int get_my_address(Call &call) { return write_value(call, call.my_address); }
 
 int set_my_lun(Call &call) {
-    const unsigned value = read_value(call);
-    if (call.traced) {
-        call.sent = "value=" + hex8(value);
-    }
-    call.intf.my_lun = static_cast<std::uint8_t>(value & kLunMask);
-    return 0;
+    std::uint32_t value = 0;
+    const int result = read_value(call, value);
+    call.outcome.sent = "value=" + hex8(value);
+    call.my_lun = result == 0 ? static_cast<std::uint8_t>(value & kLunMask) : call.my_lun;
+    return result;
 }
 
-int get_my_lun(Call &call) {
-    write_value(call, call.intf.my_lun);
-    return 0;
-}
+int get_my_lun(Call &call) { return write_value(call, call.my_lun); }
+
+enum class Record { Req, Recv, Value };
 
 struct Request {
     unsigned long number;
     std::string_view name;
+    Record record;
     int (*run)(Call &);
 };
 
 constexpr Request kRequests[] = {
-    {IPMICTL_SEND_COMMAND, "SEND_COMMAND", send_command},
-    {IPMICTL_RECEIVE_MSG, "RECEIVE_MSG", receive_msg},
-    {IPMICTL_RECEIVE_MSG_TRUNC, "RECEIVE_MSG_TRUNC", receive_msg_trunc},
-    {IPMICTL_SET_GETS_EVENTS_CMD, "SET_GETS_EVENTS_CMD", set_gets_events},
-    {IPMICTL_SET_MY_ADDRESS_CMD, "SET_MY_ADDRESS_CMD", set_my_address},
-    {IPMICTL_GET_MY_ADDRESS_CMD, "GET_MY_ADDRESS_CMD", get_my_address},
-    {IPMICTL_SET_MY_LUN_CMD, "SET_MY_LUN_CMD", set_my_lun},
-    {IPMICTL_GET_MY_LUN_CMD, "GET_MY_LUN_CMD", get_my_lun},
+    {IPMICTL_SEND_COMMAND, "SEND_COMMAND", Record::Req, send_command},
+    {IPMICTL_RECEIVE_MSG, "RECEIVE_MSG", Record::Recv, receive_msg},
+    {IPMICTL_RECEIVE_MSG_TRUNC, "RECEIVE_MSG_TRUNC", Record::Recv, receive_msg_trunc},
+    {IPMICTL_SET_GETS_EVENTS_CMD, "SET_GETS_EVENTS_CMD", Record::Value, set_gets_events},
+    {IPMICTL_SET_MY_ADDRESS_CMD, "SET_MY_ADDRESS_CMD", Record::Value, set_my_address},
+    {IPMICTL_GET_MY_ADDRESS_CMD, "GET_MY_ADDRESS_CMD", Record::Value, get_my_address},
+    {IPMICTL_SET_MY_LUN_CMD, "SET_MY_LUN_CMD", Record::Value, set_my_lun},
+    {IPMICTL_GET_MY_LUN_CMD, "GET_MY_LUN_CMD", Record::Value, get_my_lun},
 };
 
-const Request *request_for(unsigned long number) {
+std::size_t size_of(Record record, const Abi &abi) {
+    switch (record) {
+    case Record::Req:
+        return record_size(kReq, abi);
+    case Record::Recv:
+        return record_size(kRecv, abi);
+    default:
+        return record_size(kValue, abi);
+    }
+}
+
+// The request the caller's number stands for in its own layout.
+const Request *request_for(const IoctlCall &call, const Abi &abi) {
     for (const Request &request : kRequests) {
-        if (request.number == number) {
+        if (call.type == _IOC_TYPE(request.number) && call.code == _IOC_NR(request.number) &&
+            call.size == size_of(request.record, abi)) {
             return &request;
         }
     }
@@ -363,62 +329,40 @@ const Request *request_for(unsigned long number) {
 
 } // namespace
 
-std::optional<unsigned long> ipmi_request_named(std::string_view name) {
+bool ipmi_request_known(std::string_view name) {
     for (const Request &request : kRequests) {
         if (request.name == name) {
-            return request.number;
+            return true;
         }
     }
-    return std::nullopt;
+    return false;
 }
 
-IpmiDevice::IpmiDevice(const IpmcBoard &board, State &state, Trace &trace)
-    : board_(board),
-      trace_(trace), interface_{Ipmc(board, state), IpmiFaultPlan(board.faults),
-                                board.picmg.ipmb0_address, kDefaultAddress, kDefaultLun} {}
+IpmiDevice::IpmiDevice(const IpmcBoard &board, Store &store)
+    : board_(board), ipmc_(board, store), my_address_(kDefaultAddress), my_lun_(kDefaultLun) {}
 
-int IpmiDevice::open_error() {
-    const IpmiFault *fault = interface_.faults.on_call("open");
-    if (fault != nullptr) {
-        return static_cast<int>(fault->value);
-    }
-    return board_.present ? 0 : ENOENT;
-}
-
-void IpmiDevice::opened(int fd) {
-    IpmiUser &user = users_[fd];
-    user = IpmiUser{};
-    user.fd = fd;
-}
-
-void IpmiDevice::closed(int fd) { users_.erase(fd); }
-
-int IpmiDevice::ioctl(int fd, unsigned long request, void *arg, int &err) {
-    const Request *known = request_for(request);
+Outcome IpmiDevice::ioctl(IpmiUser &user, const IoctlCall &call, UserMemory &memory,
+                          IpmiFaultPlan &faults) {
+    const Request *known = request_for(call, memory.abi());
     if (known == nullptr) {
-        err = ENOTTY;
-        if (trace_.on()) {
-            trace_.record(trace_unknown("ipmi", request, -1, err));
-        }
-        return -1;
+        return failed("request=" + trace_hex(call.number, 8), ENOTTY);
     }
-    Call call{interface_, users_[fd], arg, trace_.on(), {}, {}};
-    const IpmiFault *fault = interface_.faults.on_call(known->name);
+    Outcome outcome;
+    outcome.name = std::string(known->name);
+    if (call.arg == 0) {
+        return failed(outcome.name, EFAULT, "arg=NULL");
+    }
     int result = 0;
-    if (arg == nullptr) {
-        result = -EFAULT;
-        call.sent = "arg=NULL";
-    } else if (fault != nullptr) {
+    if (const IpmiFault *fault = faults.on_call(known->name)) {
         result = -static_cast<int>(fault->value);
     } else {
-        result = known->run(call);
+        Call run{call,        user,   memory, outcome, faults, ipmc_, board_.picmg.ipmb0_address,
+                 my_address_, my_lun_};
+        result = known->run(run);
     }
-    err = -result;
-    const int ret = result < 0 ? -1 : 0;
-    if (call.traced) {
-        trace_.record(trace_ipmi(known->name, call.sent, ret, err, call.got));
-    }
-    return ret;
+    outcome.ret = result < 0 ? -1 : 0;
+    outcome.err = -result;
+    return outcome;
 }
 
 } // namespace sim

@@ -14,36 +14,33 @@
 #include "board.h"
 #include "faults.h"
 #include "ipmc.h"
+#include "request.h"
+#include "user_memory.h"
 
 #include <cstdint>
 #include <deque>
-#include <map>
 #include <optional>
 #include <string_view>
 #include <vector>
 
 namespace sim {
 
-class State;
-class Trace;
+// Whether `name` is a request of the driver ("SEND_COMMAND"): the header's
+// name without IPMICTL_.
+bool ipmi_request_known(std::string_view name);
 
-// The request a driver command is sent with, by the name board files and
-// traces use for it: the header's name without IPMICTL_ ("SEND_COMMAND").
-std::optional<unsigned long> ipmi_request_named(std::string_view name);
-
-// Where a message came from, as the driver reports it.
+// Where a message went to or came from, as the driver reports it.
 struct IpmiAddress {
-    int type = 0; // system interface (0x0c) or IPMB (0x01)
-    short channel = 0;
+    std::uint32_t type = 0; // system interface (0x0c) or IPMB (0x01)
+    std::uint16_t channel = 0;
     std::uint8_t slave_address = 0; // IPMB only
     std::uint8_t lun = 0;
 };
 
 // A message waiting on a descriptor.
 struct IpmiReceived {
-    int recv_type = 0;
     IpmiAddress from;
-    long msgid = 0;
+    std::uint64_t msgid = 0;
     std::uint8_t netfn = 0;
     std::uint8_t cmd = 0;
     std::vector<std::uint8_t> data; // completion code first
@@ -51,37 +48,24 @@ struct IpmiReceived {
 
 // One open descriptor: a user of the driver.
 struct IpmiUser {
-    int fd = -1;
     std::deque<IpmiReceived> queue;
     bool gets_events = false; // taken, but the IPMC sends no events
 };
 
-// What all descriptors of the process share, like the driver's interface.
-struct IpmiInterface {
-    Ipmc ipmc;
-    IpmiFaultPlan faults;
-    std::uint8_t ipmc_address; // the IPMC's IPMB-0 address
-    std::uint8_t my_address;   // the driver's own IPMB address
-    std::uint8_t my_lun;
-};
-
 class IpmiDevice {
 public:
-    IpmiDevice(const IpmcBoard &board, State &state, Trace &trace);
+    IpmiDevice(const IpmcBoard &board, Store &store);
 
-    // The errno an open of the device fails with, or 0 when it opens.
-    int open_error();
-    // A descriptor opened, or closed (its queue goes with it).
-    void opened(int fd);
-    void closed(int fd);
-    // One ioctl on an open descriptor: 0, or -1 with `err` (as the driver).
-    int ioctl(int fd, unsigned long request, void *arg, int &err);
+    // Whether the board has the device.
+    bool present() const { return board_.present; }
+    // One ioctl on an open descriptor, with the faults of the calling process.
+    Outcome ioctl(IpmiUser &user, const IoctlCall &call, UserMemory &memory, IpmiFaultPlan &faults);
 
 private:
     const IpmcBoard &board_;
-    Trace &trace_;
-    IpmiInterface interface_;
-    std::map<int, IpmiUser> users_;
+    Ipmc ipmc_;
+    std::uint8_t my_address_; // the driver's own IPMB address
+    std::uint8_t my_lun_;
 };
 
 } // namespace sim

@@ -1,138 +1,130 @@
 #include "sim_board.h"
 
-#include <hvl/hvl_ipmi_interface.h>
-
 #include <fcntl.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <utility>
 
 namespace sim {
 namespace {
 
-// The simulated devices.
-constexpr Device kDevices[] = {
-    {CPLD_DEVICE, "cpld", DeviceKind::Cpld},
-    {IPMI_OPENIPMI_DEVICE, "ipmi", DeviceKind::Ipmi},
-};
-
-std::unique_ptr<State> make_state(const Board &board, const Options &options) {
-    if (options.state_dir.empty()) {
-        return State::in_memory(board);
-    }
-    return State::in_directory(options.state_dir, board, options.fresh);
-}
-
 // errno as the kernel leaves it: set on failure, untouched on success.
-int finish(int ret, int err, int saved) {
+int finish_call(int ret, int err, int saved) {
     errno = ret < 0 ? err : saved;
     return ret;
 }
 
-} // namespace
-
-const Device *device_at(const char *path) {
-    if (path == nullptr) {
-        return nullptr;
-    }
-    for (const Device &device : kDevices) {
-        if (device.path == path) {
-            return &device;
-        }
-    }
-    return nullptr;
+// The caller's pointer, as a number in the request.
+void *pointer(std::uint64_t address) {
+    return reinterpret_cast<void *>(address); // NOLINT(performance-no-int-to-ptr)
 }
 
-std::unique_ptr<SimBoard> SimBoard::from_board(Board board, const Options &options) {
-    return std::unique_ptr<SimBoard>(new SimBoard(std::move(board), options));
+// An IPMI descriptor is readable while a message waits: its eventfd counts
+// one then, and none otherwise.
+void show_readiness(int fd, bool readable) {
+    eventfd_t count = 0;
+    (void)::eventfd_read(fd, &count);
+    if (readable) {
+        (void)::eventfd_write(fd, 1);
+    }
+}
+
+} // namespace
+
+bool OwnMemory::read(std::uint64_t address, std::uint8_t *to, std::size_t count) {
+    if (count > 0 && address == 0) {
+        return false;
+    }
+    if (count > 0) {
+        std::memcpy(to, pointer(address), count);
+    }
+    return true;
+}
+
+void OwnMemory::write(std::uint64_t address, const std::uint8_t *from, std::size_t count) {
+    if (count == 0 || faulted_) {
+        return;
+    }
+    faulted_ = address == 0;
+    if (!faulted_) {
+        std::memcpy(pointer(address), from, count);
+    }
+}
+
+std::unique_ptr<SimBoard> SimBoard::from_toml(std::string_view text, const std::string &dir,
+                                              const Options &options) {
+    return std::unique_ptr<SimBoard>(new SimBoard(parse_board(text, dir, "board text"), options));
+}
+
+std::unique_ptr<SimBoard> SimBoard::from_file(const std::string &path, const Options &options) {
+    return std::unique_ptr<SimBoard>(new SimBoard(load_board(path), options));
 }
 
 SimBoard::SimBoard(Board board, const Options &options)
-    : board_(std::move(board)), state_(make_state(board_, options)),
-      trace_(options.trace_file, options.trace_in_memory), cpld_(board_.cpld, *state_, trace_),
-      ipmi_(board_.ipmc, *state_, trace_) {}
+    : board_(std::move(board)), trace_(Trace::in_memory()), devices_(board_, store_, trace_) {
+    if (!options.state_dir.empty()) {
+        store_.keep_in(options.state_dir, board_.fingerprint, options.fresh);
+    }
+}
+
+SimBoard::~SimBoard() {
+    for (const auto &[fd, file] : open_) {
+        ::close(fd);
+    }
+}
 
 int SimBoard::open(const char *path, int flags) {
     const int saved = errno;
-    const Device *device = device_at(path);
+    const Device *device = path != nullptr ? device_at(path) : nullptr;
     if (device == nullptr) {
-        return finish(-1, ENOENT, saved);
+        return finish_call(-1, ENOENT, saved);
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    int err = 0;
-    const int fd = open_device(*device, flags, err);
-    if (fd >= 0) {
-        open_[fd] = device;
-    }
-    if (trace_.on()) {
-        trace_.record(trace_open(device->name, flags, fd, err));
-    }
-    return finish(fd, err, saved);
-}
-
-int SimBoard::open_device(const Device &device, int flags, int &err) {
-    const bool ipmi = device.kind == DeviceKind::Ipmi;
-    err = ipmi ? ipmi_.open_error() : cpld_.open_error();
-    if (err != 0) {
+    const int fd = ::eventfd(0, EFD_NONBLOCK | ((flags & O_CLOEXEC) != 0 ? EFD_CLOEXEC : 0));
+    if (fd < 0) {
         return -1;
     }
-    const int fd = ::eventfd(0, ((flags & O_CLOEXEC) != 0 ? EFD_CLOEXEC : 0) |
-                                    ((flags & O_NONBLOCK) != 0 ? EFD_NONBLOCK : 0));
-    err = errno;
-    if (fd >= 0 && ipmi) {
-        ipmi_.opened(fd);
+    OpenFile file{device, static_cast<int>(::getpid()), fd, {}};
+    if (const int err = devices_.open(file, flags)) {
+        ::close(fd);
+        return finish_call(-1, err, saved);
     }
-    return fd;
+    open_.emplace(fd, std::move(file));
+    return finish_call(fd, 0, saved);
 }
 
 int SimBoard::ioctl(int fd, unsigned long request, void *arg) {
     const int saved = errno;
-    std::lock_guard<std::mutex> lock(mutex_);
     const auto found = open_.find(fd);
     if (found == open_.end()) {
-        return finish(-1, EBADF, saved);
+        return finish_call(-1, EBADF, saved);
     }
-    int err = 0;
-    const int ret = found->second->kind == DeviceKind::Ipmi ? ipmi_.ioctl(fd, request, arg, err)
-                                                            : cpld_.ioctl(request, arg, err);
-    return finish(ret, err, saved);
+    OpenFile &file = found->second;
+    const IoctlCall call{
+        static_cast<std::uint32_t>(request), static_cast<std::uint8_t>(_IOC_TYPE(request)),
+        static_cast<std::uint8_t>(_IOC_NR(request)), static_cast<std::uint16_t>(_IOC_SIZE(request)),
+        reinterpret_cast<std::uintptr_t>(arg)};
+    OwnMemory memory;
+    Outcome outcome = devices_.ioctl(file, call, memory);
+    devices_.finish(file, outcome, memory.faulted());
+    if (file.device->kind == DeviceKind::Ipmi) {
+        show_readiness(fd, !file.ipmi.queue.empty());
+    }
+    return finish_call(outcome.ret, outcome.err, saved);
 }
 
 int SimBoard::close(int fd) {
     const int saved = errno;
-    const Device *device = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        const auto found = open_.find(fd);
-        if (found == open_.end()) {
-            return finish(-1, EBADF, saved);
-        }
-        device = found->second;
-        open_.erase(found);
-        ipmi_.closed(fd);
+    const auto found = open_.find(fd);
+    if (found == open_.end()) {
+        return finish_call(-1, EBADF, saved);
     }
-    // Closed unlocked: a close that blocks holds up no other caller.
+    devices_.close(found->second);
+    open_.erase(found);
     const int ret = ::close(fd);
-    const int err = errno;
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (trace_.on()) {
-        trace_.record(trace_close(device->name, fd, ret, err));
-    }
-    return finish(ret, err, saved);
-}
-
-bool SimBoard::owns(int fd) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return open_.count(fd) != 0;
-}
-
-void SimBoard::forget(int fd) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    open_.erase(fd);
-    ipmi_.closed(fd);
+    return finish_call(ret, errno, saved);
 }
 
 } // namespace sim

@@ -37,17 +37,4 @@ private:
     int fd_ = -1;
 };
 
-// The simulator's own files live at high descriptor numbers, so that the
-// program it runs in gets the numbers it would get on the board.
-inline UniqueFd out_of_the_way(UniqueFd fd) {
-    constexpr int first_private_fd = 512;
-    if (fd.valid()) {
-        const int moved = ::fcntl(fd.get(), F_DUPFD_CLOEXEC, first_private_fd);
-        if (moved >= 0) {
-            return UniqueFd(moved);
-        }
-    }
-    return fd;
-}
-
 } // namespace sim

@@ -83,10 +83,9 @@ def run_step(args, block, step, state, trace):
     program = words[0]
     if program in PROJECT_PROGRAMS:
         program = os.path.join(args.bin, program)
-    command = (launcher + [os.path.join(args.bin, "hwsim"),
-                           "--board", os.path.join(args.boards, block.board),
-                           "--state", state, "--trace", trace, "--"]
-               + launcher + [program] + words[1:])
+    command = ([args.runner, "--board", os.path.join(args.boards, block.board),
+                "--state", state, "--trace", trace, "--"]
+               + (launcher if words[0] in PROJECT_PROGRAMS else []) + [program] + words[1:])
     env = dict(os.environ, **block.env)
     done = subprocess.run(command, env=env, stdin=subprocess.DEVNULL, capture_output=True,
                           timeout=120, check=False)
@@ -121,7 +120,8 @@ def report(path, block, failures):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--bin", required=True, help="directory of hwregs and hwsim")
+    parser.add_argument("--bin", required=True, help="directory of hwregs")
+    parser.add_argument("--runner", required=True, help="hwsim, a program of the host")
     parser.add_argument("--boards", required=True, help="directory of the board files")
     parser.add_argument("--launcher", default="", help="emulator prefix for target programs")
     parser.add_argument("cases", nargs="+")

@@ -1,0 +1,300 @@
+#include "server.h"
+
+#include "protocol.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <stdexcept>
+#include <vector>
+
+namespace sim {
+namespace {
+
+using Packet = std::vector<std::uint8_t>;
+
+sockaddr_un address_of(const std::string &name) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, name.data(), name.size());
+    return address;
+}
+
+bool send_bytes(int fd, const std::uint8_t *bytes, std::size_t count) {
+    return ::send(fd, bytes, count, MSG_NOSIGNAL) == static_cast<ssize_t>(count);
+}
+
+bool send_packet(int fd, const hvl::ByteWriter &out) {
+    return out.ok() && send_bytes(fd, out.data(), out.length());
+}
+
+// The next packet from the shim; empty when the connection is gone or broken.
+Packet receive_packet(int fd) {
+    Packet packet(wire::kMaxPacket);
+    ssize_t got = 0;
+    do {
+        got = ::recv(fd, packet.data(), packet.size(), MSG_TRUNC);
+    } while (got < 0 && errno == EINTR);
+    packet.resize(got > 0 && static_cast<std::size_t>(got) <= packet.size()
+                      ? static_cast<std::size_t>(got)
+                      : 0);
+    return packet;
+}
+
+bool send_kind(int fd, wire::Kind kind) {
+    const std::uint8_t byte = kind;
+    return send_bytes(fd, &byte, 1);
+}
+
+// The caller's memory behind the connection: the record that came with the
+// request is at hand; anything else is asked for. Writes are collected for Done.
+class RemoteMemory : public UserMemory {
+public:
+    RemoteMemory(int fd, const Abi &abi, std::uint64_t arg, Packet record)
+        : UserMemory(abi), fd_(fd), arg_(arg), record_(std::move(record)) {}
+
+    bool read(std::uint64_t address, std::uint8_t *to, std::size_t count) override {
+        if (count == 0) {
+            return true;
+        }
+        if (address >= arg_ && address - arg_ <= record_.size() &&
+            count <= record_.size() - (address - arg_)) {
+            std::memcpy(to, record_.data() + (address - arg_), count);
+            return true;
+        }
+        return count <= wire::kMaxRead && ask(address, to, count);
+    }
+
+    void write(std::uint64_t address, const std::uint8_t *from, std::size_t count) override {
+        if (count > 0) {
+            writes_.push_back({address, Packet(from, from + count)});
+        }
+    }
+
+    struct Write {
+        std::uint64_t address;
+        Packet bytes;
+    };
+    const std::vector<Write> &writes() const { return writes_; }
+    bool lost() const { return lost_; }
+
+private:
+    bool ask(std::uint64_t address, std::uint8_t *to, std::size_t count) {
+        std::uint8_t request[16];
+        hvl::ByteWriter out(request, sizeof request);
+        out.u8(wire::kRead);
+        wire::put_u64(out, address);
+        out.u32(static_cast<std::uint32_t>(count));
+        const Packet answer = send_packet(fd_, out) ? receive_packet(fd_) : Packet();
+        hvl::ByteReader in(answer.data(), answer.size());
+        const bool bytes = in.u8() == wire::kBytes;
+        const bool ok = in.u8() != 0;
+        lost_ = lost_ || !bytes || (ok && in.remaining() != count);
+        if (lost_ || !ok) {
+            return false;
+        }
+        in.bytes(to, count);
+        return true;
+    }
+
+    int fd_;
+    std::uint64_t arg_;
+    Packet record_;
+    std::vector<Write> writes_;
+    bool lost_ = false;
+};
+
+Packet done_packet(const Outcome &outcome, bool ready, const RemoteMemory &memory) {
+    std::size_t size = 16;
+    for (const RemoteMemory::Write &write : memory.writes()) {
+        size += 12 + write.bytes.size();
+    }
+    Packet packet(size);
+    hvl::ByteWriter out(packet.data(), packet.size());
+    out.u8(wire::kDone)
+        .u32(static_cast<std::uint32_t>(outcome.ret))
+        .u32(static_cast<std::uint32_t>(outcome.err))
+        .u8(ready ? 1 : 0)
+        .u16(static_cast<std::uint16_t>(memory.writes().size()));
+    for (const RemoteMemory::Write &write : memory.writes()) {
+        wire::put_u64(out, write.address);
+        out.u32(static_cast<std::uint32_t>(write.bytes.size()))
+            .bytes(write.bytes.data(), write.bytes.size());
+    }
+    packet.resize(out.length());
+    return packet;
+}
+
+bool ready(const OpenFile &file) {
+    return file.device->kind == DeviceKind::Ipmi && !file.ipmi.queue.empty();
+}
+
+} // namespace
+
+Server::Server(Devices &devices) : devices_(devices) {
+    listener_.reset(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!listener_.valid()) {
+        throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
+    }
+    for (unsigned attempt = 0;; ++attempt) {
+        name_ = "hwsim-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        const sockaddr_un address = address_of(name_);
+        if (::bind(listener_.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) ==
+            0) {
+            break;
+        }
+        if (errno != EADDRINUSE || attempt == 100) {
+            throw std::runtime_error("socket " + name_ + ": " + std::strerror(errno));
+        }
+    }
+    if (::listen(listener_.get(), SOMAXCONN) != 0) {
+        throw std::runtime_error(std::string("listen: ") + std::strerror(errno));
+    }
+}
+
+int Server::serve(pid_t child) {
+    sigset_t chld;
+    sigemptyset(&chld);
+    sigaddset(&chld, SIGCHLD);
+    const UniqueFd signals(::signalfd(-1, &chld, SFD_CLOEXEC | SFD_NONBLOCK));
+    int status = 0;
+    bool running = true;
+    for (;;) {
+        std::vector<pollfd> fds{{listener_.get(), POLLIN, 0}, {signals.get(), POLLIN, 0}};
+        for (const auto &[fd, connection] : connections_) {
+            fds.push_back({fd, POLLIN, 0});
+        }
+        // Once the program has ended, what its descriptors left is served
+        // (their closes, above all), and then the runner ends too.
+        if (::poll(fds.data(), fds.size(), running ? -1 : 0) <= 0 && !running) {
+            break;
+        }
+        if ((fds[0].revents & POLLIN) != 0) {
+            accept_one();
+        }
+        signalfd_siginfo info{};
+        while (::read(signals.get(), &info, sizeof info) > 0) {
+        }
+        if (running && ::waitpid(child, &status, WNOHANG) == child) {
+            running = false;
+        }
+        for (std::size_t i = 2; i < fds.size(); ++i) {
+            if (fds[i].revents != 0 && !serve_packet(connections_.at(fds[i].fd))) {
+                drop(fds[i].fd);
+            }
+        }
+    }
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+void Server::accept_one() {
+    const int fd = ::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) {
+        connections_[fd].socket.reset(fd);
+    }
+}
+
+void Server::drop(int fd) {
+    const auto found = connections_.find(fd);
+    if (found->second.opened) {
+        devices_.close(found->second.file);
+    }
+    connections_.erase(found);
+}
+
+// One packet from a program; false when the connection is to be dropped.
+bool Server::serve_packet(Connection &connection) {
+    const Packet packet = receive_packet(connection.socket.get());
+    if (packet.empty()) {
+        return false;
+    }
+    if (!connection.opened) {
+        return packet[0] == wire::kOpen && open(connection, packet.data(), packet.size());
+    }
+    return packet[0] == wire::kIoctl && ioctl(connection, packet.data(), packet.size());
+}
+
+bool Server::open(Connection &connection, const std::uint8_t *packet, std::size_t size) {
+    hvl::ByteReader in(packet + 1, size - 1);
+    connection.abi.pointer_size = in.u8();
+    connection.abi.long_size = in.u8();
+    connection.abi.big_endian = in.u8() != 0;
+    connection.file.pid = static_cast<int>(in.u32());
+    connection.file.fd = static_cast<int>(in.u32());
+    const int flags = static_cast<int>(in.u32());
+    const std::string path(reinterpret_cast<const char *>(packet + (size - in.remaining())),
+                           in.remaining());
+    connection.file.device = device_at(path);
+    const bool abi_known = (connection.abi.pointer_size == 4 || connection.abi.pointer_size == 8) &&
+                           (connection.abi.long_size == 4 || connection.abi.long_size == 8);
+    if (!in.ok() || connection.file.device == nullptr || !abi_known) {
+        return false;
+    }
+    const int err = devices_.open(connection.file, flags);
+    connection.opened = err == 0;
+    std::uint8_t answer[8];
+    hvl::ByteWriter out(answer, sizeof answer);
+    out.u8(wire::kOpened)
+        .u32(static_cast<std::uint32_t>(err))
+        .u16(connection.file.device->kind == DeviceKind::Cpld ? kCpldRecordSize : 0);
+    return send_packet(connection.socket.get(), out) && connection.opened;
+}
+
+bool Server::ioctl(Connection &connection, const std::uint8_t *packet, std::size_t size) {
+    hvl::ByteReader in(packet + 1, size - 1);
+    IoctlCall call;
+    call.number = in.u32();
+    call.type = in.u8();
+    call.code = in.u8();
+    call.size = in.u16();
+    call.arg = wire::get_u64(in);
+    if (!in.ok()) {
+        return false;
+    }
+    const std::uint8_t *record = packet + (size - in.remaining());
+    const int fd = connection.socket.get();
+    RemoteMemory memory(fd, connection.abi, call.arg, Packet(record, record + in.remaining()));
+    Outcome outcome;
+    try {
+        outcome = devices_.ioctl(connection.file, call, memory);
+    } catch (const std::exception &error) {
+        (void)std::fprintf(stderr, "hwsim: %s\n", error.what());
+        outcome = failed("error", EIO);
+    }
+    const Packet done = done_packet(outcome, ready(connection.file), memory);
+    if (memory.lost() || !send_bytes(fd, done.data(), done.size())) {
+        return false;
+    }
+    bool faulted = false;
+    if (!memory.writes().empty()) {
+        const Packet applied = receive_packet(fd);
+        hvl::ByteReader answer(applied.data(), applied.size());
+        if (answer.u8() != wire::kApplied) {
+            return false;
+        }
+        faulted = answer.u16() != wire::kAllApplied;
+    }
+    devices_.finish(connection.file, outcome, faulted);
+    const bool now_ready = ready(connection.file);
+    if (faulted) {
+        std::uint8_t result[8];
+        hvl::ByteWriter out(result, sizeof result);
+        out.u8(wire::kResult).u32(static_cast<std::uint32_t>(outcome.err)).u8(now_ready ? 1 : 0);
+        if (!send_packet(fd, out)) {
+            return false;
+        }
+    }
+    return !now_ready || send_kind(fd, wire::kReady);
+}
+
+} // namespace sim

@@ -1,0 +1,87 @@
+#include "devices.h"
+
+#include <hvl/cpld.h>
+#include <hvl/hvl_ipmi_interface.h>
+
+#include <cerrno>
+
+namespace sim {
+namespace {
+
+constexpr Device kDevices[] = {
+    {CPLD_DEVICE, "cpld", DeviceKind::Cpld},
+    {IPMI_OPENIPMI_DEVICE, "ipmi", DeviceKind::Ipmi},
+};
+
+} // namespace
+
+const Device *device_at(std::string_view path) {
+    for (const Device &device : kDevices) {
+        if (device.path == path) {
+            return &device;
+        }
+    }
+    return nullptr;
+}
+
+Devices::Devices(const Board &board, Store &store, Trace &trace)
+    : board_(board), store_(store), trace_(trace), cpld_(board.cpld, store),
+      ipmi_(board.ipmc, store) {}
+
+Devices::ProcessFaults &Devices::faults_of(int pid) {
+    const auto found = faults_.find(pid);
+    if (found != faults_.end()) {
+        return found->second;
+    }
+    return faults_
+        .emplace(pid,
+                 ProcessFaults{FaultPlan(board_.cpld.faults), IpmiFaultPlan(board_.ipmc.faults)})
+        .first->second;
+}
+
+int Devices::open(OpenFile &file, int flags) {
+    ProcessFaults &faults = faults_of(file.pid);
+    int err = 0;
+    if (file.device->kind == DeviceKind::Cpld) {
+        const Fault *fault = faults.cpld.on_open();
+        err = fault != nullptr ? static_cast<int>(fault->value) : 0;
+    } else {
+        const IpmiFault *fault = faults.ipmi.on_call("open");
+        err = fault != nullptr ? static_cast<int>(fault->value) : ipmi_.present() ? 0 : ENOENT;
+    }
+    if (trace_.on()) {
+        trace_.record(trace_open(file.device->name, flags, err != 0 ? -1 : file.fd, err));
+    }
+    return err;
+}
+
+Outcome Devices::ioctl(OpenFile &file, const IoctlCall &call, UserMemory &memory) {
+    store_.refresh();
+    ProcessFaults &faults = faults_of(file.pid);
+    if (file.device->kind == DeviceKind::Cpld) {
+        return cpld_.ioctl(call, memory, faults.cpld);
+    }
+    return ipmi_.ioctl(file.ipmi, call, memory, faults.ipmi);
+}
+
+void Devices::finish(const OpenFile &file, Outcome &outcome, bool faulted) {
+    if (faulted) {
+        outcome.ret = -1;
+        outcome.err = EFAULT;
+        outcome.got.clear();
+        if (outcome.undo) {
+            outcome.undo();
+        }
+    }
+    if (trace_.on()) {
+        trace_.record(trace_request(file.device->name, outcome));
+    }
+}
+
+void Devices::close(const OpenFile &file) {
+    if (trace_.on()) {
+        trace_.record(trace_close(file.device->name, file.fd));
+    }
+}
+
+} // namespace sim

@@ -1,0 +1,59 @@
+// What the preloaded shim and the runner say to each other. Each open
+// descriptor of a simulated device is a connected SOCK_SEQPACKET socket to
+// the runner, which keeps the board; each message is one packet, made and
+// read with the byte reader and writer, every number little-endian.
+//
+// Open:   shim Open, runner Opened.
+// ioctl:  shim Ioctl (with the record it points to, if it can be read);
+//         the runner asks Read for whatever else of the caller's memory it
+//         reads, the shim answers each with Bytes; the runner ends with Done,
+//         which carries the writes to the caller's memory in order. When it
+//         has writes, the shim answers Applied: all made, or the first one
+//         that could not be, after which the runner sends Result.
+// An IPMI descriptor must be readable exactly while an answer waits: the
+// runner keeps one Ready packet in the socket then. The shim drops the one
+// it finds before the runner's answer to its next request, and, when Done or
+// Result says one follows, waits until it is there before it returns.
+#pragma once
+
+#include "common/byte_io.h"
+
+#include <cstdint>
+
+namespace sim::wire {
+
+enum Kind : std::uint8_t {
+    kOpen = 1, // abi: pointer size, long size, big-endian; pid u32, fd u32, flags u32, path
+    kOpened,   // errno u32 (0: open), the size of a record without one in its number u16
+    kIoctl,    // number u32, type u8, code u8, size u16, arg u64, record bytes
+    kRead,     // address u64, count u32
+    kBytes,    // ok u8, the bytes
+    kDone,     // ret u32, errno u32, ready u8, writes u16, each: address u64, count u32, bytes
+    kApplied,  // the index of the write that failed, or kAllApplied
+    kResult,   // errno u32, ready u8
+    kReady,
+};
+
+constexpr std::uint16_t kAllApplied = 0xFFFF;
+// The most the runner reads in one Read, and the longest packet.
+constexpr std::uint32_t kMaxRead = 64 * 1024;
+constexpr std::size_t kMaxPacket = kMaxRead + 64;
+// The most of a record the shim sends along with its request.
+constexpr std::uint16_t kMaxRecord = 1024;
+
+// The environment variable that names the runner's socket: an abstract
+// AF_UNIX address, its leading NUL left out; the address is zero-padded to the
+// whole of sun_path.
+constexpr const char *kSocketVariable = "HWSIM_SOCKET";
+
+// 64-bit numbers as two 32-bit halves.
+inline void put_u64(hvl::ByteWriter &out, std::uint64_t value) {
+    out.u32(static_cast<std::uint32_t>(value)).u32(static_cast<std::uint32_t>(value >> 32));
+}
+
+inline std::uint64_t get_u64(hvl::ByteReader &in) {
+    const std::uint64_t low = in.u32();
+    return low | static_cast<std::uint64_t>(in.u32()) << 32;
+}
+
+} // namespace sim::wire
