@@ -6,7 +6,8 @@
 // Open:   shim Open, runner Opened.
 // ioctl:  shim Ioctl (with the record it points to, if it can be read);
 //         the runner asks Read for whatever else of the caller's memory it
-//         reads, the shim answers each with Bytes; the runner ends with Done,
+//         reads, a few ranges at a time, and the shim answers each Read with
+//         Bytes; the runner ends with Done,
 //         which carries the writes to the caller's memory in order. When it
 //         has writes, the shim answers Applied: all made, or the first one
 //         that could not be, after which the runner sends Result.
@@ -26,8 +27,8 @@ enum Kind : std::uint8_t {
     kOpen = 1, // abi: pointer size, long size, big-endian; pid u32, fd u32, flags u32, path
     kOpened,   // errno u32 (0: open), the size of a record without one in its number u16
     kIoctl,    // number u32, type u8, code u8, size u16, arg u64, record bytes
-    kRead,     // address u64, count u32
-    kBytes,    // ok u8, the bytes
+    kRead,     // ranges u8, each: address u64, count u32
+    kBytes,    // each range: readable u8, count bytes (their value if readable)
     kDone,     // ret u32, errno u32, ready u8, writes u16, each: address u64, count u32, bytes
     kApplied,  // the index of the write that failed, or kAllApplied
     kResult,   // errno u32, ready u8

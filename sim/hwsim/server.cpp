@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -60,19 +61,50 @@ bool send_kind(int fd, wire::Kind kind) {
 // request is at hand; anything else is asked for. Writes are collected for Done.
 class RemoteMemory : public UserMemory {
 public:
-    RemoteMemory(int fd, const Abi &abi, std::uint64_t arg, Packet record)
-        : UserMemory(abi), fd_(fd), arg_(arg), record_(std::move(record)) {}
+    RemoteMemory(int fd, const Abi &abi, std::uint64_t arg, const std::uint8_t *record,
+                 std::size_t size)
+        : UserMemory(abi), fd_(fd) {
+        fetched_.push_back({arg, true, Packet(record, record + size)});
+    }
 
     bool read(std::uint64_t address, std::uint8_t *to, std::size_t count) override {
         if (count == 0) {
             return true;
         }
-        if (address >= arg_ && address - arg_ <= record_.size() &&
-            count <= record_.size() - (address - arg_)) {
-            std::memcpy(to, record_.data() + (address - arg_), count);
-            return true;
+        const Fetched *range = find(address, count);
+        if (range == nullptr) {
+            prefetch({{address, count}});
+            range = find(address, count);
         }
-        return count <= wire::kMaxRead && ask(address, to, count);
+        if (range != nullptr && range->readable) {
+            std::copy_n(range->bytes.begin() +
+                            static_cast<std::ptrdiff_t>(address - range->address),
+                        count, to);
+        }
+        return range != nullptr && range->readable;
+    }
+
+    void prefetch(std::initializer_list<Range> ranges) override {
+        std::uint8_t request[256];
+        hvl::ByteWriter out(request, sizeof request);
+        out.u8(wire::kRead).u8(static_cast<std::uint8_t>(ranges.size()));
+        std::size_t total = 0;
+        for (const Range &range : ranges) {
+            wire::put_u64(out, range.address);
+            out.u32(static_cast<std::uint32_t>(range.count));
+            total += range.count;
+        }
+        const Packet answer = !lost_ && total <= wire::kMaxRead && send_packet(fd_, out)
+                                  ? receive_packet(fd_)
+                                  : Packet();
+        hvl::ByteReader in(answer.data(), answer.size());
+        lost_ = lost_ || in.u8() != wire::kBytes;
+        for (const Range &range : ranges) {
+            Fetched fetched{range.address, in.u8() != 0, Packet(range.count)};
+            in.bytes(fetched.bytes.data(), range.count);
+            fetched_.push_back(std::move(fetched));
+        }
+        lost_ = lost_ || !in.finished();
     }
 
     void write(std::uint64_t address, const std::uint8_t *from, std::size_t count) override {
@@ -86,30 +118,28 @@ public:
         Packet bytes;
     };
     const std::vector<Write> &writes() const { return writes_; }
+    // The connection failed while memory was read: the request is lost with it.
     bool lost() const { return lost_; }
 
 private:
-    bool ask(std::uint64_t address, std::uint8_t *to, std::size_t count) {
-        std::uint8_t request[16];
-        hvl::ByteWriter out(request, sizeof request);
-        out.u8(wire::kRead);
-        wire::put_u64(out, address);
-        out.u32(static_cast<std::uint32_t>(count));
-        const Packet answer = send_packet(fd_, out) ? receive_packet(fd_) : Packet();
-        hvl::ByteReader in(answer.data(), answer.size());
-        const bool bytes = in.u8() == wire::kBytes;
-        const bool ok = in.u8() != 0;
-        lost_ = lost_ || !bytes || (ok && in.remaining() != count);
-        if (lost_ || !ok) {
-            return false;
+    struct Fetched {
+        std::uint64_t address;
+        bool readable;
+        Packet bytes;
+    };
+
+    const Fetched *find(std::uint64_t address, std::size_t count) const {
+        for (const Fetched &range : fetched_) {
+            if (address >= range.address && address - range.address <= range.bytes.size() &&
+                count <= range.bytes.size() - (address - range.address)) {
+                return &range;
+            }
         }
-        in.bytes(to, count);
-        return true;
+        return nullptr;
     }
 
     int fd_;
-    std::uint64_t arg_;
-    Packet record_;
+    std::vector<Fetched> fetched_;
     std::vector<Write> writes_;
     bool lost_ = false;
 };
@@ -261,9 +291,9 @@ bool Server::ioctl(Connection &connection, const std::uint8_t *packet, std::size
     if (!in.ok()) {
         return false;
     }
-    const std::uint8_t *record = packet + (size - in.remaining());
     const int fd = connection.socket.get();
-    RemoteMemory memory(fd, connection.abi, call.arg, Packet(record, record + in.remaining()));
+    RemoteMemory memory(fd, connection.abi, call.arg, packet + (size - in.remaining()),
+                        in.remaining());
     Outcome outcome;
     try {
         outcome = devices_.ioctl(connection.file, call, memory);

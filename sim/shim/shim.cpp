@@ -6,7 +6,6 @@
 // nothing of the devices: it copies the caller's memory to the runner and
 // back as the runner asks, as the kernel's copy_from_user and copy_to_user
 // would, failing with EFAULT where the memory cannot be read or written.
-//
 // Without the runner ($HWSIM_SOCKET unset) every call goes to the C library.
 //
 // The wrappers are given their symbol names with asm labels: with 64-bit file
@@ -22,7 +21,6 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
-#include <sys/uio.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -32,60 +30,31 @@
 #include <cstdlib>
 #include <cstring>
 
-#define HWSIM_EXPORT __attribute__((visibility("default")))
+#define HWSIM_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 
 using OpenFn = int (*)(const char *, int, ...);
 using OpenAtFn = int (*)(int, const char *, int, ...);
-using Open2Fn = int (*)(const char *, int);
-using OpenAt2Fn = int (*)(int, const char *, int);
 using IoctlFn = int (*)(int, unsigned long, ...);
 
-// The next definition of `name` after this library: the C library's.
+// The C library's definition of `name`, looked up once.
 template <typename Fn> Fn next(const char *name) {
     return reinterpret_cast<Fn>(::dlsym(RTLD_NEXT, name));
 }
 
-// Looked up once per name; the lookup is repeated harmlessly if two threads race.
-template <typename Fn> Fn real(std::atomic<Fn> &slot, const char *name) {
-    Fn fn = slot.load(std::memory_order_acquire);
-    if (fn == nullptr) {
-        fn = next<Fn>(name);
-        slot.store(fn, std::memory_order_release);
-    }
-    return fn;
-}
-
-std::atomic<OpenFn> real_open{nullptr};
-std::atomic<OpenFn> real_open64{nullptr};
-std::atomic<OpenAtFn> real_openat{nullptr};
-std::atomic<OpenAtFn> real_openat64{nullptr};
-std::atomic<Open2Fn> real_open_2{nullptr};
-std::atomic<Open2Fn> real_open64_2{nullptr};
-std::atomic<OpenAt2Fn> real_openat_2{nullptr};
-std::atomic<OpenAt2Fn> real_openat64_2{nullptr};
-std::atomic<IoctlFn> real_ioctl{nullptr};
-std::atomic<IoctlFn> real_ioctl_time64{nullptr};
-
-// The runner's address, read from the environment once.
+// The runner's address, from the environment; the address is the whole of
+// sun_path, as qemu passes it on unchanged only then.
 sockaddr_un runner{};
-bool under_runner = false;
-pthread_once_t runner_once = PTHREAD_ONCE_INIT;
-
-void find_runner() {
+bool under_runner = [] {
     const char *name = std::getenv(sim::wire::kSocketVariable);
-    if (name != nullptr && *name != '\0' && std::strlen(name) < sizeof runner.sun_path - 1) {
-        runner.sun_family = AF_UNIX;
-        std::memcpy(runner.sun_path + 1, name, std::strlen(name));
-        under_runner = true;
+    const std::size_t length = name != nullptr ? std::strlen(name) : 0;
+    runner.sun_family = AF_UNIX;
+    if (length > 0 && length < sizeof runner.sun_path - 1) {
+        std::memcpy(runner.sun_path + 1, name, length);
     }
-}
-
-bool runner_present() {
-    ::pthread_once(&runner_once, find_runner);
-    return under_runner;
-}
+    return length > 0 && length < sizeof runner.sun_path - 1;
+}();
 
 // One exchange at a time, whatever the thread or descriptor: the runner
 // serves requests one by one anyway. The buffer is the exchange's.
@@ -105,46 +74,59 @@ public:
 constexpr int kHintedDescriptors = 1024;
 std::atomic<std::uint16_t> record_hint[kHintedDescriptors];
 
-// A pipe through which bytes are written into the caller's memory: read()
-// into a bad address fails with EFAULT instead of crashing.
-int copy_pipe[2] = {-1, -1};
-
 bool is_device(const char *path) {
-    return path != nullptr &&
+    return under_runner && path != nullptr &&
            (std::strcmp(path, CPLD_DEVICE) == 0 || std::strcmp(path, IPMI_OPENIPMI_DEVICE) == 0);
 }
 
 bool is_runner_socket(int fd) {
-    if (!runner_present()) {
-        return false;
-    }
     sockaddr_un peer{};
     socklen_t length = sizeof peer;
     const int saved = errno;
-    const bool ours = ::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &length) == 0 &&
+    const bool ours = under_runner &&
+                      ::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &length) == 0 &&
                       length == sizeof peer && std::memcmp(&peer, &runner, sizeof peer) == 0;
     errno = saved;
     return ours;
 }
 
-bool send_iov(int fd, iovec *iov, int count) {
-    msghdr message{};
-    message.msg_iov = iov;
-    message.msg_iovlen = static_cast<std::size_t>(count);
+// The caller's pointer, as the runner names it.
+void *pointer(std::uint64_t address) {
+    return reinterpret_cast<void *>( // NOLINT(performance-no-int-to-ptr)
+        static_cast<std::uintptr_t>(address));
+}
+
+// Bytes pass through a pipe to or from the caller's memory: read() and
+// write() fail with EFAULT on a bad address where a copy would crash.
+bool copy(void *to, const void *from, std::size_t count) {
+    static int pipe[2] = {-1, -1};
+    if (pipe[0] < 0 && ::pipe2(pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return false;
+    }
+    const auto size = static_cast<ssize_t>(count);
+    if (::write(pipe[1], from, count) == size && ::read(pipe[0], to, count) == size) {
+        return true;
+    }
+    std::uint8_t drain[256];
+    while (::read(pipe[0], drain, sizeof drain) > 0) {
+    }
+    return false;
+}
+
+bool send_packet(int fd, const std::uint8_t *bytes, std::size_t size) {
     ssize_t sent = 0;
     do {
-        sent = ::sendmsg(fd, &message, MSG_NOSIGNAL);
+        sent = ::send(fd, bytes, size, MSG_NOSIGNAL);
     } while (sent < 0 && errno == EINTR);
-    return sent >= 0;
+    return sent == static_cast<ssize_t>(size);
 }
 
 bool send_packet(int fd, const hvl::ByteWriter &out) {
-    iovec iov{const_cast<std::uint8_t *>(out.data()), out.length()};
-    return send_iov(fd, &iov, 1);
+    return out.ok() && send_packet(fd, out.data(), out.length());
 }
 
 // The next packet, waiting for it also on a non-blocking descriptor; with
-// MSG_PEEK, only waits. 0 when the runner is gone.
+// MSG_PEEK, only waits for it. Its size; 0 when the runner is gone.
 std::size_t receive(int fd, int flags = 0) {
     for (;;) {
         const ssize_t got = ::recv(fd, packet, sizeof packet, flags);
@@ -160,39 +142,19 @@ std::size_t receive(int fd, int flags = 0) {
     }
 }
 
-// The caller's pointer, as the runner names it.
-void *pointer(std::uint64_t address) {
-    return reinterpret_cast<void *>( // NOLINT(performance-no-int-to-ptr)
-        static_cast<std::uintptr_t>(address));
-}
-
-// Sends the runner the bytes at `address`, or that they cannot be read.
-bool send_bytes(int fd, std::uint64_t address, std::uint32_t count) {
-    std::uint8_t header[2] = {sim::wire::kBytes, 1};
-    iovec iov[2] = {{header, sizeof header}, {pointer(address), count}};
-    if (send_iov(fd, iov, 2)) {
-        return true;
+// Answers a Read: for each range, whether it could be read, and its bytes.
+bool send_bytes(int fd, hvl::ByteReader &in) {
+    static std::uint8_t answer[sim::wire::kMaxPacket];
+    hvl::ByteWriter out(answer, sizeof answer);
+    out.u8(sim::wire::kBytes);
+    for (std::uint8_t ranges = in.u8(); ranges > 0 && in.ok(); --ranges) {
+        const std::uint64_t address = sim::wire::get_u64(in);
+        const std::uint32_t count = in.u32();
+        std::uint8_t *ok = answer + out.length();
+        out.u8(1).bytes(answer, count); // room for the bytes, filled below
+        *ok = out.ok() && copy(ok + 1, pointer(address), count) ? 1 : 0;
     }
-    header[1] = 0;
-    return errno == EFAULT && send_iov(fd, iov, 1);
-}
-
-// copy_to_user: false when the memory at `address` cannot be written.
-bool copy_out(std::uint64_t address, const std::uint8_t *from, std::size_t count) {
-    if (copy_pipe[0] < 0 && ::pipe2(copy_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        return false;
-    }
-    void *to = pointer(address);
-    if (::write(copy_pipe[1], from, count) != static_cast<ssize_t>(count)) {
-        return false;
-    }
-    if (::read(copy_pipe[0], to, count) == static_cast<ssize_t>(count)) {
-        return true;
-    }
-    std::uint8_t drain[256];
-    while (::read(copy_pipe[0], drain, sizeof drain) > 0) {
-    }
-    return false;
+    return in.ok() && send_packet(fd, out);
 }
 
 // Makes the writes of a Done packet of `size` bytes: the index of the first
@@ -201,12 +163,9 @@ std::uint16_t apply_writes(hvl::ByteReader &in, std::size_t size, std::uint16_t 
     for (std::uint16_t i = 0; i < writes; ++i) {
         const std::uint64_t address = sim::wire::get_u64(in);
         const std::uint32_t count = in.u32();
-        if (!in.ok() || count > in.remaining()) {
-            return i;
-        }
         const std::uint8_t *bytes = packet + (size - in.remaining());
         in.skip(count);
-        if (!copy_out(address, bytes, count)) {
+        if (!in.ok() || !copy(pointer(address), bytes, count)) {
             return i;
         }
     }
@@ -220,71 +179,59 @@ int fail(int err) {
 
 // Takes the runner's answers to a request until it is done.
 int conclude(int fd, int saved) {
-    for (;;) {
-        const std::size_t size = receive(fd);
-        hvl::ByteReader in(packet, size);
-        const std::uint8_t kind = in.u8();
-        if (kind == sim::wire::kReady) {
-            continue; // the last request's: it is answered anew
-        }
-        if (kind == sim::wire::kRead) {
-            const std::uint64_t address = sim::wire::get_u64(in);
-            const std::uint32_t count = in.u32();
-            if (!in.ok() || !send_bytes(fd, address, count)) {
-                return fail(EIO);
-            }
-            continue;
-        }
-        if (kind != sim::wire::kDone) {
+    std::size_t size = 0;
+    std::uint8_t kind = sim::wire::kReady;
+    for (; kind == sim::wire::kReady || kind == sim::wire::kRead; kind = packet[0]) {
+        size = receive(fd); // a Ready is the last request's: it is answered anew
+        if (size == 0) {
             return fail(EIO);
         }
-        const auto ret = static_cast<std::int32_t>(in.u32());
-        int err = static_cast<int>(in.u32());
-        bool ready = in.u8() != 0;
-        const std::uint16_t writes = in.u16();
-        if (!in.ok()) {
+        hvl::ByteReader in(packet + 1, size - 1);
+        if (packet[0] == sim::wire::kRead && !send_bytes(fd, in)) {
             return fail(EIO);
         }
-        if (writes > 0) {
-            const std::uint16_t applied = apply_writes(in, size, writes);
-            std::uint8_t answer[3];
-            if (!send_packet(
-                    fd,
-                    hvl::ByteWriter(answer, sizeof answer).u8(sim::wire::kApplied).u16(applied))) {
-                return fail(EIO);
-            }
-            if (applied != sim::wire::kAllApplied) {
-                hvl::ByteReader result(packet, receive(fd));
-                const bool is_result = result.u8() == sim::wire::kResult;
-                err = static_cast<int>(result.u32());
-                ready = result.u8() != 0;
-                if (!is_result || !result.ok()) {
-                    return fail(EIO);
-                }
-                return ready && receive(fd, MSG_PEEK) == 0 ? fail(EIO) : fail(err);
-            }
-        }
-        if (ready && receive(fd, MSG_PEEK) == 0) {
-            return fail(EIO);
-        }
-        if (ret < 0) {
-            return fail(err);
-        }
-        errno = saved;
-        return ret;
     }
+    hvl::ByteReader in(packet + 1, size - 1);
+    const auto ret = static_cast<std::int32_t>(in.u32());
+    int err = static_cast<int>(in.u32());
+    bool ready = in.u8() != 0;
+    const std::uint16_t writes = in.u16();
+    if (kind != sim::wire::kDone || !in.ok()) {
+        return fail(EIO);
+    }
+    const std::uint16_t applied = writes > 0 ? apply_writes(in, size, writes) : 0;
+    std::uint8_t answer[3];
+    if (writes > 0 &&
+        !send_packet(fd,
+                     hvl::ByteWriter(answer, sizeof answer).u8(sim::wire::kApplied).u16(applied))) {
+        return fail(EIO);
+    }
+    if (writes > 0 && applied != sim::wire::kAllApplied) {
+        hvl::ByteReader result(packet, receive(fd));
+        if (result.u8() != sim::wire::kResult) {
+            return fail(EIO);
+        }
+        err = static_cast<int>(result.u32());
+        ready = result.u8() != 0;
+    }
+    if (ready && receive(fd, MSG_PEEK) == 0) {
+        return fail(EIO);
+    }
+    if (ret < 0 || (writes > 0 && applied != sim::wire::kAllApplied)) {
+        return fail(err);
+    }
+    errno = saved;
+    return ret;
 }
 
 int device_ioctl(int fd, unsigned long request, void *arg) {
     const int saved = errno;
-    Exchange exchange;
+    const Exchange exchange;
     std::uint16_t record = static_cast<std::uint16_t>(_IOC_SIZE(request));
     if (record == 0 && fd < kHintedDescriptors) {
         record = record_hint[fd].load(std::memory_order_relaxed);
     }
-    record = record < sim::wire::kMaxRecord ? record : sim::wire::kMaxRecord;
-    std::uint8_t header[24];
-    hvl::ByteWriter out(header, sizeof header);
+    hvl::ByteWriter out(packet, sizeof packet);
     out.u8(sim::wire::kIoctl)
         .u32(static_cast<std::uint32_t>(request))
         .u8(static_cast<std::uint8_t>(_IOC_TYPE(request)))
@@ -292,10 +239,11 @@ int device_ioctl(int fd, unsigned long request, void *arg) {
         .u16(static_cast<std::uint16_t>(_IOC_SIZE(request)));
     sim::wire::put_u64(out, reinterpret_cast<std::uintptr_t>(arg));
     // The record goes along if it can be read; the runner asks for it if not.
-    iovec iov[2] = {{header, out.length()}, {arg, record}};
-    const bool sent =
-        (arg != nullptr && record > 0 && send_iov(fd, iov, 2)) || send_iov(fd, iov, 1);
-    return sent ? conclude(fd, saved) : fail(EIO);
+    record = record < sim::wire::kMaxRecord ? record : sim::wire::kMaxRecord;
+    if (arg == nullptr || !copy(packet + out.length(), arg, record)) {
+        record = 0;
+    }
+    return send_packet(fd, packet, out.length() + record) ? conclude(fd, saved) : fail(EIO);
 }
 
 // Opens a device of the board: a connection to the runner, which says
@@ -307,9 +255,8 @@ int open_device(const char *path, int flags) {
     if (fd < 0) {
         return -1;
     }
-    Exchange exchange;
-    std::uint8_t message[64];
-    hvl::ByteWriter out(message, sizeof message);
+    const Exchange exchange;
+    hvl::ByteWriter out(packet, sizeof packet);
     out.u8(sim::wire::kOpen)
         .u8(sizeof(void *))
         .u8(sizeof(long))
@@ -349,106 +296,66 @@ mode_t mode_argument(int flags, va_list args) {
                     : 0;
 }
 
-// Opens a device of the board, or passes the call on to the C library. A
-// device path is absolute, so the directory descriptor of the openat family
-// never matters for it.
-template <typename Fn, typename... Args>
-int open_or_pass(const char *path, int flags, std::atomic<Fn> &slot, const char *name,
-                 Args... args) {
-    if (is_device(path) && runner_present()) {
-        return open_device(path, flags);
-    }
-    return real(slot, name)(args...);
-}
-
-int ioctl_common(std::atomic<IoctlFn> &slot, const char *name, const char *other, int fd,
-                 unsigned long request, void *arg) {
-    if (is_runner_socket(fd)) {
-        return device_ioctl(fd, request, arg);
-    }
-    IoctlFn fn = real(slot, name);
-    if (fn == nullptr) {
-        fn = next<IoctlFn>(other);
-    }
-    return fn(fd, request, arg);
+// The C library has one of the two spellings of ioctl at least.
+IoctlFn next_ioctl(const char *name, const char *other) {
+    const auto fn = next<IoctlFn>(name);
+    return fn != nullptr ? fn : next<IoctlFn>(other);
 }
 
 } // namespace
 
-// The wrapped entry points, by their C library symbol names.
-extern "C" {
-HWSIM_EXPORT int hwsim_open(const char *path, int flags, ...) __asm__("open");
-HWSIM_EXPORT int hwsim_open64(const char *path, int flags, ...) __asm__("open64");
-HWSIM_EXPORT int hwsim_openat(int dirfd, const char *path, int flags, ...) __asm__("openat");
-HWSIM_EXPORT int hwsim_openat64(int dirfd, const char *path, int flags, ...) __asm__("openat64");
-HWSIM_EXPORT int hwsim_open_2(const char *path, int flags) __asm__("__open_2");
-HWSIM_EXPORT int hwsim_open64_2(const char *path, int flags) __asm__("__open64_2");
-HWSIM_EXPORT int hwsim_openat_2(int dirfd, const char *path, int flags) __asm__("__openat_2");
-HWSIM_EXPORT int hwsim_openat64_2(int dirfd, const char *path, int flags) __asm__("__openat64_2");
-HWSIM_EXPORT int hwsim_ioctl(int fd, unsigned long request, ...) __asm__("ioctl");
-HWSIM_EXPORT int hwsim_ioctl_time64(int fd, unsigned long request, ...) __asm__("__ioctl_time64");
-}
+// The wrapped entry points. A device path is absolute, so the directory
+// descriptor of the openat family never matters for it.
+#define HWSIM_OPEN(wrapper, symbol)                                                                \
+    HWSIM_EXPORT int wrapper(const char *path, int flags, ...) __asm__(symbol);                    \
+    int wrapper(const char *path, int flags, ...) {                                                \
+        va_list args;                                                                              \
+        va_start(args, flags);                                                                     \
+        const mode_t mode = mode_argument(flags, args);                                            \
+        va_end(args);                                                                              \
+        static const auto real = next<OpenFn>(symbol);                                             \
+        return is_device(path) ? open_device(path, flags) : real(path, flags, mode);               \
+    }
+#define HWSIM_OPENAT(wrapper, symbol)                                                              \
+    HWSIM_EXPORT int wrapper(int dirfd, const char *path, int flags, ...) __asm__(symbol);         \
+    int wrapper(int dirfd, const char *path, int flags, ...) {                                     \
+        va_list args;                                                                              \
+        va_start(args, flags);                                                                     \
+        const mode_t mode = mode_argument(flags, args);                                            \
+        va_end(args);                                                                              \
+        static const auto real = next<OpenAtFn>(symbol);                                           \
+        return is_device(path) ? open_device(path, flags) : real(dirfd, path, flags, mode);        \
+    }
+#define HWSIM_OPEN_2(wrapper, symbol)                                                              \
+    HWSIM_EXPORT int wrapper(const char *path, int flags) __asm__(symbol);                         \
+    int wrapper(const char *path, int flags) {                                                     \
+        static const auto real = next<OpenFn>(symbol);                                             \
+        return is_device(path) ? open_device(path, flags) : real(path, flags);                     \
+    }
+#define HWSIM_OPENAT_2(wrapper, symbol)                                                            \
+    HWSIM_EXPORT int wrapper(int dirfd, const char *path, int flags) __asm__(symbol);              \
+    int wrapper(int dirfd, const char *path, int flags) {                                          \
+        static const auto real = next<OpenAtFn>(symbol);                                           \
+        return is_device(path) ? open_device(path, flags) : real(dirfd, path, flags);              \
+    }
+#define HWSIM_IOCTL(wrapper, symbol, other)                                                        \
+    HWSIM_EXPORT int wrapper(int fd, unsigned long request, ...) __asm__(symbol);                  \
+    int wrapper(int fd, unsigned long request, ...) {                                              \
+        va_list args;                                                                              \
+        va_start(args, request);                                                                   \
+        void *arg = va_arg(args, void *);                                                          \
+        va_end(args);                                                                              \
+        static const auto real = next_ioctl(symbol, other);                                        \
+        return is_runner_socket(fd) ? device_ioctl(fd, request, arg) : real(fd, request, arg);     \
+    }
 
-int hwsim_open(const char *path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    const mode_t mode = mode_argument(flags, args);
-    va_end(args);
-    return open_or_pass(path, flags, real_open, "open", path, flags, mode);
-}
-
-int hwsim_open64(const char *path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    const mode_t mode = mode_argument(flags, args);
-    va_end(args);
-    return open_or_pass(path, flags, real_open64, "open64", path, flags, mode);
-}
-
-int hwsim_openat(int dirfd, const char *path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    const mode_t mode = mode_argument(flags, args);
-    va_end(args);
-    return open_or_pass(path, flags, real_openat, "openat", dirfd, path, flags, mode);
-}
-
-int hwsim_openat64(int dirfd, const char *path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    const mode_t mode = mode_argument(flags, args);
-    va_end(args);
-    return open_or_pass(path, flags, real_openat64, "openat64", dirfd, path, flags, mode);
-}
-
-int hwsim_open_2(const char *path, int flags) {
-    return open_or_pass(path, flags, real_open_2, "__open_2", path, flags);
-}
-
-int hwsim_open64_2(const char *path, int flags) {
-    return open_or_pass(path, flags, real_open64_2, "__open64_2", path, flags);
-}
-
-int hwsim_openat_2(int dirfd, const char *path, int flags) {
-    return open_or_pass(path, flags, real_openat_2, "__openat_2", dirfd, path, flags);
-}
-
-int hwsim_openat64_2(int dirfd, const char *path, int flags) {
-    return open_or_pass(path, flags, real_openat64_2, "__openat64_2", dirfd, path, flags);
-}
-
-int hwsim_ioctl(int fd, unsigned long request, ...) {
-    va_list args;
-    va_start(args, request);
-    void *arg = va_arg(args, void *);
-    va_end(args);
-    return ioctl_common(real_ioctl, "ioctl", "__ioctl_time64", fd, request, arg);
-}
-
-int hwsim_ioctl_time64(int fd, unsigned long request, ...) {
-    va_list args;
-    va_start(args, request);
-    void *arg = va_arg(args, void *);
-    va_end(args);
-    return ioctl_common(real_ioctl_time64, "__ioctl_time64", "ioctl", fd, request, arg);
-}
+HWSIM_OPEN(hwsim_open, "open")
+HWSIM_OPEN(hwsim_open64, "open64")
+HWSIM_OPENAT(hwsim_openat, "openat")
+HWSIM_OPENAT(hwsim_openat64, "openat64")
+HWSIM_OPEN_2(hwsim_open_2, "__open_2")
+HWSIM_OPEN_2(hwsim_open64_2, "__open64_2")
+HWSIM_OPENAT_2(hwsim_openat_2, "__openat_2")
+HWSIM_OPENAT_2(hwsim_openat64_2, "__openat64_2")
+HWSIM_IOCTL(hwsim_ioctl, "ioctl", "__ioctl_time64")
+HWSIM_IOCTL(hwsim_ioctl_time64, "__ioctl_time64", "ioctl")
