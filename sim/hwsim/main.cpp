@@ -4,30 +4,44 @@
 #include "devices.h"
 #include "protocol.h"
 #include "server.h"
-#include "sim_env.h"
 
 #include <getopt.h>
 #include <limits.h>
+#include <pwd.h>
 #include <signal.h>
-#include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
 
+#ifndef HWSIM_DEFAULT_BOARD
+#error "HWSIM_DEFAULT_BOARD must name the default board file"
+#endif
+
 namespace {
 
 constexpr int kUsageError = 2;
-constexpr const char *kShimName = "libhwsim_shim.so";
+
+std::string variable(const char *name, std::string otherwise = {}) {
+    const char *value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : otherwise;
+}
+
+// $XDG_STATE_HOME/hwsim, else ~/.local/state/hwsim.
+std::string default_state_dir() {
+    const passwd *entry = ::getpwuid(::getuid());
+    const std::string home = variable("HOME", entry != nullptr ? entry->pw_dir : "");
+    return variable("XDG_STATE_HOME", home + "/.local/state") + "/hwsim";
+}
 
 struct RunOptions {
-    std::string board = sim::board_from_environment();
-    std::string state_dir = sim::state_dir_from_environment();
-    std::string trace = sim::trace_from_environment();
+    std::string board = variable("HWSIM_BOARD", HWSIM_DEFAULT_BOARD);
+    std::string state_dir = variable("HWSIM_STATE", default_state_dir());
+    std::string trace = variable("HWSIM_TRACE");
     bool fresh = false;
     char **command = nullptr;
 };
@@ -38,102 +52,82 @@ void usage(std::FILE *out) {
         "Usage: hwsim [--board FILE] [--state DIR] [--fresh] [--trace FILE] -- COMMAND "
         "[ARGS...]\n"
         "Runs COMMAND with the simulated board's devices (/dev/cpld, /dev/ipmi0).\n"
-        "  --board FILE  board file (default: $%s, else %s)\n"
-        "  --state DIR   where the board's registers are kept between runs\n"
-        "                (default: $%s, else $XDG_STATE_HOME/hwsim or "
+        "  --board FILE  board file (default: $HWSIM_BOARD, else %s)\n"
+        "  --state DIR   where the board's state is kept between runs\n"
+        "                (default: $HWSIM_STATE, else $XDG_STATE_HOME/hwsim or "
         "~/.local/state/hwsim)\n"
-        "  --fresh       reset the kept registers to the board's reset values first\n"
-        "  --trace FILE  append one line per device request to FILE (default: $%s)\n"
+        "  --fresh       start the board from its reset values\n"
+        "  --trace FILE  append one line per device request to FILE (default: $HWSIM_TRACE)\n"
         "  --help        show this text\n",
-        sim::kEnvBoard, sim::default_board().c_str(), sim::kEnvState, sim::kEnvTrace);
+        HWSIM_DEFAULT_BOARD);
 }
 
-[[noreturn]] void usage_error(const char *what) {
-    (void)std::fprintf(stderr, "hwsim: %s\n", what);
-    usage(stderr);
+[[noreturn]] void fail(const std::string &what, bool with_usage = false) {
+    (void)std::fprintf(stderr, "hwsim: %s\n", what.c_str());
+    if (with_usage) {
+        usage(stderr);
+    }
     std::exit(kUsageError);
 }
 
 RunOptions parse_options(int argc, char **argv) {
-    enum { kBoard = 'b', kState = 's', kFresh = 'f', kTrace = 't', kHelp = 'h' };
     static const option kLongOptions[] = {
-        {"board", required_argument, nullptr, kBoard},
-        {"state", required_argument, nullptr, kState},
-        {"fresh", no_argument, nullptr, kFresh},
-        {"trace", required_argument, nullptr, kTrace},
-        {"help", no_argument, nullptr, kHelp},
-        {nullptr, 0, nullptr, 0},
+        {"board", required_argument, nullptr, 'b'}, {"state", required_argument, nullptr, 's'},
+        {"fresh", no_argument, nullptr, 'f'},       {"trace", required_argument, nullptr, 't'},
+        {"help", no_argument, nullptr, 'h'},        {nullptr, 0, nullptr, 0},
     };
     RunOptions options;
     // "+": the options end at COMMAND, whose own options are its own.
     for (int opt = 0; (opt = getopt_long(argc, argv, "+", kLongOptions, nullptr)) != -1;) {
         switch (opt) {
-        case kBoard:
+        case 'b':
             options.board = optarg;
             break;
-        case kState:
+        case 's':
             options.state_dir = optarg;
             break;
-        case kFresh:
+        case 'f':
             options.fresh = true;
             break;
-        case kTrace:
+        case 't':
             options.trace = optarg;
             break;
-        case kHelp:
+        case 'h':
             usage(stdout);
             std::exit(0);
         default:
-            usage(stderr);
-            std::exit(kUsageError); // getopt said what was wrong
+            usage(stderr); // getopt said what was wrong
+            std::exit(kUsageError);
         }
     }
     if (optind >= argc) {
-        usage_error("no COMMAND to run");
+        fail("no COMMAND to run", true);
+    }
+    if (options.state_dir.empty()) {
+        fail("--state: no directory given", true);
     }
     options.command = argv + optind;
     return options;
 }
 
-[[noreturn]] void fail(const std::string &what) {
-    (void)std::fprintf(stderr, "hwsim: %s\n", what.c_str());
-    std::exit(kUsageError);
-}
-
-// The shim beside this executable.
-std::string shim_path() {
+// The shim beside this executable (after the sanitizer runtime, which must
+// come first), ahead of whatever the caller preloads.
+std::string preload() {
     char exe[PATH_MAX];
     const ssize_t length = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
     if (length <= 0) {
         fail(std::string("cannot find my own executable: ") + std::strerror(errno));
     }
-    std::string path(exe, static_cast<std::size_t>(length));
-    path = path.substr(0, path.rfind('/') + 1) + kShimName;
-    if (::access(path.c_str(), R_OK) != 0) {
-        fail("the shim " + path + " is missing: " + std::strerror(errno));
+    const std::string own(exe, static_cast<std::size_t>(length));
+    std::string list = own.substr(0, own.rfind('/') + 1) + "libhwsim_shim.so";
+    if (::access(list.c_str(), R_OK) != 0) {
+        fail("the shim " + list + " is missing: " + std::strerror(errno));
     }
-    return path;
-}
-
-// The shim (after the sanitizer runtime, which must come first) ahead of
-// whatever the caller preloads.
-std::string preload() {
-    std::string list = shim_path();
 #ifdef HWSIM_ASAN_RUNTIME
     list = std::string(HWSIM_ASAN_RUNTIME) + ":" + list;
 #endif
-    const char *previous = std::getenv("LD_PRELOAD");
-    if (previous != nullptr && *previous != '\0') {
-        list += std::string(":") + previous;
-    }
-    return list;
-}
-
-// The environment of the program: the runner's socket, and the shim
-// preloaded.
-void export_environment(const sim::Server &server) {
-    ::setenv(sim::wire::kSocketVariable, server.name().c_str(), 1);
-    ::setenv("LD_PRELOAD", preload().c_str(), 1);
+    const std::string previous = variable("LD_PRELOAD");
+    return previous.empty() ? list : list + ":" + previous;
 }
 
 // Starts the program in a child, with the signals as the runner found them.
@@ -155,9 +149,6 @@ pid_t start(char **command, const sigset_t &mask) {
 
 int main(int argc, char **argv) {
     const RunOptions options = parse_options(argc, argv);
-    if (options.state_dir.empty()) {
-        usage_error("--state: no directory given");
-    }
     try {
         const sim::Board board = sim::load_board(options.board);
         sim::Store store;
@@ -165,7 +156,8 @@ int main(int argc, char **argv) {
         sim::Devices devices(board, store, trace);
         store.keep_in(options.state_dir, board.fingerprint, options.fresh);
         sim::Server server(devices);
-        export_environment(server);
+        ::setenv(sim::wire::kSocketVariable, server.name().c_str(), 1);
+        ::setenv("LD_PRELOAD", preload().c_str(), 1);
         // The program's end is seen through a signalfd; like system(), the
         // runner leaves the terminal's interrupts to the program.
         sigset_t chld;

@@ -4,7 +4,6 @@
 #pragma once
 
 #include "sim_board.h"
-#include "sim_env.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -23,8 +22,7 @@
 
 namespace sim_test {
 
-inline const std::string kBoards =
-    std::filesystem::path(sim::default_board()).parent_path().string();
+inline const std::string kBoards = HWREGS_BOARD_DIR;
 
 // The start of a board file on top of the default board.
 inline const std::string kOnDefault = "base = \"default.toml\"\nname = \"test\"\n";
