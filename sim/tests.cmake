@@ -19,7 +19,7 @@ file(WRITE ${hwsim_work}/bad.toml "base = \"${hwsim_boards}/default.toml\"\nname
 
 function(hwsim_test name regex)
   add_test(NAME sim.${name} COMMAND ${ARGN})
-  set_tests_properties(sim.${name} PROPERTIES PASS_REGULAR_EXPRESSION "${regex}")
+  set_tests_properties(sim.${name} PROPERTIES PASS_REGULAR_EXPRESSION "${regex}" TIMEOUT 60)
 endfunction()
 
 hwsim_test(runner_serves_the_program_and_keeps_its_writes_for_the_next
@@ -59,4 +59,5 @@ foreach(case writers kill)
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/tests/under_load.py ${case}
             --bin ${CMAKE_BINARY_DIR}/bin --boards ${hwsim_boards} --work ${hwsim_work}
             --runner ${hwsim_runner} --launcher "${hwsim_launcher_words}")
+  set_tests_properties(sim.state_under_load.${case} PROPERTIES TIMEOUT 120)
 endforeach()
