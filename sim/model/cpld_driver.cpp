@@ -1,9 +1,11 @@
 #include "cpld_driver.h"
 
+#include "common/byte_io.h"
+#include "trace.h"
+
 #include <hvl/cpld.h>
 
 #include <cerrno>
-#include <cstdio>
 
 namespace sim {
 namespace {
@@ -25,21 +27,6 @@ struct Call {
     const Fault *fault; // a Store fault for a write, if one fired
 };
 
-std::uint32_t word(const Region &region, std::size_t number) {
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < 4; ++i) {
-        value |= std::uint32_t{region.byte(4 * number + i)} << (8 * i);
-    }
-    return value;
-}
-
-void set_word(Region &region, std::size_t number, std::uint32_t value) {
-    const std::uint8_t bytes[4] = {
-        static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-        static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
-    region.write(4 * number, bytes, sizeof bytes);
-}
-
 std::int32_t version_read(Call &call) {
     call.io[kParam0] = call.board.version;
     return 0;
@@ -47,9 +34,9 @@ std::int32_t version_read(Call &call) {
 
 std::int32_t dbg_led_mode(Call &call) {
     if (call.io[kParam0] <= kLedModeMax) {
-        set_word(call.led_mode, 0, static_cast<std::uint32_t>(call.io[kParam0]));
+        call.led_mode.set_word(0, static_cast<std::uint32_t>(call.io[kParam0]));
     } else {
-        call.io[kParam0] = word(call.led_mode, 0);
+        call.io[kParam0] = call.led_mode.word(0);
     }
     return 0;
 }
@@ -84,7 +71,7 @@ std::int32_t dcr_read(Call &call) {
     if (call.io[kParam0] >= kDcrCount) {
         return -EINVAL;
     }
-    call.io[kParam1] = word(call.dcrs, call.io[kParam0]);
+    call.io[kParam1] = call.dcrs.word(4 * call.io[kParam0]);
     return 0;
 }
 
@@ -92,8 +79,8 @@ std::int32_t dcr_write(Call &call) {
     if (call.io[kParam0] >= kDcrCount) {
         return -EINVAL;
     }
-    set_word(call.dcrs, call.io[kParam0],
-             stored_value(static_cast<std::uint32_t>(call.io[kParam1]), call.fault));
+    call.dcrs.set_word(4 * call.io[kParam0],
+                       stored_value(static_cast<std::uint32_t>(call.io[kParam1]), call.fault));
     return 0;
 }
 
@@ -133,14 +120,8 @@ const Command *command_for(const IoctlCall &call) {
     return nullptr;
 }
 
-std::string hex32(std::uint64_t value) {
-    char text[16];
-    (void)std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(value));
-    return text;
-}
-
 std::string params(const Values<3> &io) {
-    return "param0=" + hex32(io[kParam0]) + " param1=" + hex32(io[kParam1]);
+    return "param0=" + trace_hex(io[kParam0], 8) + " param1=" + trace_hex(io[kParam1], 8);
 }
 
 std::vector<std::uint8_t> register_reset(const CpldBoard &board) {
@@ -151,13 +132,11 @@ std::vector<std::uint8_t> register_reset(const CpldBoard &board) {
     return reset;
 }
 
-// DCRs not listed reset to 0; each is kept as 4 bytes, least significant first.
+// DCRs not listed reset to 0; each is kept as a word.
 std::vector<std::uint8_t> dcr_reset(const CpldBoard &board) {
     std::vector<std::uint8_t> reset(std::size_t{4} * kDcrCount);
     for (const auto &[number, value] : board.dcrs) {
-        for (std::size_t i = 0; i < 4; ++i) {
-            reset[std::size_t{4} * number + i] = static_cast<std::uint8_t>(value >> (8 * i));
-        }
+        hvl::ByteWriter(reset.data() + std::size_t{4} * number, 4).u32(value);
     }
     return reset;
 }
@@ -182,12 +161,12 @@ CpldDriver::CpldDriver(const CpldBoard &board, Store &store)
 Outcome CpldDriver::ioctl(const IoctlCall &call, UserMemory &memory, FaultPlan &faults) {
     const Command *command = command_for(call);
     if (command == nullptr) {
-        return failed("request=" + hex32(call.number), ENOTTY);
+        return failed("request=" + trace_hex(call.number, 8), ENOTTY);
     }
     const std::string name(command->name);
     Values<3> io{};
     if (!memory.read_record(call.arg, kCpldIo, io)) {
-        return failed(name, EFAULT, call.arg == 0 ? "arg=NULL" : "arg=" + hex32(call.arg));
+        return failed(name, EFAULT, call.arg == 0 ? "arg=NULL" : "arg=" + trace_hex(call.arg, 8));
     }
     Outcome outcome;
     outcome.name = name;

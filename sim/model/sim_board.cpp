@@ -32,27 +32,29 @@ void show_readiness(int fd, bool readable) {
     }
 }
 
+// The memory of this very process. Only a null pointer is known to be bad.
+class OwnMemory : public UserMemory {
+public:
+    OwnMemory() : UserMemory(Abi{}) {}
+    bool read(std::uint64_t address, std::uint8_t *to, std::size_t count) override {
+        if (count > 0 && address != 0) {
+            std::memcpy(to, pointer(address), count);
+        }
+        return count == 0 || address != 0;
+    }
+    void write(std::uint64_t address, const std::uint8_t *from, std::size_t count) override {
+        faulted_ = faulted_ || (count > 0 && address == 0);
+        if (count > 0 && !faulted_) {
+            std::memcpy(pointer(address), from, count);
+        }
+    }
+    bool faulted() const { return faulted_; }
+
+private:
+    bool faulted_ = false;
+};
+
 } // namespace
-
-bool OwnMemory::read(std::uint64_t address, std::uint8_t *to, std::size_t count) {
-    if (count > 0 && address == 0) {
-        return false;
-    }
-    if (count > 0) {
-        std::memcpy(to, pointer(address), count);
-    }
-    return true;
-}
-
-void OwnMemory::write(std::uint64_t address, const std::uint8_t *from, std::size_t count) {
-    if (count == 0 || faulted_) {
-        return;
-    }
-    faulted_ = address == 0;
-    if (!faulted_) {
-        std::memcpy(pointer(address), from, count);
-    }
-}
 
 std::unique_ptr<SimBoard> SimBoard::from_toml(std::string_view text, const std::string &dir,
                                               const Options &options) {

@@ -99,6 +99,17 @@ void Region::write(std::size_t at, const std::uint8_t *from, std::size_t count) 
     }
 }
 
+std::uint32_t Region::word(std::size_t at) const {
+    hvl::ByteReader in(at <= bytes_.size() ? bytes_.data() + at : nullptr, bytes_.size() - at);
+    return in.u32();
+}
+
+void Region::set_word(std::size_t at, std::uint32_t value) {
+    std::uint8_t bytes[4];
+    hvl::ByteWriter(bytes, sizeof bytes).u32(value);
+    write(at, bytes, sizeof bytes);
+}
+
 void Region::patch(std::size_t at, const std::uint8_t *from, std::size_t count) {
     if (at <= bytes_.size() && count <= bytes_.size() - at) {
         std::copy(from, from + count, bytes_.begin() + static_cast<std::ptrdiff_t>(at));

@@ -43,6 +43,9 @@ public:
     // Changes `count` bytes from `at`; a change past the end is cut.
     void write(std::size_t at, const std::uint8_t *from, std::size_t count);
     void set_byte(std::size_t at, std::uint8_t value) { write(at, &value, 1); }
+    // A 32-bit word at `at`, kept least significant byte first.
+    std::uint32_t word(std::size_t at) const;
+    void set_word(std::size_t at, std::uint32_t value);
 
 private:
     friend class Store;

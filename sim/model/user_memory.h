@@ -139,17 +139,4 @@ private:
     Abi abi_;
 };
 
-// The memory of this very process: for the model used in-process. Only a
-// null pointer is known to be bad.
-class OwnMemory : public UserMemory {
-public:
-    OwnMemory() : UserMemory(Abi{}) {}
-    bool read(std::uint64_t address, std::uint8_t *to, std::size_t count) override;
-    void write(std::uint64_t address, const std::uint8_t *from, std::size_t count) override;
-    bool faulted() const { return faulted_; }
-
-private:
-    bool faulted_ = false;
-};
-
 } // namespace sim
