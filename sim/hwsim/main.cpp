@@ -26,7 +26,7 @@ namespace {
 
 constexpr int kUsageError = 2;
 
-std::string variable(const char *name, std::string otherwise = {}) {
+std::string variable(const char *name, const std::string &otherwise = {}) {
     const char *value = std::getenv(name);
     return value != nullptr && *value != '\0' ? value : otherwise;
 }
