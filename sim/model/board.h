@@ -21,6 +21,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+using Bytes = std::vector<std::uint8_t>;
+
 constexpr unsigned kPpcRegisterCount = 0x100;
 constexpr unsigned kDcrCount = 0x400;
 constexpr unsigned kSdram0Count = 0x100;
@@ -38,21 +40,36 @@ struct CpldRegister {
 using RegisterArea = std::array<CpldRegister, kPpcRegisterCount>;
 static_assert(kIpmcRegisterCount == kPpcRegisterCount);
 
+// What a fault does: the first two for any call, then the CPLD's writes,
+// then the IPMC's answers.
 enum class FaultEffect {
-    Errno,    // the call fails: -1 with this errno
+    Errno,    // the call fails: -1 with this errno; a message is not taken
     Rc,       // the driver takes the request and answers this rc
     Store,    // a write stores this value instead of the one sent
     StoreXor, // a write stores the value sent XOR this mask
+    Ccode,    // the IPMC answers this completion code alone
+    Answer,   // the IPMC answers exactly `answer` (none: an empty answer)
+    Length,   // the IPMC's own answer, cut or padded with zeros to this many bytes
 };
 
+// A call of a device that goes wrong: its open ("open") or a driver request
+// by name; an IPMI message is a SEND_COMMAND.
 struct Fault {
-    bool on_open = false;                // the device's open rather than a request
-    std::uint8_t code = 0;               // the driver command, unless on_open
-    std::optional<std::uint32_t> param0; // only requests carrying this param0
-    unsigned occurrence = 0;             // only the n-th matching call of the process; 0: every one
+    std::string request;
+    std::optional<std::uint32_t> param0; // CPLD: only requests carrying this param0
+    std::optional<std::uint32_t> netfn;  // messages: only this network function,
+    std::optional<std::uint32_t> cmd;    //   this command
+    std::size_t data_from = 0;           //   and these data bytes from this index
+    Bytes data;
+    unsigned occurrence = 0; // only the n-th matching call of the process; 0: every one
     FaultEffect effect = FaultEffect::Errno;
-    std::int64_t value = 0;
+    std::int64_t value = 0; // errno, rc, value, mask, completion code or length
+    Bytes answer;
 };
+
+// The longest answer a fault may ask for: more than the 1024 bytes a client
+// receives into, so that the driver cuts it.
+constexpr std::size_t kMaxFaultAnswer = 4096;
 
 struct CpldBoard {
     std::uint8_t version = 0;   // what CPLD_VERSION_READ reports
@@ -62,31 +79,6 @@ struct CpldBoard {
     std::map<std::uint32_t, std::uint32_t> sdram0; // read-only; numbers not listed read 0
     std::vector<Fault> faults;
 };
-
-// A fault of the IPMI device: an open or driver request that fails, or a
-// message (IPMI request) that the IPMC answers wrongly.
-enum class IpmiFaultEffect {
-    Errno,  // the call fails: -1 with this errno; a message is not taken
-    Ccode,  // the IPMC answers this completion code alone
-    Answer, // the IPMC answers exactly these bytes (none: an empty answer)
-    Length, // the IPMC's own answer, cut or padded with zeros to this many bytes
-};
-
-struct IpmiFault {
-    std::string request = "SEND_COMMAND"; // "open" or a driver request name
-    std::optional<std::uint8_t> netfn;    // messages: only this network function
-    std::optional<std::uint8_t> cmd;      // messages: only this command
-    std::size_t data_from = 0;            // messages: where `data` is compared
-    std::vector<std::uint8_t> data;       // messages: only with these data bytes
-    unsigned occurrence = 0;              // only the n-th matching call of the process; 0: all
-    IpmiFaultEffect effect = IpmiFaultEffect::Errno;
-    std::int64_t value = 0;           // errno, completion code or length
-    std::vector<std::uint8_t> answer; // the bytes of an Answer fault
-};
-
-// The longest answer a fault may ask for: more than the 1024 bytes a client
-// receives into, so that the driver cuts it.
-constexpr std::size_t kMaxFaultAnswer = 4096;
 
 // The engineering record after reset, as the IPMC keeps it (17 bytes).
 struct EngineeringReset {
@@ -137,7 +129,7 @@ struct IpmcBoard {
     RegisterArea registers{}; // the IPMC area of the CPLD
     EngineeringReset engineering;
     IpmcParams params;
-    std::vector<IpmiFault> faults;
+    std::vector<Fault> faults;
 };
 
 struct Board {

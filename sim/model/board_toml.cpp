@@ -12,8 +12,6 @@
 
 #include "ipmi/ostrel_constants.h"
 
-#include <hvl/cpld.h>
-
 #include <linux/ipmi.h>
 
 #include <algorithm>
@@ -270,11 +268,11 @@ void fault_effect(const Source &src, const toml::table &entry, const std::string
 void check_fault(const Source &src, const toml::table &entry, const std::string &key,
                  const Fault &fault) {
     const bool store = fault.effect == FaultEffect::Store || fault.effect == FaultEffect::StoreXor;
-    if (fault.on_open && (fault.effect != FaultEffect::Errno || fault.param0)) {
+    if (fault.request == "open" && (fault.effect != FaultEffect::Errno || fault.param0)) {
         src.fail(&entry, key, "an open fault takes only errno (and occurrence)");
     }
-    const bool register_write = fault.code == _IOC_NR(CPLD_PPCREG_WRITE);
-    if (store && !register_write && fault.code != _IOC_NR(CPLD_DCR_WRITE)) {
+    const bool register_write = fault.request == "PPCREG_WRITE";
+    if (store && !register_write && fault.request != "DCR_WRITE") {
         src.fail(&entry, key, "store and store_xor apply to PPCREG_WRITE and DCR_WRITE only");
     }
     if (store && register_write && fault.value > 0xFF) {
@@ -290,14 +288,9 @@ Fault parse_fault(const Source &src, const toml::table &entry, const std::string
         src.fail(&entry, key, "'request' missing (\"open\" or a driver request name)");
     }
     Fault fault;
-    const std::string name = string_at(src, *request, key + ".request");
-    fault.on_open = name == "open";
-    if (!fault.on_open) {
-        const std::optional<std::uint8_t> code = cpld_code_named(name);
-        if (!code) {
-            src.fail(request, key + ".request", "unknown request '" + name + "'");
-        }
-        fault.code = *code;
+    fault.request = string_at(src, *request, key + ".request");
+    if (fault.request != "open" && !cpld_code_named(fault.request)) {
+        src.fail(request, key + ".request", "unknown request '" + fault.request + "'");
     }
     if (const toml::node *param0 = entry.get("param0")) {
         fault.param0 =
@@ -418,16 +411,16 @@ void apply_params(const Source &src, const toml::table &table, IpmcParams &param
 
 // Which of errno, ccode, answer and length the fault has: exactly one.
 void ipmi_fault_effect(const Source &src, const toml::table &entry, const std::string &key,
-                       IpmiFault &fault) {
+                       Fault &fault) {
     struct Effect {
         const char *name;
-        IpmiFaultEffect effect;
+        FaultEffect effect;
     };
     constexpr Effect kEffects[] = {
-        {"errno", IpmiFaultEffect::Errno},
-        {"ccode", IpmiFaultEffect::Ccode},
-        {"answer", IpmiFaultEffect::Answer},
-        {"length", IpmiFaultEffect::Length},
+        {"errno", FaultEffect::Errno},
+        {"ccode", FaultEffect::Ccode},
+        {"answer", FaultEffect::Answer},
+        {"length", FaultEffect::Length},
     };
     const char *found = nullptr;
     for (const Effect &effect : kEffects) {
@@ -442,11 +435,11 @@ void ipmi_fault_effect(const Source &src, const toml::table &entry, const std::s
         found = effect.name;
         fault.effect = effect.effect;
         const std::string field = key + "." + effect.name;
-        if (effect.effect == IpmiFaultEffect::Errno) {
+        if (effect.effect == FaultEffect::Errno) {
             fault.value = errno_value(src, *node, field);
-        } else if (effect.effect == IpmiFaultEffect::Ccode) {
+        } else if (effect.effect == FaultEffect::Ccode) {
             fault.value = byte_at(src, *node, field);
-        } else if (effect.effect == IpmiFaultEffect::Answer) {
+        } else if (effect.effect == FaultEffect::Answer) {
             fault.answer = bytes_at(src, *node, field, 0, kMaxFaultAnswer);
         } else {
             fault.value = integer(src, *node, field, 0, static_cast<std::int64_t>(kMaxFaultAnswer));
@@ -459,9 +452,9 @@ void ipmi_fault_effect(const Source &src, const toml::table &entry, const std::s
 
 // The message a fault applies to: netfn, cmd and data bytes, each optional.
 void ipmi_fault_message(const Source &src, const toml::table &entry, const std::string &key,
-                        IpmiFault &fault) {
+                        Fault &fault) {
     if (const toml::node *netfn = entry.get("netfn")) {
-        fault.netfn = static_cast<std::uint8_t>(integer(src, *netfn, key + ".netfn", 0, 0x3F));
+        fault.netfn = static_cast<std::uint32_t>(integer(src, *netfn, key + ".netfn", 0, 0x3F));
     }
     if (const toml::node *cmd = entry.get("cmd")) {
         fault.cmd = byte_at(src, *cmd, key + ".cmd");
@@ -475,11 +468,12 @@ void ipmi_fault_message(const Source &src, const toml::table &entry, const std::
     }
 }
 
-IpmiFault parse_ipmi_fault(const Source &src, const toml::table &entry, const std::string &key) {
+Fault parse_ipmi_fault(const Source &src, const toml::table &entry, const std::string &key) {
     check_keys(src, entry, key,
                {"request", "netfn", "cmd", "data", "data_from", "occurrence", "errno", "ccode",
                 "answer", "length"});
-    IpmiFault fault;
+    Fault fault;
+    fault.request = "SEND_COMMAND";
     if (const toml::node *request = entry.get("request")) {
         fault.request = string_at(src, *request, key + ".request");
         if (fault.request != "open" && !ipmi_request_known(fault.request)) {
@@ -495,7 +489,7 @@ IpmiFault parse_ipmi_fault(const Source &src, const toml::table &entry, const st
     const bool message = fault.request == "SEND_COMMAND";
     const bool names_message = entry.contains("netfn") || entry.contains("cmd") ||
                                entry.contains("data") || entry.contains("data_from");
-    if (!message && (names_message || fault.effect != IpmiFaultEffect::Errno)) {
+    if (!message && (names_message || fault.effect != FaultEffect::Errno)) {
         src.fail(&entry, key,
                  "only SEND_COMMAND takes netfn, cmd, data and an answer; "
                  "other requests take errno (and occurrence)");

@@ -63,8 +63,8 @@ TEST(BoardFile, InheritsItsBaseAndItsFaultsAndOverridesOnlyWhatItSays) {
     EXPECT_FALSE(board.cpld.registers[0x22].implemented);
     EXPECT_EQ(board.cpld.dcrs.at(0x10), 7u);
     ASSERT_EQ(board.cpld.faults.size(), 2u);
-    EXPECT_EQ(board.cpld.faults[0].code, _IOC_NR(CPLD_CMD5));
-    EXPECT_TRUE(board.cpld.faults[1].on_open);
+    EXPECT_EQ(board.cpld.faults[0].request, "CMD5");
+    EXPECT_EQ(board.cpld.faults[1].request, "open");
 
     const std::string loop = dir.file("loop.toml", "base = \"loop.toml\"\nname = \"loop\"\n");
     EXPECT_THROW(SimBoard::from_file(loop), sim::BoardError);
