@@ -355,7 +355,7 @@ Outcome IpmiDevice::ioctl(IpmiUser &user, const IoctlCall &call, UserMemory &mem
     if (const Fault *fault = faults.on_call(known->name)) {
         result = -static_cast<int>(fault->value);
     } else {
-        Call run{call,        user,   memory, outcome, faults, ipmc_, board_.picmg.ipmb0_address,
+        Call run{call,        user,   memory, outcome, faults, ipmc_, ipmb0_address(board_),
                  my_address_, my_lun_};
         result = known->run(run);
     }
