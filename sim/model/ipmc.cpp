@@ -32,6 +32,12 @@ constexpr std::size_t kMezzanineFlagAt = OSTREL_FCAP_SIZE + 1;
 constexpr std::uint8_t kCrcInitial = 0xA5;
 constexpr std::uint8_t kCrcPolynomial = 0x07;
 
+// What opens the data of a request: nothing, the access signature (netfn
+// 0x3E), or the access code of the board's product (netfn 0x30; a product
+// without one refuses them all).
+enum class Prefix { None, Signature, AccessCode };
+static_assert(kSignatureSize <= OSTREL_ACCESS_CODE_SIZE);
+
 // One request being answered: its data to read, the answer data to write.
 struct Exchange {
     const IpmcBoard &board;
@@ -42,28 +48,25 @@ struct Exchange {
     hvl::ByteWriter out;
 };
 
-// The bytes a request opens with: the access signature (netfn 0x3E), or the
-// access code of the board's product (netfn 0x30; a product without one, or
-// a null `expected`, refuses them all).
-std::uint8_t check_prefix(hvl::ByteReader &in, const std::uint8_t *expected, std::size_t size) {
+std::uint8_t check_prefix(Exchange &x, Prefix prefix) {
+    if (prefix == Prefix::None) {
+        return kCcSuccess;
+    }
+    const bool signature = prefix == Prefix::Signature;
+    const AccessCodeEntry *entry =
+        find_access_code(hvl::ByteReader(x.board.device_id.data() + kProductIdOffset, 2).u16());
+    const std::uint8_t *expected = signature          ? kAccessSignature
+                                   : entry != nullptr ? entry->code
+                                                      : nullptr;
+    const std::size_t size = signature ? kSignatureSize : OSTREL_ACCESS_CODE_SIZE;
     std::array<std::uint8_t, OSTREL_ACCESS_CODE_SIZE> got{};
-    in.bytes(got.data(), size);
-    if (!in.ok()) {
+    x.in.bytes(got.data(), size);
+    if (!x.in.ok()) {
         return kCcBadLength;
     }
     return expected != nullptr && std::equal(got.begin(), got.begin() + size, expected)
                ? kCcSuccess
                : kCcInsufficientPrivilege;
-}
-
-std::uint8_t check_signature(Exchange &x) {
-    return check_prefix(x.in, kAccessSignature, kSignatureSize);
-}
-
-std::uint8_t check_access_code(Exchange &x) {
-    hvl::ByteReader id(x.board.device_id.data() + kProductIdOffset, 2);
-    const AccessCodeEntry *entry = find_access_code(id.u16());
-    return check_prefix(x.in, entry != nullptr ? entry->code : nullptr, OSTREL_ACCESS_CODE_SIZE);
 }
 
 std::uint8_t get_device_id(Exchange &x) {
@@ -118,9 +121,6 @@ std::uint8_t write_register(Exchange &x, std::uint8_t offset) {
 }
 
 std::uint8_t cpld_register(Exchange &x) {
-    if (const std::uint8_t refused = check_signature(x)) {
-        return refused;
-    }
     const std::uint8_t offset = x.in.u8();
     const std::uint8_t operation = x.in.u8();
     if (!x.in.ok()) {
@@ -138,9 +138,6 @@ std::uint8_t cpld_register(Exchange &x) {
 // Byte 4 selects: a query answers the selector, the modes and the extra byte;
 // a store keeps the two mode bits and the extra byte.
 std::uint8_t controller_params(Exchange &x) {
-    if (const std::uint8_t refused = check_signature(x)) {
-        return refused;
-    }
     const std::uint8_t selector = x.in.u8();
     const std::uint8_t modes = x.in.u8();
     const std::uint8_t extra = x.in.u8();
@@ -160,9 +157,6 @@ std::uint8_t controller_params(Exchange &x) {
 }
 
 std::uint8_t eng_record_get(Exchange &x) {
-    if (const std::uint8_t refused = check_access_code(x)) {
-        return refused;
-    }
     if (!x.in.finished()) {
         return kCcBadLength;
     }
@@ -172,9 +166,6 @@ std::uint8_t eng_record_get(Exchange &x) {
 
 // The record is kept as sent: checking its CRC is the reader's business.
 std::uint8_t eng_record_set(Exchange &x) {
-    if (const std::uint8_t refused = check_access_code(x)) {
-        return refused;
-    }
     std::array<std::uint8_t, OSTREL_ENG_RECORD_SIZE> record{};
     x.in.bytes(record.data(), record.size());
     if (!x.in.finished()) {
@@ -187,17 +178,18 @@ std::uint8_t eng_record_set(Exchange &x) {
 struct Command {
     std::uint8_t netfn;
     std::uint8_t cmd;
+    Prefix prefix;
     std::uint8_t (*run)(Exchange &);
 };
 
 constexpr Command kCommands[] = {
-    {kNetFnApp, kCmdGetDeviceId, get_device_id},
-    {kNetFnPicmg, kCmdGetPicmgProperties, get_picmg_properties},
-    {kNetFnPicmg, kCmdGetAddressInfo, get_address_info},
-    {kNetFnSigned, kCmdCpldReg, cpld_register},
-    {kNetFnSigned, kCmdParams, controller_params},
-    {kNetFnCoded, kCmdEngRecordGet, eng_record_get},
-    {kNetFnCoded, kCmdEngRecordSet, eng_record_set},
+    {kNetFnApp, kCmdGetDeviceId, Prefix::None, get_device_id},
+    {kNetFnPicmg, kCmdGetPicmgProperties, Prefix::None, get_picmg_properties},
+    {kNetFnPicmg, kCmdGetAddressInfo, Prefix::None, get_address_info},
+    {kNetFnSigned, kCmdCpldReg, Prefix::Signature, cpld_register},
+    {kNetFnSigned, kCmdParams, Prefix::Signature, controller_params},
+    {kNetFnCoded, kCmdEngRecordGet, Prefix::AccessCode, eng_record_get},
+    {kNetFnCoded, kCmdEngRecordSet, Prefix::AccessCode, eng_record_set},
 };
 
 const Command *command_for(std::uint8_t netfn, std::uint8_t cmd) {
@@ -255,7 +247,8 @@ Bytes Ipmc::answer(const IpmiRequestBytes &request) {
                params_,
                hvl::ByteReader(request.data, request.length),
                hvl::ByteWriter(data.data(), data.size())};
-    const std::uint8_t ccode = command->run(x);
+    std::uint8_t ccode = check_prefix(x, command->prefix);
+    ccode = ccode == kCcSuccess ? command->run(x) : ccode;
     Bytes answer{ccode};
     if (ccode == kCcSuccess) {
         answer.insert(answer.end(), x.out.data(), x.out.data() + x.out.length());
