@@ -114,6 +114,8 @@ const BadBoard kBadBoards[] = {
      "cpld.faults[0]: a register stores a byte: store and store_xor up to 0xFF"},
     {"[ipmc]\nmezanine = true\n", "ipmc.mezanine: unknown key"},
     {"[ipmc.engineering]\nmac = [1, 2, 3]\n", "ipmc.engineering.mac: expected 6 bytes"},
+    {"[ipmc.device_id]\nfirmware_major = 0x80\n",
+     "ipmc.device_id.firmware_major: out of range (0 to 0x7F)"},
     {"[[ipmc.faults]]\nrequest = \"SEND_CMD\"\nerrno = 5\n", "unknown request 'SEND_CMD'"},
     {"[[ipmc.faults]]\nnetfn = 0x40\nccode = 0xC0\n", "ipmc.faults[0].netfn: out of range"},
     {"[[ipmc.faults]]\nnetfn = 6\nccode = 0xC0\nlength = 3\n", "both 'ccode' and 'length' given"},
