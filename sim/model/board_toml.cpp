@@ -94,8 +94,8 @@ constexpr Field kFields[] = {
     {"params", "extra", &IpmcBoard::params, 1},
 };
 
-// What a fault's effect key takes: a number in a range, an errno (a number
-// or a name), or the bytes of an answer.
+// What a fault's effect key takes: a number in a range (an errno may be
+// given by its name instead), or the bytes of an answer.
 struct EffectKey {
     std::string_view key;
     FaultEffect effect;
@@ -221,10 +221,8 @@ public:
         return static_cast<std::uint32_t>(number);
     }
 
-    int errno_value(const toml::node &node, const std::string &key) const {
-        if (node.is_integer()) {
-            return static_cast<int>(integer(node, key, 1, 4095));
-        }
+    // An errno given by its name ("EIO").
+    int errno_named(const toml::node &node, const std::string &key) const {
         const auto name = as<std::string>(node, key);
         const auto *found = std::find_if(std::begin(kErrnoNames), std::end(kErrnoNames),
                                          [&](const auto &known) { return known.first == name; });
@@ -360,8 +358,8 @@ void read_effect(const Reader &in, const toml::table &entry, const std::string &
         found = effect.key;
         fault.effect = effect.effect;
         const std::string field = Reader::join(key, found);
-        if (effect.effect == FaultEffect::Errno) {
-            fault.value = in.errno_value(*node, field);
+        if (effect.effect == FaultEffect::Errno && !node->is_integer()) {
+            fault.value = in.errno_named(*node, field);
         } else if (effect.effect == FaultEffect::Answer) {
             fault.answer = in.bytes(*node, field, 0, kMaxFaultAnswer);
         } else {
