@@ -421,21 +421,15 @@ void check_ipmi_fault(const Reader &in, const toml::table &entry, const std::str
                "other requests take errno (and occurrence)");
 }
 
-const FaultKeys kCpldFaults = {
-    "",
-    [](std::string_view request) { return cpld_code_named(request).has_value(); },
-    {"param0"},
-    {"errno", "rc", "store", "store_xor"},
-    check_cpld_fault,
-};
+bool cpld_request_known(std::string_view request) { return cpld_code_named(request).has_value(); }
 
-const FaultKeys kIpmiFaults = {
-    "SEND_COMMAND",
-    ipmi_request_known,
-    {"netfn", "cmd", "data", "data_from"},
-    {"errno", "ccode", "answer", "length"},
-    check_ipmi_fault,
-};
+const FaultKeys kCpldFaults = {
+    "", cpld_request_known, {"param0"}, {"errno", "rc", "store", "store_xor"}, check_cpld_fault};
+const FaultKeys kIpmiFaults = {"SEND_COMMAND",
+                               ipmi_request_known,
+                               {"netfn", "cmd", "data", "data_from"},
+                               {"errno", "ccode", "answer", "length"},
+                               check_ipmi_fault};
 
 void read_faults(const Reader &in, const toml::table &parent, const std::string &prefix,
                  const FaultKeys &device, std::vector<Fault> &faults) {

@@ -1,10 +1,8 @@
 // The board's IPMC as the host reaches it: every request it is sent gets one
 // answer, completion code first. It answers the standard requests the host
-// software asks at start (Get Device ID, the PICMG properties and address)
-// and the board's OEM requests: CPLD registers of the IPMC area and the
-// controller parameters (prefixed by the access signature), the engineering
-// record (prefixed by the board's access code). The standard answers are the
-// board's bytes as they are.
+// software asks at start with the board's bytes as they are, and the board's
+// OEM requests: CPLD registers of the IPMC area, the controller parameters
+// and the engineering record.
 #pragma once
 
 #include "board.h"
