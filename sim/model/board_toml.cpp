@@ -1,543 +1,522 @@
-// Board files, read with toml++. This is the only file that includes it: it
-// is slow to compile.
+// Board files, read with toml++ (the only file that includes it: it is slow to
+// compile). The tables below say what each key means; every refusal names the
+// file, the line and the key.
 #define TOML_HEADER_ONLY 1
 #define TOML_EXCEPTIONS 1
 #include <toml++/toml.h>
 
 #include "board.h"
-#include "board_files.h"
 #include "cpld_driver.h"
-#include "errno_names.h"
 #include "ipmi_device.h"
+#include "unique_fd.h"
 
 #include "ipmi/ostrel_constants.h"
 
-#include <hvl/cpld.h>
-
+#include <fcntl.h>
 #include <linux/ipmi.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <optional>
+#include <type_traits>
+#include <utility>
 
 namespace sim {
 namespace {
 
+constexpr std::size_t kMaxBoardFile = std::size_t{1} << 20;
 constexpr int kMaxBaseDepth = 8;
+constexpr int kMaxDots = 16; // in a dotted key: toml++ nests a table per part
+constexpr std::uint64_t kFnvStart = 0xcbf29ce484222325ULL;
+constexpr std::uint64_t kFnvPrime = 0x100000001b3ULL;
 
-std::string hex(std::uint64_t value) {
-    char text[24];
-    (void)std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
-    return text;
-}
+// The errno names a fault may give.
+constexpr std::pair<std::string_view, int> kErrnoNames[] = {
+    {"EPERM", EPERM},       {"ENOENT", ENOENT},         {"EINTR", EINTR},        {"EIO", EIO},
+    {"ENXIO", ENXIO},       {"EBADF", EBADF},           {"EAGAIN", EAGAIN},      {"ENOMEM", ENOMEM},
+    {"EACCES", EACCES},     {"EFAULT", EFAULT},         {"EBUSY", EBUSY},        {"ENODEV", ENODEV},
+    {"EINVAL", EINVAL},     {"ENFILE", ENFILE},         {"EMFILE", EMFILE},      {"ENOTTY", ENOTTY},
+    {"EROFS", EROFS},       {"ENOSYS", ENOSYS},         {"ENODATA", ENODATA},    {"ETIME", ETIME},
+    {"EMSGSIZE", EMSGSIZE}, {"EOPNOTSUPP", EOPNOTSUPP}, {"ETIMEDOUT", ETIMEDOUT}};
 
-// One board file being applied: its name for messages.
-class Source {
+// The keys of the [ipmc.*] tables and where each goes in the bytes the IPMC
+// sends: the bits `mask` of the bytes from `at` (least significant first), a
+// flag one bit; or, for an array, `count` bytes from `at`.
+enum class Kind { Number, Flag, Array };
+struct Field {
+    std::string_view table, key;
+    Bytes IpmcBoard::*bytes;
+    std::size_t at;
+    Kind kind = Kind::Number;
+    std::uint32_t mask = 0xFF;
+    std::size_t count = 0;
+};
+
+constexpr auto kId = &IpmcBoard::device_id;
+constexpr auto kEng = &IpmcBoard::engineering;
+constexpr Field kFields[] = {
+    // The data of Get Device ID.
+    {"device_id", "device_id", kId, 0},
+    {"device_id", "device_revision", kId, 1, Kind::Number, 0x0F},
+    {"device_id", "provides_sdrs", kId, 1, Kind::Flag, 0x80},
+    {"device_id", "firmware_major", kId, 2, Kind::Number, 0x7F},
+    {"device_id", "firmware_minor", kId, 3},
+    {"device_id", "ipmi_version", kId, 4},
+    {"device_id", "device_support", kId, 5},
+    {"device_id", "manufacturer_id", kId, 6, Kind::Number, 0xFFFFF},
+    {"device_id", "product_id", kId, hvl::ostrel::kProductIdOffset, Kind::Number, 0xFFFF},
+    {"device_id", "aux_firmware", kId, 11, Kind::Array, 0, 4},
+    // Get PICMG Properties: identifier, extension version, max FRU ID, FRU 0; Get Address
+    // Info: identifier, hardware address, IPMB-0 address, 0xFF, FRU 0, site ID, site type.
+    {"picmg", "extension_version", &IpmcBoard::properties, 1},
+    {"picmg", "max_fru_id", &IpmcBoard::properties, 2},
+    {"picmg", "hardware_address", &IpmcBoard::address_info, 1},
+    {"picmg", "ipmb0_address", &IpmcBoard::address_info, 2},
+    {"picmg", "site_id", &IpmcBoard::address_info, 5},
+    {"picmg", "site_type", &IpmcBoard::address_info, 6},
+    // The engineering record; byte 4, the mezzanine flag, and the CRC-8 are set at reset.
+    {"engineering", "fcap", kEng, 0, Kind::Array, 0, OSTREL_FCAP_SIZE},
+    {"engineering", "board_option", kEng, 3},
+    {"engineering", "mezzanine_option", kEng, 5},
+    {"engineering", "further", kEng, 6, Kind::Array, 0, 3},
+    {"engineering", "mac", kEng, 9, Kind::Array, 0, 6},
+    {"engineering", "mac_suffix", kEng, 15},
+    {"engineering", "record", &IpmcBoard::given_record, 0, Kind::Array, 0, OSTREL_ENG_RECORD_SIZE},
+    // The controller parameters: modes, extra.
+    {"params", "pm_mode", &IpmcBoard::params, 0, Kind::Flag, hvl::ostrel::kParamsPmBit},
+    {"params", "ipmb_mode", &IpmcBoard::params, 0, Kind::Flag, hvl::ostrel::kParamsIpmbBit},
+    {"params", "extra", &IpmcBoard::params, 1},
+};
+
+// What a fault's effect key takes: a number in a range (an errno may be
+// given by its name instead), or the bytes of an answer.
+struct EffectKey {
+    std::string_view key;
+    FaultEffect effect;
+    std::int64_t min, max;
+};
+
+constexpr EffectKey kEffectKeys[] = {
+    {"errno", FaultEffect::Errno, 1, 4095},
+    {"rc", FaultEffect::Rc, INT32_MIN, INT32_MAX},
+    {"store", FaultEffect::Store, 0, 0xFFFFFFFF},
+    {"store_xor", FaultEffect::StoreXor, 0, 0xFFFFFFFF},
+    {"ccode", FaultEffect::Ccode, 0, 0xFF},
+    {"answer", FaultEffect::Answer, 0, kMaxFaultAnswer},
+    {"length", FaultEffect::Length, 0, kMaxFaultAnswer},
+};
+
+// One board file being read: its name for messages, and its values checked.
+class Reader {
 public:
-    explicit Source(std::string origin) : origin_(std::move(origin)) {}
-
-    [[noreturn]] void fail(const toml::node *node, const std::string &key,
-                           const std::string &what) const {
-        std::string where = origin_;
-        if (node != nullptr && node->source().begin.line != 0) {
-            where += ":" + std::to_string(node->source().begin.line);
-        }
-        throw BoardError(where + ": " + key + ": " + what);
-    }
+    explicit Reader(std::string origin) : origin_(std::move(origin)) {}
 
     const std::string &origin() const { return origin_; }
 
+    // The file is refused: `what` is wrong with it, at `line` if not 0.
+    [[noreturn]] void refuse(std::size_t line, const std::string &what) const {
+        throw BoardError(origin_ + (line != 0 ? ":" + std::to_string(line) : "") + ": " + what);
+    }
+
+    // The file is refused unless `ok`: `what` is wrong with `key`, at `node`.
+    void require(bool ok, const toml::node *node, const std::string &key,
+                 const std::string &what) const {
+        if (!ok) {
+            refuse(node != nullptr ? node->source().begin.line : 0, key + ": " + what);
+        }
+    }
+
+    template <typename Known>
+    void check_keys(const toml::table &table, const std::string &prefix, Known known) const {
+        for (auto &&[key, node] : table) {
+            require(known(key.str()), &node, join(prefix, key.str()), "unknown key");
+        }
+    }
+
+    void check_keys(const toml::table &table, const std::string &prefix,
+                    std::initializer_list<std::string_view> names) const {
+        check_keys(table, prefix, [&](std::string_view key) {
+            return std::find(names.begin(), names.end(), key) != names.end();
+        });
+    }
+
+    // A value of type T: an integer, a flag or a string.
+    template <typename T> T as(const toml::node &node, const std::string &key) const {
+        const std::optional<T> value = node.value_exact<T>();
+        const char *type = std::is_same_v<T, bool>          ? "true or false"
+                           : std::is_same_v<T, std::string> ? "a string"
+                                                            : "an integer";
+        require(value.has_value(), &node, key, std::string("expected ") + type);
+        return *value;
+    }
+
+    std::int64_t integer(const toml::node &node, const std::string &key, std::int64_t min,
+                         std::int64_t max) const {
+        const auto value = as<std::int64_t>(node, key);
+        require(value >= min && value <= max, &node, key,
+                "out of range (" + std::to_string(min) + " to " + hex(max) + ")");
+        return value;
+    }
+
+    // An array of bytes: exactly `size` of them, or up to `max` when `size` is 0.
+    Bytes bytes(const toml::node &node, const std::string &key, std::size_t size,
+                std::size_t max = 0) const {
+        const toml::array *array = node.as_array();
+        require(array != nullptr, &node, key, "expected an array of bytes");
+        require(size == 0 || array->size() == size, &node, key,
+                "expected " + std::to_string(size) + " bytes");
+        require(size != 0 || array->size() <= max, &node, key,
+                "more than " + std::to_string(max) + " bytes");
+        Bytes bytes;
+        for (std::size_t i = 0; i < array->size(); ++i) {
+            const std::string at = key + "[" + std::to_string(i) + "]";
+            bytes.push_back(static_cast<std::uint8_t>(integer(*array->get(i), at, 0, 0xFF)));
+        }
+        return bytes;
+    }
+
+    // Sets `out` from the key `name` of `table`, if it is there: an integer
+    // from `min` to `max`, a flag, a string, or up to `max` bytes.
+    template <typename T>
+    void set(const toml::table &table, const std::string &prefix, std::string_view name, T &out,
+             std::int64_t min = 0, std::int64_t max = 0) const {
+        const toml::node *node = table.get(name);
+        if (node == nullptr) {
+            return;
+        }
+        const std::string key = join(prefix, name);
+        if constexpr (std::is_same_v<T, bool> || std::is_same_v<T, std::string>) {
+            out = as<T>(*node, key);
+        } else if constexpr (std::is_same_v<T, Bytes>) {
+            out = bytes(*node, key, 0, static_cast<std::size_t>(max));
+        } else {
+            out = static_cast<T>(integer(*node, key, min, max));
+        }
+    }
+
+    // The table `name` of `parent`, if it is there.
+    const toml::table *table(const toml::table &parent, const std::string &prefix,
+                             std::string_view name) const {
+        const toml::node *node = parent.get(name);
+        require(node == nullptr || node->is_table(), node, join(prefix, name), "expected a table");
+        return node != nullptr ? node->as_table() : nullptr;
+    }
+
+    // A register or DCR number written as a key: "0x10" or "16".
+    std::uint32_t number_key(const toml::node &node, const std::string &key, std::string_view name,
+                             std::uint32_t limit) const {
+        const std::string digits(name);
+        char *end = nullptr;
+        errno = 0;
+        const unsigned long number = std::strtoul(digits.c_str(), &end, 0);
+        require(!digits.empty() && digits[0] != '-' && *end == '\0' && errno == 0, &node, key,
+                "expected a number as key");
+        require(number < limit, &node, key, "above the highest number " + hex(limit - 1));
+        return static_cast<std::uint32_t>(number);
+    }
+
+    // An errno given by its name ("EIO").
+    int errno_named(const toml::node &node, const std::string &key) const {
+        const auto name = as<std::string>(node, key);
+        const auto *found = std::find_if(std::begin(kErrnoNames), std::end(kErrnoNames),
+                                         [&](const auto &known) { return known.first == name; });
+        require(found != std::end(kErrnoNames), &node, key, "unknown errno name '" + name + "'");
+        return found->second;
+    }
+
+    static std::string join(const std::string &prefix, std::string_view key) {
+        return prefix.empty() ? std::string(key) : prefix + "." + std::string(key);
+    }
+
 private:
+    static std::string hex(std::int64_t value) {
+        char text[24];
+        (void)std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+        return text;
+    }
+
     std::string origin_;
 };
 
-std::string join(const std::string &prefix, std::string_view key) {
-    return prefix.empty() ? std::string(key) : prefix + "." + std::string(key);
-}
-
-void check_keys(const Source &src, const toml::table &table, const std::string &prefix,
-                std::initializer_list<std::string_view> known) {
-    for (auto &&[key, node] : table) {
-        bool found = false;
-        for (std::string_view name : known) {
-            found = found || key.str() == name;
-        }
-        if (!found) {
-            src.fail(&node, join(prefix, key.str()), "unknown key");
-        }
-    }
-}
-
-std::int64_t integer(const Source &src, const toml::node &node, const std::string &key,
-                     std::int64_t min, std::int64_t max) {
-    const toml::value<std::int64_t> *value = node.as_integer();
-    if (value == nullptr) {
-        src.fail(&node, key, "expected an integer");
-    }
-    if (value->get() < min || value->get() > max) {
-        src.fail(&node, key,
-                 "out of range (" + std::to_string(min) + " to " +
-                     hex(static_cast<std::uint64_t>(max)) + ")");
-    }
-    return value->get();
-}
-
-bool boolean(const Source &src, const toml::node &node, const std::string &key) {
-    const toml::value<bool> *value = node.as_boolean();
-    if (value == nullptr) {
-        src.fail(&node, key, "expected true or false");
-    }
-    return value->get();
-}
-
-std::string string_at(const Source &src, const toml::node &node, const std::string &key) {
-    const toml::value<std::string> *value = node.as_string();
-    if (value == nullptr) {
-        src.fail(&node, key, "expected a string");
-    }
-    return value->get();
-}
-
-const toml::table &table_at(const Source &src, const toml::node &node, const std::string &key) {
-    const toml::table *table = node.as_table();
-    if (table == nullptr) {
-        src.fail(&node, key, "expected a table");
-    }
-    return *table;
-}
-
-// A register or DCR number written as a key: "0x10" or "16".
-std::uint32_t numbered_key(const Source &src, const toml::node &node, const std::string &key,
-                           std::string_view name, std::uint32_t limit) {
-    const std::string digits(name);
-    char *end = nullptr;
-    errno = 0;
-    const unsigned long number = std::strtoul(digits.c_str(), &end, 0);
-    if (digits.empty() || digits[0] == '-' || *end != '\0' || errno != 0) {
-        src.fail(&node, key, "expected a number as key");
-    }
-    if (number >= limit) {
-        src.fail(&node, key, "above the highest number " + hex(limit - 1));
-    }
-    return static_cast<std::uint32_t>(number);
-}
-
-std::uint8_t byte_at(const Source &src, const toml::node &node, const std::string &key) {
-    return static_cast<std::uint8_t>(integer(src, node, key, 0, 0xFF));
-}
-
-// Which keys a register entry may have: the IPMC area knows the mezzanine.
-enum class Area { Ppc, Ipmc };
-
-void apply_register(const Source &src, const toml::table &entry, const std::string &key, Area area,
-                    CpldRegister &reg) {
-    if (area == Area::Ipmc) {
-        check_keys(src, entry, key, {"reset", "read_only", "implemented", "mezzanine_reset"});
-    } else {
-        check_keys(src, entry, key, {"reset", "read_only", "implemented"});
-    }
-    const toml::node *reset = entry.get("reset");
-    const toml::node *implemented = entry.get("implemented");
-    if (implemented != nullptr && !boolean(src, *implemented, key + ".implemented")) {
-        reg = CpldRegister{};
+// Sets the bytes of `field` from its key's value.
+void set_field(const Reader &in, const toml::node &node, const std::string &key, const Field &field,
+               IpmcBoard &ipmc) {
+    Bytes &bytes = ipmc.*field.bytes;
+    if (field.kind == Kind::Array) {
+        const Bytes given = in.bytes(node, key, field.count);
+        bytes.resize(std::max(bytes.size(), field.at + given.size()));
+        std::copy(given.begin(), given.end(), bytes.begin() + static_cast<long>(field.at));
         return;
     }
-    if (reset == nullptr && !reg.implemented) {
-        src.fail(&entry, key, "a new register needs its reset value ('reset')");
+    unsigned shift = 0;
+    while ((field.mask >> shift & 1) == 0) {
+        ++shift;
     }
-    reg.implemented = true;
-    if (reset != nullptr) {
-        reg.reset = byte_at(src, *reset, key + ".reset");
-    }
-    if (const toml::node *read_only = entry.get("read_only")) {
-        reg.read_only = boolean(src, *read_only, key + ".read_only");
-    }
-    if (const toml::node *mezzanine = entry.get("mezzanine_reset")) {
-        reg.mezzanine_reset = byte_at(src, *mezzanine, key + ".mezzanine_reset");
-    }
-}
-
-void apply_registers(const Source &src, const toml::table &table, const std::string &prefix,
-                     Area area, RegisterArea &registers) {
-    for (auto &&[name, node] : table) {
-        const std::string key = join(prefix, name.str());
-        const std::uint32_t offset = numbered_key(src, node, key, name.str(), kPpcRegisterCount);
-        apply_register(src, table_at(src, node, key), key, area, registers[offset]);
+    const auto value = static_cast<std::uint32_t>(
+        field.kind == Kind::Flag ? in.as<bool>(node, key)
+                                 : in.integer(node, key, 0, field.mask >> shift));
+    for (std::size_t i = 0; field.mask >> (8 * i) != 0; ++i) {
+        const auto mask = static_cast<std::uint8_t>(field.mask >> (8 * i));
+        const auto bits = static_cast<std::uint8_t>(value << shift >> (8 * i) & mask);
+        bytes[field.at + i] = static_cast<std::uint8_t>((bytes[field.at + i] & ~mask) | bits);
     }
 }
 
-// An array of bytes: exactly `size` of them, or up to `max` when `size` is 0.
-std::vector<std::uint8_t> bytes_at(const Source &src, const toml::node &node,
-                                   const std::string &key, std::size_t size, std::size_t max = 0) {
-    const toml::array *array = node.as_array();
-    if (array == nullptr) {
-        src.fail(&node, key, "expected an array of bytes");
+// The table `name` of [ipmc], each key set where kFields says.
+void read_fields(const Reader &in, const toml::table &ipmc_table, std::string_view name,
+                 IpmcBoard &ipmc) {
+    const toml::table *table = in.table(ipmc_table, "ipmc", name);
+    if (table == nullptr) {
+        return;
     }
-    if (size != 0 && array->size() != size) {
-        src.fail(&node, key, "expected " + std::to_string(size) + " bytes");
-    }
-    if (size == 0 && array->size() > max) {
-        src.fail(&node, key, "more than " + std::to_string(max) + " bytes");
-    }
-    std::vector<std::uint8_t> bytes;
-    for (std::size_t i = 0; i < array->size(); ++i) {
-        bytes.push_back(byte_at(src, *array->get(i), key + "[" + std::to_string(i) + "]"));
-    }
-    return bytes;
-}
-
-template <std::size_t N>
-void bytes_into(const Source &src, const toml::table &table, const std::string &prefix,
-                std::string_view name, std::array<std::uint8_t, N> &out) {
-    if (const toml::node *node = table.get(name)) {
-        const std::vector<std::uint8_t> bytes = bytes_at(src, *node, join(prefix, name), N);
-        std::copy(bytes.begin(), bytes.end(), out.begin());
+    const std::string prefix = "ipmc." + std::string(name);
+    in.check_keys(*table, prefix, [&](std::string_view key) {
+        return std::any_of(std::begin(kFields), std::end(kFields), [&](const Field &field) {
+            return field.table == name && field.key == key;
+        });
+    });
+    for (const Field &field : kFields) {
+        if (const toml::node *node = field.table == name ? table->get(field.key) : nullptr) {
+            set_field(in, *node, Reader::join(prefix, field.key), field, ipmc);
+        }
     }
 }
 
-// Sets `out` from the integer `name` of the table, if it is there.
-template <typename T>
-void integer_into(const Source &src, const toml::table &table, const std::string &prefix,
-                  std::string_view name, std::int64_t max, T &out) {
-    if (const toml::node *node = table.get(name)) {
-        out = static_cast<T>(integer(src, *node, join(prefix, name), 0, max));
+// A register area; an entry of the IPMC area may give its mezzanine reset value.
+void read_registers(const Reader &in, const toml::table &parent, const std::string &prefix,
+                    RegisterArea &registers) {
+    const toml::table *table = in.table(parent, prefix, "registers");
+    if (table == nullptr) {
+        return;
+    }
+    for (auto &&[name, node] : *table) {
+        const std::string key = prefix + ".registers." + std::string(name.str());
+        CpldRegister &reg = registers[in.number_key(node, key, name.str(), kPpcRegisterCount)];
+        in.require(node.is_table(), &node, key, "expected a table");
+        const toml::table &entry = *node.as_table();
+        in.check_keys(entry, key, [&](std::string_view field) {
+            return field == "reset" || field == "read_only" || field == "implemented" ||
+                   (prefix == "ipmc" && field == "mezzanine_reset");
+        });
+        bool implemented = true;
+        in.set(entry, key, "implemented", implemented);
+        if (!implemented) {
+            reg = CpldRegister{};
+            continue;
+        }
+        in.require(reg.implemented || entry.contains("reset"), &entry, key,
+                   "a new register needs its reset value ('reset')");
+        reg.implemented = true;
+        in.set(entry, key, "reset", reg.reset, 0, 0xFF);
+        in.set(entry, key, "read_only", reg.read_only);
+        in.set(entry, key, "mezzanine_reset", reg.mezzanine_reset, 0, 0xFF);
     }
 }
 
-void boolean_into(const Source &src, const toml::table &table, const std::string &prefix,
-                  std::string_view name, bool &out) {
-    if (const toml::node *node = table.get(name)) {
-        out = boolean(src, *node, join(prefix, name));
+// DCRs or SDRAM0 registers: number = value.
+void read_words(const Reader &in, const toml::table &cpld, std::string_view name,
+                std::uint32_t limit, std::map<std::uint32_t, std::uint32_t> &words) {
+    const toml::table *table = in.table(cpld, "cpld", name);
+    if (table == nullptr) {
+        return;
+    }
+    for (auto &&[number, node] : *table) {
+        const std::string key = "cpld." + std::string(name) + "." + std::string(number.str());
+        words[in.number_key(node, key, number.str(), limit)] =
+            static_cast<std::uint32_t>(in.integer(node, key, 0, 0xFFFFFFFF));
     }
 }
 
-void apply_words(const Source &src, const toml::table &table, const std::string &prefix,
-                 std::uint32_t limit, std::map<std::uint32_t, std::uint32_t> &words) {
-    for (auto &&[name, node] : table) {
-        const std::string key = join(prefix, name.str());
-        const std::uint32_t number = numbered_key(src, node, key, name.str(), limit);
-        words[number] = static_cast<std::uint32_t>(integer(src, node, key, 0, 0xFFFFFFFF));
-    }
-}
+// The faults of a device: the request when none is given (none: one must
+// be), the keys that choose its calls besides request and occurrence, its
+// effects, and what else its faults must keep to.
+struct FaultKeys {
+    std::string_view request;
+    bool (*known)(std::string_view request);
+    std::array<std::string_view, 4> choose;
+    std::array<std::string_view, 4> effects;
+    void (*check)(const Reader &, const toml::table &, const std::string &, const Fault &);
+};
 
-int errno_value(const Source &src, const toml::node &node, const std::string &key) {
-    if (node.is_integer()) {
-        return static_cast<int>(integer(src, node, key, 1, 4095));
-    }
-    const std::string name = string_at(src, node, key);
-    const std::optional<int> value = errno_named(name);
-    if (!value) {
-        src.fail(&node, key, "unknown errno name '" + name + "'");
-    }
-    return *value;
-}
-
-// Which of errno, rc, store and store_xor the fault has: exactly one.
-void fault_effect(const Source &src, const toml::table &entry, const std::string &key,
-                  Fault &fault) {
-    const char *found = nullptr;
-    for (const char *name : {"errno", "rc", "store", "store_xor"}) {
-        const toml::node *node = entry.get(name);
+// Which of the device's effects the fault has: exactly one.
+void read_effect(const Reader &in, const toml::table &entry, const std::string &key,
+                 const FaultKeys &device, Fault &fault) {
+    std::string found;
+    for (const EffectKey &effect : kEffectKeys) {
+        const toml::node *node = entry.get(effect.key); // only the device's: keys are checked
         if (node == nullptr) {
             continue;
         }
-        if (found != nullptr) {
-            src.fail(node, key, std::string("both '") + found + "' and '" + name + "' given");
-        }
-        found = name;
-        const std::string field = key + "." + name;
-        if (std::strcmp(name, "errno") == 0) {
-            fault.effect = FaultEffect::Errno;
-            fault.value = errno_value(src, *node, field);
-        } else if (std::strcmp(name, "rc") == 0) {
-            fault.effect = FaultEffect::Rc;
-            fault.value = integer(src, *node, field, INT32_MIN, INT32_MAX);
+        in.require(found.empty(), node, key,
+                   "both '" + found + "' and '" + std::string(effect.key) + "' given");
+        found = effect.key;
+        fault.effect = effect.effect;
+        const std::string field = Reader::join(key, found);
+        if (effect.effect == FaultEffect::Errno && !node->is_integer()) {
+            fault.value = in.errno_named(*node, field);
+        } else if (effect.effect == FaultEffect::Answer) {
+            fault.answer = in.bytes(*node, field, 0, kMaxFaultAnswer);
         } else {
-            fault.effect =
-                std::strcmp(name, "store") == 0 ? FaultEffect::Store : FaultEffect::StoreXor;
-            fault.value = integer(src, *node, field, 0, 0xFFFFFFFF);
+            fault.value = in.integer(*node, field, effect.min, effect.max);
         }
     }
-    if (found == nullptr) {
-        src.fail(&entry, key, "says nothing of what fails: give errno, rc, store or store_xor");
-    }
+    const auto &names = device.effects;
+    in.require(!found.empty(), &entry, key,
+               "says nothing of what fails: give " + std::string(names[0]) + ", " +
+                   std::string(names[1]) + ", " + std::string(names[2]) + " or " +
+                   std::string(names[3]));
 }
 
-void check_fault(const Source &src, const toml::table &entry, const std::string &key,
-                 const Fault &fault) {
-    const bool store = fault.effect == FaultEffect::Store || fault.effect == FaultEffect::StoreXor;
-    if (fault.on_open && (fault.effect != FaultEffect::Errno || fault.param0)) {
-        src.fail(&entry, key, "an open fault takes only errno (and occurrence)");
-    }
-    const bool register_write = fault.code == _IOC_NR(CPLD_PPCREG_WRITE);
-    if (store && !register_write && fault.code != _IOC_NR(CPLD_DCR_WRITE)) {
-        src.fail(&entry, key, "store and store_xor apply to PPCREG_WRITE and DCR_WRITE only");
-    }
-    if (store && register_write && fault.value > 0xFF) {
-        src.fail(&entry, key, "a register stores a byte: store and store_xor up to 0xFF");
-    }
-}
-
-Fault parse_fault(const Source &src, const toml::table &entry, const std::string &key) {
-    check_keys(src, entry, key,
-               {"request", "param0", "occurrence", "errno", "rc", "store", "store_xor"});
-    const toml::node *request = entry.get("request");
-    if (request == nullptr) {
-        src.fail(&entry, key, "'request' missing (\"open\" or a driver request name)");
-    }
+Fault read_fault(const Reader &in, const toml::table &entry, const std::string &key,
+                 const FaultKeys &device) {
+    const auto listed = [](const auto &names, std::string_view name) {
+        return !name.empty() && std::find(names.begin(), names.end(), name) != names.end();
+    };
+    in.check_keys(entry, key, [&](std::string_view name) {
+        return name == "request" || name == "occurrence" || listed(device.choose, name) ||
+               listed(device.effects, name);
+    });
     Fault fault;
-    const std::string name = string_at(src, *request, key + ".request");
-    fault.on_open = name == "open";
-    if (!fault.on_open) {
-        const std::optional<std::uint8_t> code = cpld_code_named(name);
-        if (!code) {
-            src.fail(request, key + ".request", "unknown request '" + name + "'");
-        }
-        fault.code = *code;
-    }
-    if (const toml::node *param0 = entry.get("param0")) {
-        fault.param0 =
-            static_cast<std::uint32_t>(integer(src, *param0, key + ".param0", 0, 0xFFFFFFFF));
-    }
-    if (const toml::node *occurrence = entry.get("occurrence")) {
-        fault.occurrence =
-            static_cast<unsigned>(integer(src, *occurrence, key + ".occurrence", 1, 1000000000));
-    }
-    fault_effect(src, entry, key, fault);
-    check_fault(src, entry, key, fault);
+    fault.request = device.request;
+    in.require(entry.contains("request") || !fault.request.empty(), &entry, key,
+               "'request' missing (\"open\" or a driver request name)");
+    in.set(entry, key, "request", fault.request);
+    in.require(fault.request == "open" || device.known(fault.request), entry.get("request"),
+               key + ".request", "unknown request '" + fault.request + "'");
+    in.set(entry, key, "param0", fault.param0, 0, 0xFFFFFFFF);
+    in.set(entry, key, "occurrence", fault.occurrence, 1, 1000000000);
+    in.set(entry, key, "netfn", fault.netfn, 0, 0x3F);
+    in.set(entry, key, "cmd", fault.cmd, 0, 0xFF);
+    in.set(entry, key, "data", fault.data, 0, IPMI_MAX_MSG_LENGTH);
+    in.set(entry, key, "data_from", fault.data_from, 0, IPMI_MAX_MSG_LENGTH);
+    read_effect(in, entry, key, device, fault);
+    device.check(in, entry, key, fault);
     return fault;
 }
 
-template <typename FaultT, typename Parse>
-void apply_fault_list(const Source &src, const toml::node &node, const std::string &key,
-                      std::vector<FaultT> &faults, Parse parse) {
-    const toml::array *array = node.as_array();
-    if (array == nullptr) {
-        src.fail(&node, key, "expected an array of tables ([[" + key + "]])");
-    }
-    for (std::size_t i = 0; i < array->size(); ++i) {
-        const std::string entry_key = key + "[" + std::to_string(i) + "]";
-        faults.push_back(parse(src, table_at(src, *array->get(i), entry_key), entry_key));
+void check_cpld_fault(const Reader &in, const toml::table &entry, const std::string &key,
+                      const Fault &fault) {
+    const bool store = fault.effect == FaultEffect::Store || fault.effect == FaultEffect::StoreXor;
+    in.require(fault.request != "open" || (fault.effect == FaultEffect::Errno && !fault.param0),
+               &entry, key, "an open fault takes only errno (and occurrence)");
+    in.require(!store || fault.request == "PPCREG_WRITE" || fault.request == "DCR_WRITE", &entry,
+               key, "store and store_xor apply to PPCREG_WRITE and DCR_WRITE only");
+    in.require(!store || fault.request != "PPCREG_WRITE" || fault.value <= 0xFF, &entry, key,
+               "a register stores a byte: store and store_xor up to 0xFF");
+}
+
+void check_ipmi_fault(const Reader &in, const toml::table &entry, const std::string &key,
+                      const Fault &fault) {
+    const bool chooses = entry.contains("netfn") || entry.contains("cmd") ||
+                         entry.contains("data") || entry.contains("data_from");
+    in.require(fault.request == "SEND_COMMAND" || (!chooses && fault.effect == FaultEffect::Errno),
+               &entry, key,
+               "only SEND_COMMAND takes netfn, cmd, data and an answer; "
+               "other requests take errno (and occurrence)");
+}
+
+bool cpld_request_known(std::string_view request) { return cpld_code_named(request).has_value(); }
+
+const FaultKeys kCpldFaults = {
+    "", cpld_request_known, {"param0"}, {"errno", "rc", "store", "store_xor"}, check_cpld_fault};
+const FaultKeys kIpmiFaults = {"SEND_COMMAND",
+                               ipmi_request_known,
+                               {"netfn", "cmd", "data", "data_from"},
+                               {"errno", "ccode", "answer", "length"},
+                               check_ipmi_fault};
+
+void read_faults(const Reader &in, const toml::table &parent, const std::string &prefix,
+                 const FaultKeys &device, std::vector<Fault> &faults) {
+    const toml::node *node = parent.get("faults");
+    const std::string key = prefix + ".faults";
+    const toml::array *array = node != nullptr ? node->as_array() : nullptr;
+    in.require(node == nullptr || array != nullptr, node, key,
+               "expected an array of tables ([[" + key + "]])");
+    for (std::size_t i = 0; array != nullptr && i < array->size(); ++i) {
+        const std::string entry = key + "[" + std::to_string(i) + "]";
+        const toml::node &element = *array->get(i);
+        in.require(element.is_table(), &element, entry, "expected a table");
+        faults.push_back(read_fault(in, *element.as_table(), entry, device));
     }
 }
 
-// Loading state of a board and its bases.
+// A board and its bases as they are read.
 struct Loading {
     Board board;
     bool has_version = false;
     int depth = 0;
 };
 
-void apply_cpld(const Source &src, const toml::table &table, Loading &loading) {
+void read_cpld(const Reader &in, const toml::table &table, Loading &loading) {
     CpldBoard &cpld = loading.board.cpld;
-    check_keys(src, table, "cpld", {"version", "led_mode", "registers", "dcr", "sdram0", "faults"});
-    if (const toml::node *version = table.get("version")) {
-        cpld.version = static_cast<std::uint8_t>(integer(src, *version, "cpld.version", 0, 0xFF));
-        loading.has_version = true;
-    }
-    if (const toml::node *led_mode = table.get("led_mode")) {
-        cpld.led_mode = static_cast<std::uint32_t>(integer(src, *led_mode, "cpld.led_mode", 0, 1));
-    }
-    if (const toml::node *registers = table.get("registers")) {
-        apply_registers(src, table_at(src, *registers, "cpld.registers"), "cpld.registers",
-                        Area::Ppc, cpld.registers);
-    }
-    if (const toml::node *dcr = table.get("dcr")) {
-        apply_words(src, table_at(src, *dcr, "cpld.dcr"), "cpld.dcr", kDcrCount, cpld.dcrs);
-    }
-    if (const toml::node *sdram0 = table.get("sdram0")) {
-        apply_words(src, table_at(src, *sdram0, "cpld.sdram0"), "cpld.sdram0", kSdram0Count,
-                    cpld.sdram0);
-    }
-    if (const toml::node *faults = table.get("faults")) {
-        apply_fault_list(src, *faults, "cpld.faults", cpld.faults, parse_fault);
-    }
+    in.check_keys(table, "cpld", {"version", "led_mode", "registers", "dcr", "sdram0", "faults"});
+    loading.has_version = loading.has_version || table.contains("version");
+    in.set(table, "cpld", "version", cpld.version, 0, 0xFF);
+    in.set(table, "cpld", "led_mode", cpld.led_mode, 0, 1);
+    read_registers(in, table, "cpld", cpld.registers);
+    read_words(in, table, "dcr", kDcrCount, cpld.dcrs);
+    read_words(in, table, "sdram0", kSdram0Count, cpld.sdram0);
+    read_faults(in, table, "cpld", kCpldFaults, cpld.faults);
 }
 
-void apply_device_id(const Source &src, const toml::table &table, DeviceIdentity &id) {
-    const std::string prefix = "ipmc.device_id";
-    check_keys(src, table, prefix,
-               {"device_id", "device_revision", "provides_sdrs", "firmware_major", "firmware_minor",
-                "ipmi_version", "device_support", "manufacturer_id", "product_id", "aux_firmware"});
-    integer_into(src, table, prefix, "device_id", 0xFF, id.device_id);
-    integer_into(src, table, prefix, "device_revision", 0x0F, id.device_revision);
-    boolean_into(src, table, prefix, "provides_sdrs", id.provides_sdrs);
-    integer_into(src, table, prefix, "firmware_major", 0x7F, id.firmware_major);
-    integer_into(src, table, prefix, "firmware_minor", 0xFF, id.firmware_minor);
-    integer_into(src, table, prefix, "ipmi_version", 0xFF, id.ipmi_version);
-    integer_into(src, table, prefix, "device_support", 0xFF, id.device_support);
-    integer_into(src, table, prefix, "manufacturer_id", 0xFFFFF, id.manufacturer_id);
-    integer_into(src, table, prefix, "product_id", 0xFFFF, id.product_id);
-    bytes_into(src, table, prefix, "aux_firmware", id.aux_firmware);
-}
-
-void apply_picmg(const Source &src, const toml::table &table, PicmgAddress &picmg) {
-    const std::string prefix = "ipmc.picmg";
-    check_keys(src, table, prefix,
-               {"extension_version", "max_fru_id", "hardware_address", "ipmb0_address", "site_id",
-                "site_type"});
-    integer_into(src, table, prefix, "extension_version", 0xFF, picmg.extension_version);
-    integer_into(src, table, prefix, "max_fru_id", 0xFF, picmg.max_fru_id);
-    integer_into(src, table, prefix, "hardware_address", 0xFF, picmg.hardware_address);
-    integer_into(src, table, prefix, "ipmb0_address", 0xFF, picmg.ipmb0_address);
-    integer_into(src, table, prefix, "site_id", 0xFF, picmg.site_id);
-    integer_into(src, table, prefix, "site_type", 0xFF, picmg.site_type);
-}
-
-void apply_engineering(const Source &src, const toml::table &table, EngineeringReset &eng) {
-    const std::string prefix = "ipmc.engineering";
-    check_keys(
-        src, table, prefix,
-        {"fcap", "board_option", "mezzanine_option", "further", "mac", "mac_suffix", "record"});
-    bytes_into(src, table, prefix, "fcap", eng.fcap);
-    integer_into(src, table, prefix, "board_option", 0xFF, eng.board_option);
-    integer_into(src, table, prefix, "mezzanine_option", 0xFF, eng.mezzanine_option);
-    bytes_into(src, table, prefix, "further", eng.further);
-    bytes_into(src, table, prefix, "mac", eng.mac);
-    integer_into(src, table, prefix, "mac_suffix", 0xFF, eng.mac_suffix);
-    if (const toml::node *record = table.get("record")) {
-        eng.record = bytes_at(src, *record, prefix + ".record", OSTREL_ENG_RECORD_SIZE);
-    }
-}
-
-void apply_params(const Source &src, const toml::table &table, IpmcParams &params) {
-    const std::string prefix = "ipmc.params";
-    check_keys(src, table, prefix, {"pm_mode", "ipmb_mode", "extra"});
-    bool pm = (params.modes & hvl::ostrel::kParamsPmBit) != 0;
-    bool ipmb = (params.modes & hvl::ostrel::kParamsIpmbBit) != 0;
-    boolean_into(src, table, prefix, "pm_mode", pm);
-    boolean_into(src, table, prefix, "ipmb_mode", ipmb);
-    params.modes = static_cast<std::uint8_t>((pm ? hvl::ostrel::kParamsPmBit : 0) |
-                                             (ipmb ? hvl::ostrel::kParamsIpmbBit : 0));
-    integer_into(src, table, prefix, "extra", 0xFF, params.extra);
-}
-
-// Which of errno, ccode, answer and length the fault has: exactly one.
-void ipmi_fault_effect(const Source &src, const toml::table &entry, const std::string &key,
-                       IpmiFault &fault) {
-    struct Effect {
-        const char *name;
-        IpmiFaultEffect effect;
-    };
-    constexpr Effect kEffects[] = {
-        {"errno", IpmiFaultEffect::Errno},
-        {"ccode", IpmiFaultEffect::Ccode},
-        {"answer", IpmiFaultEffect::Answer},
-        {"length", IpmiFaultEffect::Length},
-    };
-    const char *found = nullptr;
-    for (const Effect &effect : kEffects) {
-        const toml::node *node = entry.get(effect.name);
-        if (node == nullptr) {
-            continue;
-        }
-        if (found != nullptr) {
-            src.fail(node, key,
-                     std::string("both '") + found + "' and '" + effect.name + "' given");
-        }
-        found = effect.name;
-        fault.effect = effect.effect;
-        const std::string field = key + "." + effect.name;
-        if (effect.effect == IpmiFaultEffect::Errno) {
-            fault.value = errno_value(src, *node, field);
-        } else if (effect.effect == IpmiFaultEffect::Ccode) {
-            fault.value = byte_at(src, *node, field);
-        } else if (effect.effect == IpmiFaultEffect::Answer) {
-            fault.answer = bytes_at(src, *node, field, 0, kMaxFaultAnswer);
-        } else {
-            fault.value = integer(src, *node, field, 0, static_cast<std::int64_t>(kMaxFaultAnswer));
-        }
-    }
-    if (found == nullptr) {
-        src.fail(&entry, key, "says nothing of what fails: give errno, ccode, answer or length");
-    }
-}
-
-// The message a fault applies to: netfn, cmd and data bytes, each optional.
-void ipmi_fault_message(const Source &src, const toml::table &entry, const std::string &key,
-                        IpmiFault &fault) {
-    if (const toml::node *netfn = entry.get("netfn")) {
-        fault.netfn = static_cast<std::uint8_t>(integer(src, *netfn, key + ".netfn", 0, 0x3F));
-    }
-    if (const toml::node *cmd = entry.get("cmd")) {
-        fault.cmd = byte_at(src, *cmd, key + ".cmd");
-    }
-    if (const toml::node *data = entry.get("data")) {
-        fault.data = bytes_at(src, *data, key + ".data", 0, IPMI_MAX_MSG_LENGTH);
-    }
-    if (const toml::node *from = entry.get("data_from")) {
-        fault.data_from = static_cast<std::size_t>(
-            integer(src, *from, key + ".data_from", 0, IPMI_MAX_MSG_LENGTH));
-    }
-}
-
-IpmiFault parse_ipmi_fault(const Source &src, const toml::table &entry, const std::string &key) {
-    check_keys(src, entry, key,
-               {"request", "netfn", "cmd", "data", "data_from", "occurrence", "errno", "ccode",
-                "answer", "length"});
-    IpmiFault fault;
-    if (const toml::node *request = entry.get("request")) {
-        fault.request = string_at(src, *request, key + ".request");
-        if (fault.request != "open" && !ipmi_request_known(fault.request)) {
-            src.fail(request, key + ".request", "unknown request '" + fault.request + "'");
-        }
-    }
-    if (const toml::node *occurrence = entry.get("occurrence")) {
-        fault.occurrence =
-            static_cast<unsigned>(integer(src, *occurrence, key + ".occurrence", 1, 1000000000));
-    }
-    ipmi_fault_message(src, entry, key, fault);
-    ipmi_fault_effect(src, entry, key, fault);
-    const bool message = fault.request == "SEND_COMMAND";
-    const bool names_message = entry.contains("netfn") || entry.contains("cmd") ||
-                               entry.contains("data") || entry.contains("data_from");
-    if (!message && (names_message || fault.effect != IpmiFaultEffect::Errno)) {
-        src.fail(&entry, key,
-                 "only SEND_COMMAND takes netfn, cmd, data and an answer; "
-                 "other requests take errno (and occurrence)");
-    }
-    return fault;
-}
-
-void apply_ipmc(const Source &src, const toml::table &table, Loading &loading) {
-    IpmcBoard &ipmc = loading.board.ipmc;
+void read_ipmc(const Reader &in, const toml::table &table, IpmcBoard &ipmc) {
     ipmc.present = true;
-    check_keys(src, table, "ipmc",
-               {"mezzanine", "device_id", "picmg", "registers", "engineering", "params", "faults"});
-    boolean_into(src, table, "ipmc", "mezzanine", ipmc.mezzanine);
-    if (const toml::node *id = table.get("device_id")) {
-        apply_device_id(src, table_at(src, *id, "ipmc.device_id"), ipmc.identity);
-    }
-    if (const toml::node *picmg = table.get("picmg")) {
-        apply_picmg(src, table_at(src, *picmg, "ipmc.picmg"), ipmc.picmg);
-    }
-    if (const toml::node *registers = table.get("registers")) {
-        apply_registers(src, table_at(src, *registers, "ipmc.registers"), "ipmc.registers",
-                        Area::Ipmc, ipmc.registers);
-    }
-    if (const toml::node *engineering = table.get("engineering")) {
-        apply_engineering(src, table_at(src, *engineering, "ipmc.engineering"), ipmc.engineering);
-    }
-    if (const toml::node *params = table.get("params")) {
-        apply_params(src, table_at(src, *params, "ipmc.params"), ipmc.params);
-    }
-    if (const toml::node *faults = table.get("faults")) {
-        apply_fault_list(src, *faults, "ipmc.faults", ipmc.faults, parse_ipmi_fault);
-    }
+    in.check_keys(
+        table, "ipmc",
+        {"mezzanine", "device_id", "picmg", "registers", "engineering", "params", "faults"});
+    in.set(table, "ipmc", "mezzanine", ipmc.mezzanine);
+    read_fields(in, table, "device_id", ipmc);
+    read_fields(in, table, "picmg", ipmc);
+    read_registers(in, table, "ipmc", ipmc.registers);
+    read_fields(in, table, "engineering", ipmc);
+    read_fields(in, table, "params", ipmc);
+    read_faults(in, table, "ipmc", kIpmiFaults, ipmc.faults);
 }
 
-// toml++ nests a table per part of a dotted key, and a key of thousands of
-// parts exhausts the stack. A run of key characters with more dots than any
-// board needs is refused before the parser sees it (quoted text aside, a
-// value breaks the run at its '=', so "x = 1.5" is two runs).
-void check_dotted_keys(std::string_view text, const Source &src) {
-    constexpr int kMaxDots = 16;
+// A regular file (not a device that never ends, nor a FIFO that may never be
+// written) of at most kMaxBoardFile bytes.
+std::string read_text(const Reader &in, const std::string &path) {
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
+        in.refuse(0, std::string("cannot read: ") + std::strerror(errno));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        in.refuse(0, "not a regular file");
+    }
+    std::string text;
+    char chunk[4096];
+    for (ssize_t got = -1; got != 0;) {
+        got = ::read(fd.get(), chunk, sizeof chunk);
+        if (got < 0 && errno != EINTR) {
+            in.refuse(0, std::string("cannot read: ") + std::strerror(errno));
+        }
+        text.append(chunk, got > 0 ? static_cast<std::size_t>(got) : 0);
+        if (text.size() > kMaxBoardFile) {
+            in.refuse(0, "longer than " + std::to_string(kMaxBoardFile) + " bytes");
+        }
+    }
+    return text;
+}
+
+std::string dir_of(const std::string &path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A run of key characters with more dots than any board needs is refused
+// before the parser sees it: a key of thousands of parts would exhaust the
+// stack. Quoted text and comments aside, a value breaks the run at its '='
+// (so "x = 1.5" is two runs).
+void check_dotted_keys(std::string_view text, const Reader &in) {
     constexpr std::string_view kBreaks = "=,[]{}";
-    int line = 1;
+    std::size_t line = 1;
     int dots = 0;
     char quote = 0; // in a string, or a comment ('#')
     for (const char c : text) {
@@ -552,70 +531,62 @@ void check_dotted_keys(std::string_view text, const Source &src) {
         } else if (kBreaks.find(c) != std::string_view::npos) {
             dots = 0;
         } else if (c == '.' && ++dots > kMaxDots) {
-            throw BoardError(src.origin() + ":" + std::to_string(line) +
-                             ": a dotted key of more than " + std::to_string(kMaxDots + 1) +
-                             " parts");
+            in.refuse(line, "a dotted key of more than " + std::to_string(kMaxDots + 1) + " parts");
         }
     }
 }
 
-toml::table parse_text(std::string_view text, const Source &src) {
-    check_dotted_keys(text, src);
+void read_file(std::string_view text, const std::string &dir, const Reader &in, Loading &loading) {
+    check_dotted_keys(text, in);
+    toml::table table;
     try {
-        return toml::parse(text, src.origin());
+        table = toml::parse(text, in.origin());
     } catch (const toml::parse_error &error) {
-        throw BoardError(src.origin() + ":" + std::to_string(error.source().begin.line) + ":" +
-                         std::to_string(error.source().begin.column) + ": " +
-                         std::string(error.description()));
+        const toml::source_position at = error.source().begin;
+        throw BoardError(in.origin() + ":" + std::to_string(at.line) + ":" +
+                         std::to_string(at.column) + ": " + std::string(error.description()));
     }
-}
-
-void apply_file(std::string_view text, const std::string &dir, const Source &src,
-                Loading &loading) {
-    const toml::table table = parse_text(text, src);
-    check_keys(src, table, "", {"name", "description", "base", "cpld", "ipmc"});
+    in.check_keys(table, "", {"name", "description", "base", "cpld", "ipmc"});
     if (const toml::node *base = table.get("base")) {
-        if (++loading.depth > kMaxBaseDepth) {
-            src.fail(base, "base", "bases nest too deep (does a board name itself?)");
-        }
-        const std::string name = string_at(src, *base, "base");
-        loading.board.bases.push_back(name);
-        const std::string path = base_path(dir, name);
-        apply_file(read_board_text(path), dir_of(path), Source("board file " + path), loading);
+        ++loading.depth;
+        in.require(loading.depth <= kMaxBaseDepth, base, "base",
+                   "bases nest too deep (does a board name itself?)");
+        const auto name = in.as<std::string>(*base, "base");
+        const std::string path =
+            name.empty() || name[0] == '/' || dir.empty() ? name : dir + "/" + name;
+        const Reader base_in("board file " + path);
+        read_file(read_text(base_in, path), dir_of(path), base_in, loading);
     }
-    loading.board.fingerprint = add_to_fingerprint(loading.board.fingerprint, text);
-    if (const toml::node *name = table.get("name")) {
-        loading.board.name = string_at(src, *name, "name");
+    Board &board = loading.board;
+    for (const char c : text) {
+        board.fingerprint = (board.fingerprint ^ static_cast<unsigned char>(c)) * kFnvPrime;
     }
-    if (const toml::node *description = table.get("description")) {
-        loading.board.description = string_at(src, *description, "description");
+    in.set(table, "", "name", board.name);
+    in.set(table, "", "description", board.description);
+    if (const toml::table *cpld = in.table(table, "", "cpld")) {
+        read_cpld(in, *cpld, loading);
     }
-    if (const toml::node *cpld = table.get("cpld")) {
-        apply_cpld(src, table_at(src, *cpld, "cpld"), loading);
-    }
-    if (const toml::node *ipmc = table.get("ipmc")) {
-        apply_ipmc(src, table_at(src, *ipmc, "ipmc"), loading);
+    if (const toml::table *ipmc = in.table(table, "", "ipmc")) {
+        read_ipmc(in, *ipmc, board.ipmc);
     }
 }
 
 } // namespace
 
 Board parse_board(std::string_view text, const std::string &dir, const std::string &origin) {
-    const Source src(origin);
+    const Reader in(origin);
     Loading loading;
-    loading.board.fingerprint = kFingerprintStart;
-    apply_file(text, dir, src, loading);
-    if (loading.board.name.empty()) {
-        src.fail(nullptr, "name", "missing (the board's name)");
-    }
-    if (!loading.has_version) {
-        src.fail(nullptr, "cpld.version", "missing (the version the CPLD driver reports)");
-    }
+    loading.board.fingerprint = kFnvStart;
+    read_file(text, dir, in, loading);
+    in.require(!loading.board.name.empty(), nullptr, "name", "missing (the board's name)");
+    in.require(loading.has_version, nullptr, "cpld.version",
+               "missing (the version the CPLD driver reports)");
     return loading.board;
 }
 
 Board load_board(const std::string &path) {
-    return parse_board(read_board_text(path), dir_of(path), "board file " + path);
+    const std::string origin = "board file " + path;
+    return parse_board(read_text(Reader(origin), path), dir_of(path), origin);
 }
 
 } // namespace sim

@@ -171,7 +171,7 @@ Outcome CpldDriver::ioctl(const IoctlCall &call, UserMemory &memory, FaultPlan &
     Outcome outcome;
     outcome.name = name;
     outcome.sent = params(io);
-    const Fault *fault = faults.on_request(call.code, static_cast<std::uint32_t>(io[kParam0]));
+    const Fault *fault = faults.on_call(name, static_cast<std::uint32_t>(io[kParam0]));
     if (fault != nullptr && fault->effect == FaultEffect::Errno) {
         outcome.ret = -1;
         outcome.err = static_cast<int>(fault->value);

@@ -34,8 +34,7 @@ Devices::ProcessFaults &Devices::faults_of(int pid) {
         return found->second;
     }
     return faults_
-        .emplace(pid,
-                 ProcessFaults{FaultPlan(board_.cpld.faults), IpmiFaultPlan(board_.ipmc.faults)})
+        .emplace(pid, ProcessFaults{FaultPlan(board_.cpld.faults), FaultPlan(board_.ipmc.faults)})
         .first->second;
 }
 
@@ -43,10 +42,10 @@ int Devices::open(OpenFile &file, int flags) {
     ProcessFaults &faults = faults_of(file.pid);
     int err = 0;
     if (file.device->kind == DeviceKind::Cpld) {
-        const Fault *fault = faults.cpld.on_open();
+        const Fault *fault = faults.cpld.on_call("open");
         err = fault != nullptr ? static_cast<int>(fault->value) : 0;
     } else {
-        const IpmiFault *fault = faults.ipmi.on_call("open");
+        const Fault *fault = faults.ipmi.on_call("open");
         err = fault != nullptr ? static_cast<int>(fault->value) : ipmi_.present() ? 0 : ENOENT;
     }
     if (trace_.on()) {

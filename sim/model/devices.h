@@ -56,7 +56,7 @@ private:
     // The faults of one process, counting its calls.
     struct ProcessFaults {
         FaultPlan cpld;
-        IpmiFaultPlan ipmi;
+        FaultPlan ipmi;
     };
     ProcessFaults &faults_of(int pid);
 

@@ -1,7 +1,5 @@
 #include "ipmc.h"
 
-#include "eng_record.h"
-
 #include "common/byte_io.h"
 #include "ipmi/ostrel_constants.h"
 
@@ -16,15 +14,29 @@ using namespace hvl::ostrel;
 // Enough for the longest answer: the engineering record.
 constexpr std::size_t kMaxAnswerData = 32;
 
-// Get Address Info may name a FRU, an address key and its type, and a site type.
+// PICMG requests name the PICMG identifier first. Get Address Info may go on
+// with a FRU, an address key and its type, and a site type: the IPMC's own
+// address is answered all the same.
+constexpr std::uint8_t kNetFnPicmg = 0x2C;
+constexpr std::uint8_t kCmdGetPicmgProperties = 0x00;
+constexpr std::uint8_t kCmdGetAddressInfo = 0x01;
+constexpr std::uint8_t kPicmgIdentifier = 0x00;
 constexpr std::size_t kAddressInfoOptional = 4;
-constexpr std::uint8_t kIpmb1Unused = 0xFF;
-constexpr std::uint8_t kIpmcFruId = 0;
 
-constexpr std::uint8_t kProvidesSdrs = 0x80;
-constexpr std::uint8_t kDeviceRevisionMask = 0x0F;
-constexpr std::uint8_t kFirmwareMajorMask = 0x7F;
 constexpr std::uint8_t kParamsModes = kParamsPmBit | kParamsIpmbBit;
+
+// The engineering record: the mezzanine flag is the second option byte; the
+// last is the CRC-8 of the options before it, as the IPMC firmware computes it:
+// polynomial 0x07, initial value 0xA5, most significant bit first.
+constexpr std::size_t kMezzanineFlagAt = OSTREL_FCAP_SIZE + 1;
+constexpr std::uint8_t kCrcInitial = 0xA5;
+constexpr std::uint8_t kCrcPolynomial = 0x07;
+
+// What opens the data of a request: nothing, the access signature (netfn
+// 0x3E), or the access code of the board's product (netfn 0x30; a product
+// without one refuses them all).
+enum class Prefix { None, Signature, AccessCode };
+static_assert(kSignatureSize <= OSTREL_ACCESS_CODE_SIZE);
 
 // One request being answered: its data to read, the answer data to write.
 struct Exchange {
@@ -36,30 +48,23 @@ struct Exchange {
     hvl::ByteWriter out;
 };
 
-using Handler = std::uint8_t (*)(Exchange &);
-
-// The 4-byte access signature that opens requests of netfn 0x3E.
-std::uint8_t check_signature(hvl::ByteReader &in) {
-    std::array<std::uint8_t, kSignatureSize> signature{};
-    in.bytes(signature.data(), signature.size());
-    if (!in.ok()) {
+std::uint8_t check_prefix(Exchange &x, Prefix prefix) {
+    if (prefix == Prefix::None) {
+        return kCcSuccess;
+    }
+    const bool signature = prefix == Prefix::Signature;
+    const AccessCodeEntry *entry =
+        find_access_code(hvl::ByteReader(x.board.device_id.data() + kProductIdOffset, 2).u16());
+    const std::uint8_t *expected = signature          ? kAccessSignature
+                                   : entry != nullptr ? entry->code
+                                                      : nullptr;
+    const std::size_t size = signature ? kSignatureSize : OSTREL_ACCESS_CODE_SIZE;
+    std::array<std::uint8_t, OSTREL_ACCESS_CODE_SIZE> got{};
+    x.in.bytes(got.data(), size);
+    if (!x.in.ok()) {
         return kCcBadLength;
     }
-    return std::equal(signature.begin(), signature.end(), std::begin(kAccessSignature))
-               ? kCcSuccess
-               : kCcInsufficientPrivilege;
-}
-
-// The 5-byte access code of the board's product that opens requests of netfn
-// 0x30; a product without one refuses them all.
-std::uint8_t check_access_code(hvl::ByteReader &in, const IpmcBoard &board) {
-    std::array<std::uint8_t, OSTREL_ACCESS_CODE_SIZE> code{};
-    in.bytes(code.data(), code.size());
-    if (!in.ok()) {
-        return kCcBadLength;
-    }
-    const AccessCodeEntry *entry = find_access_code(board.identity.product_id);
-    return entry != nullptr && std::equal(code.begin(), code.end(), std::begin(entry->code))
+    return expected != nullptr && std::equal(got.begin(), got.begin() + size, expected)
                ? kCcSuccess
                : kCcInsufficientPrivilege;
 }
@@ -68,51 +73,26 @@ std::uint8_t get_device_id(Exchange &x) {
     if (!x.in.finished()) {
         return kCcBadLength;
     }
-    const DeviceIdentity &id = x.board.identity;
-    x.out.u8(id.device_id)
-        .u8(static_cast<std::uint8_t>((id.device_revision & kDeviceRevisionMask) |
-                                      (id.provides_sdrs ? kProvidesSdrs : 0)))
-        .u8(id.firmware_major & kFirmwareMajorMask)
-        .u8(id.firmware_minor)
-        .u8(id.ipmi_version)
-        .u8(id.device_support)
-        .u16(static_cast<std::uint16_t>(id.manufacturer_id))
-        .u8(static_cast<std::uint8_t>(id.manufacturer_id >> 16))
-        .u16(id.product_id)
-        .bytes(id.aux_firmware.data(), id.aux_firmware.size());
+    x.out.bytes(x.board.device_id.data(), x.board.device_id.size());
     return kCcSuccess;
 }
 
-std::uint8_t get_picmg_properties(Exchange &x) {
+std::uint8_t picmg_answer(Exchange &x, const Bytes &answer, std::size_t optional) {
     const std::uint8_t identifier = x.in.u8();
-    if (!x.in.finished()) {
+    if (!x.in.ok() || x.in.remaining() > optional) {
         return kCcBadLength;
     }
     if (identifier != kPicmgIdentifier) {
         return kCcInvalidField;
     }
-    const PicmgAddress &picmg = x.board.picmg;
-    x.out.u8(kPicmgIdentifier).u8(picmg.extension_version).u8(picmg.max_fru_id).u8(kIpmcFruId);
+    x.out.bytes(answer.data(), answer.size());
     return kCcSuccess;
 }
+
+std::uint8_t get_picmg_properties(Exchange &x) { return picmg_answer(x, x.board.properties, 0); }
 
 std::uint8_t get_address_info(Exchange &x) {
-    const std::uint8_t identifier = x.in.u8();
-    if (!x.in.ok() || x.in.remaining() > kAddressInfoOptional) {
-        return kCcBadLength;
-    }
-    if (identifier != kPicmgIdentifier) {
-        return kCcInvalidField;
-    }
-    const PicmgAddress &picmg = x.board.picmg;
-    x.out.u8(kPicmgIdentifier)
-        .u8(picmg.hardware_address)
-        .u8(picmg.ipmb0_address)
-        .u8(kIpmb1Unused)
-        .u8(kIpmcFruId)
-        .u8(picmg.site_id)
-        .u8(picmg.site_type);
-    return kCcSuccess;
+    return picmg_answer(x, x.board.address_info, kAddressInfoOptional);
 }
 
 std::uint8_t read_register(Exchange &x, std::uint8_t offset) {
@@ -141,9 +121,6 @@ std::uint8_t write_register(Exchange &x, std::uint8_t offset) {
 }
 
 std::uint8_t cpld_register(Exchange &x) {
-    if (const std::uint8_t refused = check_signature(x.in)) {
-        return refused;
-    }
     const std::uint8_t offset = x.in.u8();
     const std::uint8_t operation = x.in.u8();
     if (!x.in.ok()) {
@@ -161,9 +138,6 @@ std::uint8_t cpld_register(Exchange &x) {
 // Byte 4 selects: a query answers the selector, the modes and the extra byte;
 // a store keeps the two mode bits and the extra byte.
 std::uint8_t controller_params(Exchange &x) {
-    if (const std::uint8_t refused = check_signature(x.in)) {
-        return refused;
-    }
     const std::uint8_t selector = x.in.u8();
     const std::uint8_t modes = x.in.u8();
     const std::uint8_t extra = x.in.u8();
@@ -183,9 +157,6 @@ std::uint8_t controller_params(Exchange &x) {
 }
 
 std::uint8_t eng_record_get(Exchange &x) {
-    if (const std::uint8_t refused = check_access_code(x.in, x.board)) {
-        return refused;
-    }
     if (!x.in.finished()) {
         return kCcBadLength;
     }
@@ -195,10 +166,7 @@ std::uint8_t eng_record_get(Exchange &x) {
 
 // The record is kept as sent: checking its CRC is the reader's business.
 std::uint8_t eng_record_set(Exchange &x) {
-    if (const std::uint8_t refused = check_access_code(x.in, x.board)) {
-        return refused;
-    }
-    EngRecordBytes record{};
+    std::array<std::uint8_t, OSTREL_ENG_RECORD_SIZE> record{};
     x.in.bytes(record.data(), record.size());
     if (!x.in.finished()) {
         return kCcBadLength;
@@ -210,17 +178,18 @@ std::uint8_t eng_record_set(Exchange &x) {
 struct Command {
     std::uint8_t netfn;
     std::uint8_t cmd;
-    Handler run;
+    Prefix prefix;
+    std::uint8_t (*run)(Exchange &);
 };
 
 constexpr Command kCommands[] = {
-    {kNetFnApp, kCmdGetDeviceId, get_device_id},
-    {kNetFnPicmg, kCmdGetPicmgProperties, get_picmg_properties},
-    {kNetFnPicmg, kCmdGetAddressInfo, get_address_info},
-    {kNetFnSigned, kCmdCpldReg, cpld_register},
-    {kNetFnSigned, kCmdParams, controller_params},
-    {kNetFnCoded, kCmdEngRecordGet, eng_record_get},
-    {kNetFnCoded, kCmdEngRecordSet, eng_record_set},
+    {kNetFnApp, kCmdGetDeviceId, Prefix::None, get_device_id},
+    {kNetFnPicmg, kCmdGetPicmgProperties, Prefix::None, get_picmg_properties},
+    {kNetFnPicmg, kCmdGetAddressInfo, Prefix::None, get_address_info},
+    {kNetFnSigned, kCmdCpldReg, Prefix::Signature, cpld_register},
+    {kNetFnSigned, kCmdParams, Prefix::Signature, controller_params},
+    {kNetFnCoded, kCmdEngRecordGet, Prefix::AccessCode, eng_record_get},
+    {kNetFnCoded, kCmdEngRecordSet, Prefix::AccessCode, eng_record_set},
 };
 
 const Command *command_for(std::uint8_t netfn, std::uint8_t cmd) {
@@ -232,22 +201,41 @@ const Command *command_for(std::uint8_t netfn, std::uint8_t cmd) {
     return nullptr;
 }
 
-std::vector<std::uint8_t> register_reset(const IpmcBoard &board) {
-    std::vector<std::uint8_t> reset(kIpmcRegisterCount);
-    for (unsigned offset = 0; offset < kIpmcRegisterCount; ++offset) {
-        reset[offset] = reset_value(board.registers[offset], board.mezzanine);
+Bytes register_reset(const IpmcBoard &board) {
+    Bytes reset;
+    for (const CpldRegister &reg : board.registers) {
+        reset.push_back(reset_value(reg, board.mezzanine));
     }
     return reset;
+}
+
+// The board file's record with the mezzanine flag and its CRC, or the record
+// it gives verbatim.
+Bytes record_after_reset(const IpmcBoard &board) {
+    if (!board.given_record.empty()) {
+        return board.given_record;
+    }
+    Bytes record = board.engineering;
+    record[kMezzanineFlagAt] = board.mezzanine ? 1 : 0;
+    std::uint8_t crc = kCrcInitial;
+    for (std::size_t i = OSTREL_FCAP_SIZE; i + 1 < record.size(); ++i) {
+        crc ^= record[i];
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = static_cast<std::uint8_t>((crc << 1) ^ ((crc & 0x80) != 0 ? kCrcPolynomial : 0));
+        }
+    }
+    record.back() = crc;
+    return record;
 }
 
 } // namespace
 
 Ipmc::Ipmc(const IpmcBoard &board, Store &store)
     : board_(board), registers_(store.region("ipmc.registers", register_reset(board))),
-      engineering_(store.region("ipmc.engineering", eng_record_after_reset(board))),
-      params_(store.region("ipmc.params", {board.params.modes, board.params.extra})) {}
+      engineering_(store.region("ipmc.engineering", record_after_reset(board))),
+      params_(store.region("ipmc.params", board.params)) {}
 
-std::vector<std::uint8_t> Ipmc::answer(const IpmiRequestBytes &request) {
+Bytes Ipmc::answer(const IpmiRequestBytes &request) {
     const Command *command = command_for(request.netfn, request.cmd);
     if (command == nullptr) {
         return {kCcInvalidCommand};
@@ -259,8 +247,9 @@ std::vector<std::uint8_t> Ipmc::answer(const IpmiRequestBytes &request) {
                params_,
                hvl::ByteReader(request.data, request.length),
                hvl::ByteWriter(data.data(), data.size())};
-    const std::uint8_t ccode = command->run(x);
-    std::vector<std::uint8_t> answer{ccode};
+    std::uint8_t ccode = check_prefix(x, command->prefix);
+    ccode = ccode == kCcSuccess ? command->run(x) : ccode;
+    Bytes answer{ccode};
     if (ccode == kCcSuccess) {
         answer.insert(answer.end(), x.out.data(), x.out.data() + x.out.length());
     }

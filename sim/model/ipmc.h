@@ -1,9 +1,8 @@
 // The board's IPMC as the host reaches it: every request it is sent gets one
 // answer, completion code first. It answers the standard requests the host
-// software asks at start (Get Device ID, the PICMG properties and address)
-// and the board's OEM requests: CPLD registers of the IPMC area and the
-// controller parameters (prefixed by the access signature), the engineering
-// record (prefixed by the board's access code).
+// software asks at start with the board's bytes as they are, and the board's
+// OEM requests: CPLD registers of the IPMC area, the controller parameters
+// and the engineering record.
 #pragma once
 
 #include "board.h"
@@ -23,12 +22,6 @@ constexpr std::uint8_t kCcBadLength = 0xC7;             // too few or too many d
 constexpr std::uint8_t kCcInvalidField = 0xCC;          // a data byte out of range
 constexpr std::uint8_t kCcInsufficientPrivilege = 0xD4; // wrong access signature or code
 
-// PICMG group extension requests.
-constexpr std::uint8_t kNetFnPicmg = 0x2C;
-constexpr std::uint8_t kCmdGetPicmgProperties = 0x00;
-constexpr std::uint8_t kCmdGetAddressInfo = 0x01;
-constexpr std::uint8_t kPicmgIdentifier = 0x00;
-
 // A request as sent: its data are the sender's, read in place.
 struct IpmiRequestBytes {
     std::uint8_t netfn = 0;
@@ -43,7 +36,7 @@ public:
     Ipmc(const IpmcBoard &board, Store &store);
 
     // The answer to one request: completion code, then its data.
-    std::vector<std::uint8_t> answer(const IpmiRequestBytes &request);
+    Bytes answer(const IpmiRequestBytes &request);
 
 private:
     const IpmcBoard &board_;

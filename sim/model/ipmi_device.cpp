@@ -59,7 +59,7 @@ struct Call {
     IpmiUser &user;
     UserMemory &memory;
     Outcome &outcome;
-    IpmiFaultPlan &faults;
+    FaultPlan &faults;
     Ipmc &ipmc;
     std::uint8_t ipmc_address;
     std::uint8_t &my_address;
@@ -180,9 +180,8 @@ int send_command(Call &call) {
     if (const int refused = check_message(to, request)) {
         return refused;
     }
-    const IpmiFault *fault =
-        call.faults.on_message(request.netfn, request.cmd, data, request.length);
-    if (fault != nullptr && fault->effect == IpmiFaultEffect::Errno) {
+    const Fault *fault = call.faults.on_message(request.netfn, request.cmd, data, request.length);
+    if (fault != nullptr && fault->effect == FaultEffect::Errno) {
         return -static_cast<int>(fault->value);
     }
     const bool to_ipmc =
@@ -346,7 +345,7 @@ IpmiDevice::IpmiDevice(const IpmcBoard &board, Store &store)
     : board_(board), ipmc_(board, store), my_address_(kDefaultAddress), my_lun_(kDefaultLun) {}
 
 Outcome IpmiDevice::ioctl(IpmiUser &user, const IoctlCall &call, UserMemory &memory,
-                          IpmiFaultPlan &faults) {
+                          FaultPlan &faults) {
     const Request *known = request_for(call, memory.abi());
     if (known == nullptr) {
         return failed("request=" + trace_hex(call.number, 8), ENOTTY);
@@ -357,10 +356,10 @@ Outcome IpmiDevice::ioctl(IpmiUser &user, const IoctlCall &call, UserMemory &mem
         return failed(outcome.name, EFAULT, "arg=NULL");
     }
     int result = 0;
-    if (const IpmiFault *fault = faults.on_call(known->name)) {
+    if (const Fault *fault = faults.on_call(known->name)) {
         result = -static_cast<int>(fault->value);
     } else {
-        Call run{call,        user,   memory, outcome, faults, ipmc_, board_.picmg.ipmb0_address,
+        Call run{call,        user,   memory, outcome, faults, ipmc_, ipmb0_address(board_),
                  my_address_, my_lun_};
         result = known->run(run);
     }

@@ -59,7 +59,7 @@ public:
     // Whether the board has the device.
     bool present() const { return board_.present; }
     // One ioctl on an open descriptor, with the faults of the calling process.
-    Outcome ioctl(IpmiUser &user, const IoctlCall &call, UserMemory &memory, IpmiFaultPlan &faults);
+    Outcome ioctl(IpmiUser &user, const IoctlCall &call, UserMemory &memory, FaultPlan &faults);
 
 private:
     const IpmcBoard &board_;

@@ -143,6 +143,10 @@ const std::string kGivenRecord = "[ipmc.engineering]\nrecord = [1, 2, 3, 4, 5, 6
                                  "11, 12, 13, 14, 15, 16, 17]\n";
 const Bytes kGivenRecordAnswer = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17};
 const std::string kNoCode = "[ipmc.device_id]\nproduct_id = 0x1234\n";
+// Keys that share a byte of the answer, each at its bound.
+const std::string kSharedBytes = "[ipmc.device_id]\ndevice_revision = 15\nprovides_sdrs = false\n"
+                                 "manufacturer_id = 0xFFFFF\n[ipmc.params]\npm_mode = false\n"
+                                 "ipmb_mode = true\nextra = 7\n";
 
 Bytes long_answer() {
     Bytes answer(1100, 0x00); // completion code, the value, zeros
@@ -187,6 +191,13 @@ const Answer kAnswers[] = {
     {"record get", kNetFnCoded, 0x03, coded_data({}), kMezzanineRecord, "mezzanine.toml"},
     {"record get", kNetFnCoded, 0x03, coded_data({}), kGivenRecordAnswer, kGivenRecord},
     {"record get, product without a code", kNetFnCoded, 0x03, coded_data({}), {0xD4}, kNoCode},
+    {"Device ID",
+     kNetFnApp,
+     0x01,
+     {},
+     {0, 0, 0x0F, 1, 5, 0x51, 0x29, 0xFF, 0xFF, 0x0F, 0x20, 0x31, 0, 0, 0, 0},
+     kSharedBytes},
+    {"parameters", kNetFnSigned, 0x05, signed_data({0, 0, 0}), {0, 0, 0x10, 7}, kSharedBytes},
 };
 
 class IpmcRequest : public ::testing::TestWithParam<Answer> {};

@@ -63,8 +63,8 @@ TEST(BoardFile, InheritsItsBaseAndItsFaultsAndOverridesOnlyWhatItSays) {
     EXPECT_FALSE(board.cpld.registers[0x22].implemented);
     EXPECT_EQ(board.cpld.dcrs.at(0x10), 7u);
     ASSERT_EQ(board.cpld.faults.size(), 2u);
-    EXPECT_EQ(board.cpld.faults[0].code, _IOC_NR(CPLD_CMD5));
-    EXPECT_TRUE(board.cpld.faults[1].on_open);
+    EXPECT_EQ(board.cpld.faults[0].request, "CMD5");
+    EXPECT_EQ(board.cpld.faults[1].request, "open");
 
     const std::string loop = dir.file("loop.toml", "base = \"loop.toml\"\nname = \"loop\"\n");
     EXPECT_THROW(SimBoard::from_file(loop), sim::BoardError);
@@ -103,6 +103,8 @@ const BadBoard kBadBoards[] = {
      "cpld.faults[0].request: unknown request 'PPCREG_RAED'"},
     {"[[cpld.faults]]\nrequest = \"open\"\nerrno = \"EFOO\"\n",
      "cpld.faults[0].errno: unknown errno name 'EFOO'"},
+    {"[[cpld.faults]]\nrequest = \"open\"\nerrno = 0\n",
+     "cpld.faults[0].errno: out of range (1 to 0xFFF)"},
     {"[[cpld.faults]]\nrequest = \"open\"\nrc = 1\n",
      "cpld.faults[0]: an open fault takes only errno"},
     {"[[cpld.faults]]\nrequest = \"DCR_READ\"\n", "cpld.faults[0]: says nothing of what fails"},
@@ -114,6 +116,9 @@ const BadBoard kBadBoards[] = {
      "cpld.faults[0]: a register stores a byte: store and store_xor up to 0xFF"},
     {"[ipmc]\nmezanine = true\n", "ipmc.mezanine: unknown key"},
     {"[ipmc.engineering]\nmac = [1, 2, 3]\n", "ipmc.engineering.mac: expected 6 bytes"},
+    {"[ipmc.device_id]\nfirmware_major = 0x80\n",
+     "ipmc.device_id.firmware_major: out of range (0 to 0x7F)"},
+    {"[ipmc.device_id]\ndevice_revision = 16\n", "device_revision: out of range (0 to 0xF)"},
     {"[[ipmc.faults]]\nrequest = \"SEND_CMD\"\nerrno = 5\n", "unknown request 'SEND_CMD'"},
     {"[[ipmc.faults]]\nnetfn = 0x40\nccode = 0xC0\n", "ipmc.faults[0].netfn: out of range"},
     {"[[ipmc.faults]]\nnetfn = 6\nccode = 0xC0\nlength = 3\n", "both 'ccode' and 'length' given"},
