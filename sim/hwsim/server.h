@@ -5,7 +5,7 @@
 
 #include "devices.h"
 #include "unique_fd.h"
-#include "user_memory.h"
+#include "request.h"
 
 #include <sys/types.h>
 

@@ -6,7 +6,6 @@
 #include "faults.h"
 #include "request.h"
 #include "store.h"
-#include "user_memory.h"
 
 #include <optional>
 #include <string_view>

@@ -13,6 +13,31 @@ constexpr Device kDevices[] = {
     {IPMI_OPENIPMI_DEVICE, "ipmi", DeviceKind::Ipmi},
 };
 
+std::string result(int ret, int err) {
+    return "-> ret=" + std::to_string(ret) + " errno=" + std::to_string(ret < 0 ? err : 0);
+}
+
+std::string line_open(std::string_view device, int flags, int ret, int err) {
+    return std::string(device) + " open flags=" + trace_hex(static_cast<std::uint32_t>(flags), 8) +
+           " " + result(ret, err);
+}
+
+std::string line_close(std::string_view device, int fd) {
+    return std::string(device) + " close fd=" + std::to_string(fd) + " " + result(0, 0);
+}
+
+std::string line_request(std::string_view device, const Outcome &outcome) {
+    std::string line = std::string(device) + " " + outcome.name + " ";
+    if (!outcome.sent.empty()) {
+        line += outcome.sent + " ";
+    }
+    line += result(outcome.ret, outcome.err);
+    if (!outcome.got.empty()) {
+        line += " " + outcome.got;
+    }
+    return line;
+}
+
 } // namespace
 
 const Device *device_at(std::string_view path) {
@@ -49,7 +74,7 @@ int Devices::open(OpenFile &file, int flags) {
         err = fault != nullptr ? static_cast<int>(fault->value) : ipmi_.present() ? 0 : ENOENT;
     }
     if (trace_.on()) {
-        trace_.record(trace_open(file.device->name, flags, err != 0 ? -1 : file.fd, err));
+        trace_.record(line_open(file.device->name, flags, err != 0 ? -1 : file.fd, err));
     }
     return err;
 }
@@ -73,13 +98,13 @@ void Devices::finish(const OpenFile &file, Outcome &outcome, bool faulted) {
         }
     }
     if (trace_.on()) {
-        trace_.record(trace_request(file.device->name, outcome));
+        trace_.record(line_request(file.device->name, outcome));
     }
 }
 
 void Devices::close(const OpenFile &file) {
     if (trace_.on()) {
-        trace_.record(trace_close(file.device->name, file.fd));
+        trace_.record(line_close(file.device->name, file.fd));
     }
 }
 

@@ -10,7 +10,6 @@
 #include "request.h"
 #include "store.h"
 #include "trace.h"
-#include "user_memory.h"
 
 #include <map>
 #include <string_view>

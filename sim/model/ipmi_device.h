@@ -15,7 +15,6 @@
 #include "faults.h"
 #include "ipmc.h"
 #include "request.h"
-#include "user_memory.h"
 
 #include <cstdint>
 #include <deque>

@@ -10,13 +10,6 @@
 #include <utility>
 
 namespace sim {
-namespace {
-
-std::string result(int ret, int err) {
-    return "-> ret=" + std::to_string(ret) + " errno=" + std::to_string(ret < 0 ? err : 0);
-}
-
-} // namespace
 
 Trace::Trace(const std::string &path)
     : file_(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644)) {
@@ -40,27 +33,6 @@ void Trace::record(std::string line) {
     if (in_memory_) {
         lines_.push_back(std::move(line));
     }
-}
-
-std::string trace_open(std::string_view device, int flags, int ret, int err) {
-    return std::string(device) + " open flags=" + trace_hex(static_cast<std::uint32_t>(flags), 8) +
-           " " + result(ret, err);
-}
-
-std::string trace_close(std::string_view device, int fd) {
-    return std::string(device) + " close fd=" + std::to_string(fd) + " " + result(0, 0);
-}
-
-std::string trace_request(std::string_view device, const Outcome &outcome) {
-    std::string line = std::string(device) + " " + outcome.name + " ";
-    if (!outcome.sent.empty()) {
-        line += outcome.sent + " ";
-    }
-    line += result(outcome.ret, outcome.err);
-    if (!outcome.got.empty()) {
-        line += " " + outcome.got;
-    }
-    return line;
 }
 
 std::string trace_hex(std::uint64_t value, int digits) {

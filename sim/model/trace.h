@@ -3,7 +3,6 @@
 // and the IPMC's answer), kept in memory and appended to a file.
 #pragma once
 
-#include "request.h"
 #include "unique_fd.h"
 
 #include <cstddef>
@@ -36,12 +35,6 @@ private:
     bool in_memory_ = false;
     std::vector<std::string> lines_;
 };
-
-std::string trace_open(std::string_view device, int flags, int ret, int err);
-std::string trace_close(std::string_view device, int fd);
-// A request: its name, the record as sent, the result and the record as the
-// driver wrote it (when it returned 0 or wrote it anyway).
-std::string trace_request(std::string_view device, const Outcome &outcome);
 
 // `value` as 0x and `digits` lower-case hex digits.
 std::string trace_hex(std::uint64_t value, int digits);
