@@ -6,12 +6,14 @@
 
 #include "common/byte_io.h"
 #include "hvl/hvl_ipmi_ostrel.h"
+#include "ipmi/ipmi_codes.h"
 #include "ipmi/ostrel_constants.h"
 #include "log/log_site.h"
 
 namespace {
 
 using namespace hvl::ostrel;
+using hvl::ipmi::kCcSuccess;
 
 constexpr int kFailed = -1;
 

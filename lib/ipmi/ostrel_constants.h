@@ -12,8 +12,6 @@
 
 namespace hvl::ostrel {
 
-constexpr uint8_t kCcSuccess = 0x00;
-
 // Get Device ID, whose answer carries the product ID in data bytes 9 and 10.
 constexpr uint8_t kNetFnApp = 0x06;
 constexpr uint8_t kCmdGetDeviceId = 0x01;
