@@ -43,9 +43,7 @@ std::uint8_t check_signature(hvl::ByteReader &in) {
     if (!in.ok()) {
         return kCcBadLength;
     }
-    return std::equal(signature.begin(), signature.end(), std::begin(kAccessSignature))
-               ? kCcSuccess
-               : kCcInsufficientPrivilege;
+    return signature == access_signature() ? kCcSuccess : kCcInsufficientPrivilege;
 }
 
 // The 5-byte access code of the board's product that opens requests of netfn
@@ -56,10 +54,8 @@ std::uint8_t check_access_code(hvl::ByteReader &in, const IpmcBoard &board) {
     if (!in.ok()) {
         return kCcBadLength;
     }
-    const AccessCodeEntry *entry = find_access_code(board.identity.product_id);
-    return entry != nullptr && std::equal(code.begin(), code.end(), std::begin(entry->code))
-               ? kCcSuccess
-               : kCcInsufficientPrivilege;
+    const std::optional<AccessCode> expected = access_code(board.identity.product_id);
+    return expected && code == *expected ? kCcSuccess : kCcInsufficientPrivilege;
 }
 
 std::uint8_t get_device_id(Exchange &x) {

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <iterator>
 #include <numeric>
 #include <string>
@@ -11,7 +12,6 @@
 
 #include "fake_ipmi.h"
 #include "hvl/hvl_ipmi_ostrel.h"
-#include "ipmi/ostrel_constants.h"
 #include "log_capture.h"
 
 using ::testing::ElementsAre;
@@ -20,16 +20,20 @@ using ::testing::HasSubstr;
 
 namespace {
 
-namespace oem = hvl::ostrel;
+// The board access codes as the IPMC expects them, by product.
+const std::pair<uint16_t, Bytes> kCodes[] = {
+    {0x3120, {0x5A, 0xC3, 0x17, 0x8E, 0x21}},
+    {0x3121, {0x6B, 0x0D, 0xF2, 0x44, 0x93}},
+    {0x3130, {0x19, 0xA7, 0x5C, 0xE0, 0x3B}},
+    {0x3140, {0xD4, 0x62, 0x8B, 0x07, 0xC9}},
+};
+const Bytes kSignature{0x7E, 0x31, 0xB6, 0x0F};
 
-constexpr uint16_t kKnownProduct = oem::kAccessCodes[0].product_id;
-constexpr uint16_t kIpmbProduct = oem::kAccessCodes[3].product_id; // sends the IPMB mode bit
+constexpr uint16_t kKnownProduct = 0x3120;
+constexpr uint16_t kIpmbProduct = 0x3140; // sends the IPMB mode bit
 constexpr uint16_t kUnknownProduct = 0x0001;
 
-Bytes code_of(size_t entry) {
-    return Bytes(std::begin(oem::kAccessCodes[entry].code),
-                 std::end(oem::kAccessCodes[entry].code));
-}
+Bytes code_of(size_t entry) { return kCodes[entry].second; }
 
 Bytes cat(Bytes head, const Bytes &tail) {
     head.insert(head.end(), tail.begin(), tail.end());
@@ -37,7 +41,7 @@ Bytes cat(Bytes head, const Bytes &tail) {
 }
 
 // The access signature, then `tail`.
-Bytes signed_data(const Bytes &tail) { return cat({0x7E, 0x31, 0xB6, 0x0F}, tail); }
+Bytes signed_data(const Bytes &tail) { return cat(kSignature, tail); }
 
 // The 17 bytes of a record whose options carry a good CRC.
 const Bytes kGoodRecord{0x81, 0x00, 0x04, 0x02, 0x01, 0x07, 0x0A, 0x0B, 0x0C,
@@ -109,8 +113,8 @@ TEST(OstrelNullInterface, EveryPublicFunctionRefusesAndSaysWho) {
 // Without a code no code-prefixed request is sent.
 TEST_F(Ostrel, AccessCodeIsTheProductsOrZeroesAndLeftAloneWithoutAProduct) {
     uint8_t code[OSTREL_ACCESS_CODE_SIZE] = {};
-    for (size_t entry = 0; entry < std::size(oem::kAccessCodes); ++entry) {
-        fake.then(device_id_answer(oem::kAccessCodes[entry].product_id));
+    for (size_t entry = 0; entry < std::size(kCodes); ++entry) {
+        fake.then(device_id_answer(kCodes[entry].first));
         EXPECT_EQ(ipmi_ostrel_access_code_get(fake.intf(), code), 0);
         EXPECT_THAT(code, ElementsAreArray(code_of(entry)));
     }
@@ -149,7 +153,7 @@ TEST_F(Ostrel, ProductIdIsDeviceIdBytesNineAndTenWithoutALengthCheck) {
 }
 
 TEST_F(Ostrel, EngineeringRecordGetIsCodePrefixedAndTakesExactlySeventeenBytes) {
-    after_product(oem::kAccessCodes[2].product_id, answer(0, kGoodRecord));
+    after_product(kCodes[2].first, answer(0, kGoodRecord));
     EngRecord record{};
     ASSERT_EQ(ipmi_ostrel_eng_record_get(fake.intf(), &record), 0);
     ASSERT_EQ(fake.sent.size(), 2U);
@@ -283,6 +287,21 @@ TEST_F(Ostrel, ParamsSetSendsTheIpmbBitOnlyForTheFourthProduct) {
         ASSERT_EQ(fake.sent.size(), before + 2);
         expect_device_id_request(fake.sent[before]);
         expect_request(fake.sent.back(), 0x3E, 0x05, signed_data({0x03, mode_byte, params.extra}));
+    }
+}
+
+// Both are built byte by byte when a request is made.
+TEST(OstrelConstants, SignatureAndCodesDoNotStandInTheLibraryAsSent) {
+    for (const char *path : {HVL_SHARED_LIBRARY, HVL_STATIC_LIBRARY}) {
+        std::ifstream file(path, std::ios::binary);
+        const std::string image{std::istreambuf_iterator<char>(file), {}};
+        ASSERT_GT(image.size(), 1000U) << path;
+        EXPECT_EQ(image.find(std::string(kSignature.begin(), kSignature.end())), std::string::npos)
+            << path;
+        for (const auto &[product, code] : kCodes) {
+            EXPECT_EQ(image.find(std::string(code.begin(), code.end())), std::string::npos)
+                << path << ", code of product " << product;
+        }
     }
 }
 
