@@ -12,8 +12,8 @@ board state; inside it:
   2> TEXT           a line the command before must write to standard error;
                     without such lines standard error is not compared
 
-A command may end in "| grep [-c] REGEX": only its output lines that match
-REGEX are compared (with -c, their number). Instead it may end in ">/dev/full"
+A command (trace too) may end in "| grep [-c] REGEX": only its output lines
+that match REGEX are compared (with -c, their number). Instead it may end in ">/dev/full"
 or ">&-": its standard output is /dev/full, or closed.
 
 Every other line is expected standard output of the command above it. Log
@@ -101,12 +101,12 @@ def without_ending_blank_lines(out):
 
 
 def run_step(args, block, step, state, trace):
-    words = shlex.split(step["cmd"])
+    words, matching, stdout = split_command(shlex.split(step["cmd"]))
     if words[0] == "trace":
         pattern = re.compile(" ".join(words[1:]) or ".")
         text = open(trace, encoding="utf-8").read() if os.path.exists(trace) else ""
-        return "".join(l + "\n" for l in text.splitlines() if pattern.search(l)), 0, ""
-    words, matching, stdout = split_command(words)
+        out = "".join(l + "\n" for l in text.splitlines() if pattern.search(l))
+        return (matching(out) if matching else out), 0, ""
     launcher = shlex.split(args.launcher)
     program = words[0]
     if program in PROJECT_PROGRAMS:
