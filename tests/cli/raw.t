@@ -20,11 +20,16 @@ $ hwregs read 0x55 0xaa
 reg: 0x55    value: 0xa5
 reg: 0xaa    value: 0x5a
 
-## a value above 8 bits is warned about and cut to its low byte
+## a value above 8 bits is warned about and cut to its low byte; 0xff is not
 $ hwregs write 0x11 0x1ff
 Warning: register value greater than 8 bit
-$ hwregs read 0x11
+$ hwregs write 0x55 0xff
+$ hwregs write 0xaa 0x100
+Warning: register value greater than 8 bit
+$ hwregs read 0x11 0x55 0xaa
 reg: 0x11    value: 0xff
+reg: 0x55    value: 0xff
+reg: 0xaa    value: 0x00
 
 ## numbers beyond 32 bits saturate as the board's strtol and strtoul make them
 $ hwregs -i write 4294967296 0x33

@@ -37,6 +37,15 @@ TEST_F(Cpld, OpenReadsTheVersionAndRegistersDcrsAndThePostCodeReadBack) {
     EXPECT_EQ(high, 0x12);
 }
 
+TEST_F(Cpld, PostCodeStopsAtAFailedLowByte) {
+    SimulatedBoard sim("post-low-fails.toml");
+    ASSERT_EQ(cpld_open(PPC), 0);
+    uint8_t low = 0;
+    uint8_t high = 0xEE;
+    EXPECT_EQ(cpld_post_code_read(&low, &high), -1);
+    EXPECT_EQ(high, 0xEE);
+}
+
 TEST_F(Cpld, EveryCommandFailsWithoutRequestWhileClosed) {
     SimulatedBoard sim;
     ASSERT_EQ(cpld_open(PPC), 0);
@@ -110,20 +119,22 @@ TEST_F(Cpld, LedModeIsSetAndGotButInvalidModesAreNotSent) {
     EXPECT_EQ(mode, 0U);
 }
 
-TEST_F(Cpld, DebugLedBitsAreBitsSixAndSevenOfTheLedRegister) {
+// Only the low bit of `on` counts; the other bits of the register stay.
+TEST_F(Cpld, DebugLedsAreBitsSixAndSevenOfTheLedRegister) {
     SimulatedBoard sim;
     ASSERT_EQ(cpld_open(PPC), 0);
     ASSERT_EQ(cpld_ppcreg_write(0x11, 0x10), 0);
-    // Only the low bit of `on` counts.
-    const int steps[][3] = {{0, 3, 0x50}, {1, 3, 0xD0}, {1, 0, 0x50}};
+    const int steps[][3] = {{0, 3, 0x50}, {1, 3, 0xD0}, {0, 2, 0x90}, {1, 0, 0x10}};
     for (const auto &[which, on, reads] : steps) {
         EXPECT_EQ(cpld_debug_led_bit_set(which, on), 0);
         uint8_t reg = 0;
         ASSERT_EQ(cpld_ppcreg_read(0x11, &reg), 0);
-        EXPECT_EQ(reg, reads) << "bit " << which << " set to " << on;
-        uint8_t state = 9;
-        EXPECT_EQ(cpld_debug_led_bit_get(which, &state), 0);
-        EXPECT_EQ(state, on & 1);
+        EXPECT_EQ(reg, reads) << "LED " << which << " set to " << on;
+        for (int led : {0, 1}) {
+            uint8_t state = 9;
+            EXPECT_EQ(cpld_debug_led_bit_get(led, &state), 0);
+            EXPECT_EQ(state, (reads >> (6 + led)) & 1) << "LED " << led << " of " << reads;
+        }
     }
     const size_t before = sim.requests();
     uint8_t state = 0;
