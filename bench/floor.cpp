@@ -66,8 +66,9 @@ int main() {
         ioctl(fd, IPMICTL_SET_MY_ADDRESS_CMD, &address);
     }
     uint8_t request[hvl::ostrel::kSignatureSize + 2];
+    const hvl::ostrel::AccessSignature signature = hvl::ostrel::access_signature();
     for (size_t i = 0; i < hvl::ostrel::kSignatureSize; ++i) {
-        request[i] = hvl::ostrel::kAccessSignature[i];
+        request[i] = signature[i];
     }
     for (const uint8_t offset : ipmc_offsets) {
         request[hvl::ostrel::kSignatureSize] = offset;

@@ -1,5 +1,8 @@
 // The raw commands: PPC-area registers by offset and DCRs by number, without
 // the register table.
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -19,8 +22,32 @@ bool wants_help(int argc, char **argv, int min_words, const char *help) {
     return false;
 }
 
+// Numbers are parsed as the board's C library parses them, where long is 32
+// bits wide, so that a command means the same on a 64-bit workstation: beyond
+// 32 bits strtol saturates at LONG_MIN or LONG_MAX and strtoul at ULONG_MAX,
+// and strtoul negates a value with a minus sign in 32 bits ("-1" is 0xffffffff).
+int32_t parse_signed(const char *word) {
+    const long parsed = strtol(word, nullptr, 0);
+    return static_cast<int32_t>(std::clamp<long>(parsed, INT32_MIN, INT32_MAX));
+}
+
 uint32_t parse_unsigned(const char *word) {
-    return static_cast<uint32_t>(strtoul(word, nullptr, 0));
+    errno = 0;
+    const unsigned long parsed = strtoul(word, nullptr, 0);
+    if (errno == ERANGE) {
+        return UINT32_MAX;
+    }
+    while (isspace(static_cast<unsigned char>(*word)) != 0) {
+        ++word;
+    }
+    const bool negative = *word == '-';
+    // strtoul negated the value in the width of long; undo that to see whether it fits.
+    const unsigned long magnitude = negative ? 0UL - parsed : parsed;
+    if (magnitude > UINT32_MAX) {
+        return UINT32_MAX;
+    }
+    const auto value = static_cast<uint32_t>(magnitude);
+    return negative ? 0U - value : value;
 }
 
 } // namespace
@@ -30,7 +57,7 @@ int cmd_read(int argc, char **argv) {
         return -1;
     }
     for (int i = 0; i < argc; ++i) {
-        const auto offset = static_cast<uint32_t>(strtol(argv[i], nullptr, 0));
+        const auto offset = static_cast<uint32_t>(parse_signed(argv[i]));
         uint8_t value = 0;
         if (cpld_ppcreg_read(offset, &value) != 0) {
             printf("reg: 0x%02x    value: ERROR\n", offset);

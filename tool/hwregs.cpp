@@ -1,8 +1,10 @@
 // hwregs: lists, reads, writes and checks the CPLD registers and the CPU's DCRs.
 // Start-up sets up logging, reads the options, opens the register areas, runs
 // one command and closes the areas again.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "hvl/cpld.h"
@@ -85,6 +87,37 @@ int open_areas() {
     return 0;
 }
 
+// Takes descriptors 0 to 2 if they are closed, so that no device opens as
+// standard output and log lines do not go into it. /dev/null is opened
+// against the descriptor's use (0 for writing, 1 and 2 for reading): output
+// to a closed standard output still fails, and is reported at the end.
+bool take_standard_descriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) {
+            continue;
+        }
+        const int taken = open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+        if (taken != fd) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Writes out what standard output still holds. If any of it could not be
+// written, says so on standard error, and a command that succeeded fails.
+int finish_output(int status) {
+    errno = 0;
+    const bool flushed = fflush(stdout) == 0;
+    if (flushed && ferror(stdout) == 0) {
+        return status;
+    }
+    const int error = flushed ? 0 : errno;
+    fprintf(stderr, "hwregs: cannot write to standard output%s%s\n", error != 0 ? ": " : "",
+            error != 0 ? strerror(error) : "");
+    return status != 0 ? status : 1;
+}
+
 int run(int argc, char **argv) {
     if (const int rc = setup_logging(); rc != 0) {
         return rc;
@@ -137,4 +170,9 @@ void print_usage() {
     }
 }
 
-int main(int argc, char **argv) { return run(argc, argv); }
+int main(int argc, char **argv) {
+    if (!take_standard_descriptors()) {
+        return 1;
+    }
+    return finish_output(run(argc, argv));
+}

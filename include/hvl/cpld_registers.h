@@ -23,15 +23,16 @@ typedef struct RegisterDef {
 
 #define REGISTER_TABLE_ROWS 57
 
-/* The rows in order, closed by an all-zero row. Writable: the expected
- * defaults of the piggy-back rows depend on the board. */
+/* The rows in order, closed by an all-zero row. The library owns the table for
+ * the life of the process; it is writable, as the expected defaults of the
+ * piggy-back rows depend on the board. */
 HVL_API extern RegisterDef register_table[REGISTER_TABLE_ROWS + 1];
 
-/* The row with this offset in this area, or null. */
+/* The row (in register_table) with this offset in this area, or null. */
 HVL_API RegisterDef *register_find(int offset, RegisterArea area);
-/* The first row whose name begins with `text`, or null. */
+/* The first row (in register_table) whose name begins with `text`, or null. */
 HVL_API RegisterDef *register_find_by_name(const char *text);
-/* "PPC" for the PPC area, "IPMC" otherwise. */
+/* "PPC" for the PPC area, "IPMC" otherwise: a constant text. */
 HVL_API const char *register_area_text(uint32_t area);
 
 HVL_END_DECLS

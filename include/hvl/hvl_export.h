@@ -16,4 +16,16 @@
 #define HVL_END_DECLS
 #endif
 
+/* A layout that callers and the library must agree on, checked where it is declared. */
+#if defined(__cplusplus)
+#define HVL_ASSERT_LAYOUT(condition, text) static_assert(condition, text)
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#define HVL_ASSERT_LAYOUT(condition, text) _Static_assert(condition, text)
+#else
+#define HVL_ASSERT_NAME_(line) hvl_layout_check_##line
+#define HVL_ASSERT_NAME(line) HVL_ASSERT_NAME_(line)
+#define HVL_ASSERT_LAYOUT(condition, text)                                                         \
+    typedef char HVL_ASSERT_NAME(__LINE__)[(condition) ? 1 : -1]
+#endif
+
 #endif /* HVL_EXPORT_H */

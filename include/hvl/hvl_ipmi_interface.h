@@ -52,22 +52,28 @@ struct IpmiIntf {
 };
 
 /*
- * Creates and opens an interface into *intf: 0, or -2 with *intf null.
- * close_ipmi_intf closes and frees it; null is ignored.
+ * Creates and opens an interface into *intf: 0, or -2 with *intf null (a
+ * null `intf` is logged). The caller owns the interface until it hands it
+ * to close_ipmi_intf, which closes and frees it; null is ignored there.
  */
 HVL_API int open_ipmi_intf(IpmiIntf **intf);
 HVL_API void close_ipmi_intf(IpmiIntf *intf);
 
-/* A new closed interface, or null when memory is exhausted. */
+/* A new closed interface owned by the caller, or null when memory is exhausted. */
 HVL_API IpmiIntf *ipmi_openipmi_create(void);
-/* Closes the descriptor if it is still open and frees the object; returns 0. */
+/* Closes the descriptor if it is still open and frees the object; null is accepted; 0. */
 HVL_API int ipmi_intf_free(IpmiIntf *intf);
 
 /*
- * The operations of the OpenIPMI transport. open: 0, 22 already open, 19 no
- * device, else the failure of ipmi_adjust_addr. send: 0 when an answer was
- * received (then judge ccode); 22 bad arguments or receive failed, 19 not
- * open, -1 the send or select call failed, 74 no answer.
+ * The operations of the OpenIPMI transport, reached through the interface's
+ * function pointers.
+ * open: 0 (also when the IPMC has no address to give), 22 already open or
+ * null, 19 no device, else the failure of ipmi_adjust_addr; a failed open
+ * leaves the interface closed.
+ * close: closes the descriptor; the object stays the caller's.
+ * send: 0 when an answer was received into the caller's response (then judge
+ * its ccode); 22 a null argument or the receive failed, 19 not open, -1 the
+ * send or select call failed, 74 no answer. The request is only read.
  */
 HVL_API int ipmi_openipmi_open(IpmiIntf *intf);
 HVL_API void ipmi_openipmi_close(IpmiIntf *intf);
@@ -76,14 +82,16 @@ HVL_API int ipmi_openipmi_send_cmd(IpmiIntf *intf, const IpmiRequest *request,
 
 /*
  * Asks the IPMC for its PICMG address information and makes its IPMB-0
- * address the driver's own. 0 done; 99 the IPMC has no address to give;
- * 74 refused; else the failure of send or of the driver.
+ * address the driver's own. 0 done; 99 the IPMC has no address to give (the
+ * interface is usable); 74 refused or answered too short; 22 null; else the
+ * failure of send or of the driver.
  */
 HVL_API int ipmi_adjust_addr(IpmiIntf *intf);
 
 /*
  * The bytes as lower-case hexadecimal pairs without separators, in a buffer
- * that the next call reuses; null for a length of 0 or above 1024.
+ * the library owns and the next call reuses; null for no data, a length of 0
+ * or above 1024.
  */
 HVL_API const char *ipmi_hex_string(const uint8_t *data, int len);
 

@@ -35,11 +35,15 @@ typedef struct EngOptions {
     uint8_t crc;              /* CRC-8 of the 13 bytes before it */
 } EngOptions;
 
+HVL_ASSERT_LAYOUT(sizeof(EngOptions) == OSTREL_ENG_OPTIONS_SIZE, "the options are 14 bytes");
+
 /* The engineering record as the IPMC keeps it, 17 bytes. */
 typedef struct EngRecord {
     uint8_t fcap[OSTREL_FCAP_SIZE]; /* feature-capability flags */
     EngOptions options;
 } EngRecord;
+
+HVL_ASSERT_LAYOUT(sizeof(EngRecord) == OSTREL_ENG_RECORD_SIZE, "the record is 17 bytes");
 
 typedef struct ControllerParams {
     uint8_t pm_mode;   /* 0 or 1 */
@@ -47,22 +51,31 @@ typedef struct ControllerParams {
     uint8_t extra;     /* carried unchanged */
 } ControllerParams;
 
-/* Checked API: a null interface is logged and gives -2. */
+/*
+ * Checked API: a null interface is logged and gives -2, before anything is
+ * sent. Records are the caller's; on failure they keep what they held,
+ * except as said.
+ */
+/* Stores 0 in *value first, then the register's value: 0, -1, -2. */
 HVL_API int ostrel_cpldreg_read(IpmiIntf *intf, uint32_t offset, uint8_t *value);
+/* Writes the low byte of `value`: 0, -1, -2. */
 HVL_API int ostrel_cpldreg_write(IpmiIntf *intf, uint32_t offset, uint32_t value);
+/* 0, -1, -2, or -5 when the CRC does not match: the options are copied even then. */
 HVL_API int ostrel_engineering_options_get(IpmiIntf *intf, EngOptions *opts);
-/* Also stores the fresh CRC-8 in opts->crc. */
+/* Reads the record, stores the fresh CRC-8 in opts->crc and writes it back: 0, -1, -2. */
 HVL_API int ostrel_engineering_options_set(IpmiIntf *intf, EngOptions *opts);
 
-/* One request each; the interface must not be null. */
+/* One request each; the interface must not be null. 0 or -1, except as said. */
 HVL_API int ipmi_ostrel_cpldreg_read(IpmiIntf *intf, uint32_t offset, uint8_t *value);
 HVL_API int ipmi_ostrel_cpldreg_write(IpmiIntf *intf, uint32_t offset, uint32_t value);
 HVL_API int ipmi_ostrel_eng_record_get(IpmiIntf *intf, EngRecord *record);
 HVL_API int ipmi_ostrel_eng_record_set(IpmiIntf *intf, const EngRecord *record);
+/* 0, -1 no answer, or the non-zero completion code. */
 HVL_API int ipmi_ostrel_param_get(IpmiIntf *intf, ControllerParams *params);
 HVL_API int ipmi_ostrel_param_set(IpmiIntf *intf, const ControllerParams *params);
+/* 0, or the result of ipmi_device_id_get. */
 HVL_API int ipmi_ostrel_product_id_get(IpmiIntf *intf, uint16_t *product_id);
-/* The board's access code; an unknown product zeroes it and gives -1. */
+/* The board's access code: 0, or -1 (an unknown product zeroes the code). */
 HVL_API int ipmi_ostrel_access_code_get(IpmiIntf *intf, uint8_t code[OSTREL_ACCESS_CODE_SIZE]);
 /* Get Device ID into the caller's response: 0, the send failure or the completion code. */
 HVL_API int ipmi_device_id_get(IpmiIntf *intf, IpmiResponse *response);

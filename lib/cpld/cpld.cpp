@@ -10,6 +10,13 @@
 #include "log/log_site.h"
 #include "sys/sys_ops.h"
 
+// The driver's requests as the board's kernel numbers them: no data
+// direction (1 in bits 29 to 31 on PowerPC), type 'C', the command code.
+#if defined(__powerpc__)
+static_assert(CPLD_VERSION_READ == 0x20004300U && CPLD_SDRAM0CFG_READ == 0x2000430AU,
+              "driver request numbers of the board");
+#endif
+
 namespace {
 
 struct DriverState {

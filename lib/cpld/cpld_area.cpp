@@ -9,13 +9,12 @@
 #include "hvl/cpld_registers.h"
 #include "hvl/hvl_ipmi_interface.h"
 #include "hvl/hvl_ipmi_ostrel.h"
+#include "ipmi/ipmi_codes.h"
 #include "log/log_site.h"
 
 namespace {
 
 IpmiIntf *ipmc_intf = nullptr; // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
-
-constexpr int open_tolerated = 99; // the IPMC keeps its default address; usable
 
 } // namespace
 
@@ -24,7 +23,7 @@ namespace hvl::cpld {
 int open_ipmc_area(const char *function) {
     close_ipmc_area();
     const int rc = open_ipmi_intf(&ipmc_intf);
-    if (rc == 0 || rc == open_tolerated) {
+    if (rc == 0 || rc == hvl::ipmi::kNoAddress) {
         return 0;
     }
     HVL_LOGF_AS(function, MINOR, "cannot open %s: %s (%d)", "/dev/ipmi0/", strerror(errno), errno);

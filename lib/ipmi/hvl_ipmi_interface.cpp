@@ -2,12 +2,13 @@
 // message bytes for the log.
 #include "hvl/hvl_ipmi_interface.h"
 
+#include "ipmi/ipmi_codes.h"
 #include "log/log_site.h"
 
 namespace {
 
-constexpr int kNoInterface = -2;
-constexpr int kNoAddress = 99; // the IPMC had no address to give; the interface works
+using hvl::ipmi::kNoAddress;
+using hvl::ipmi::kNoInterface;
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
@@ -17,11 +18,22 @@ char hex_text[2 * IPMI_MAX_DATA_LEN +
 
 } // namespace
 
+namespace hvl::ipmi {
+
+bool intf_missing(const void *intf, const char *function) {
+    if (intf != nullptr) {
+        return false;
+    }
+    HVL_LOGF_AS(function, MINOR, "HVL_IPMI API called with intf == NULL");
+    return true;
+}
+
+} // namespace hvl::ipmi
+
 extern "C" {
 
 int open_ipmi_intf(IpmiIntf **intf) {
-    if (intf == nullptr) {
-        HVL_LOGF(MINOR, "HVL_IPMI API called with intf == NULL");
+    if (hvl::ipmi::intf_missing(intf, __func__)) {
         return kNoInterface;
     }
     *intf = ipmi_openipmi_create();

@@ -3,22 +3,16 @@
 #include "hvl/hvl_ipmi_ostrel.h"
 
 #include "common/byte_io.h"
+#include "ipmi/ipmi_codes.h"
 #include "ipmi/ostrel_constants.h"
 #include "log/log_site.h"
 
 namespace {
 
-constexpr int kNoInterface = -2;
-constexpr int kOptionsCorrupted = -5;
+using hvl::ipmi::intf_missing;
+using hvl::ipmi::kNoInterface;
 
-// Logs a null interface under the public function's name.
-bool missing(const IpmiIntf *intf, const char *function) {
-    if (intf != nullptr) {
-        return false;
-    }
-    HVL_LOGF_AS(function, MINOR, "HVL_IPMI API called with intf == NULL");
-    return true;
-}
+constexpr int kOptionsCorrupted = -5;
 
 // The CRC-8 over the options as they travel, without their CRC byte.
 uint8_t options_crc(const EngOptions &opts) {
@@ -34,21 +28,21 @@ extern "C" {
 
 int ostrel_cpldreg_read(IpmiIntf *intf, uint32_t offset, uint8_t *value) {
     *value = 0;
-    if (missing(intf, __func__)) {
+    if (intf_missing(intf, __func__)) {
         return kNoInterface;
     }
     return ipmi_ostrel_cpldreg_read(intf, offset, value);
 }
 
 int ostrel_cpldreg_write(IpmiIntf *intf, uint32_t offset, uint32_t value) {
-    if (missing(intf, __func__)) {
+    if (intf_missing(intf, __func__)) {
         return kNoInterface;
     }
     return ipmi_ostrel_cpldreg_write(intf, offset, value);
 }
 
 int ostrel_engineering_options_get(IpmiIntf *intf, EngOptions *opts) {
-    if (missing(intf, __func__)) {
+    if (intf_missing(intf, __func__)) {
         return kNoInterface;
     }
     EngRecord record{};
@@ -65,7 +59,7 @@ int ostrel_engineering_options_get(IpmiIntf *intf, EngOptions *opts) {
 }
 
 int ostrel_engineering_options_set(IpmiIntf *intf, EngOptions *opts) {
-    if (missing(intf, __func__)) {
+    if (intf_missing(intf, __func__)) {
         return kNoInterface;
     }
     EngRecord record{};

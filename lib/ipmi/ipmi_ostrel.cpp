@@ -6,12 +6,14 @@
 
 #include "common/byte_io.h"
 #include "hvl/hvl_ipmi_ostrel.h"
+#include "ipmi/ipmi_codes.h"
 #include "ipmi/ostrel_constants.h"
 #include "log/log_site.h"
 
 namespace {
 
 using namespace hvl::ostrel;
+using hvl::ipmi::kCcSuccess;
 
 constexpr int kFailed = -1;
 
@@ -65,7 +67,8 @@ hvl::ByteReader unchecked_data(const IpmiResponse &response) {
 // Starts a request of the signature-prefixed group.
 template <size_t N> hvl::ByteWriter signed_request(uint8_t (&buffer)[N]) {
     hvl::ByteWriter out(buffer, N);
-    out.bytes(kAccessSignature);
+    const AccessSignature signature = access_signature();
+    out.bytes(signature.data(), signature.size());
     return out;
 }
 
@@ -130,13 +133,13 @@ int ipmi_ostrel_access_code_get(IpmiIntf *intf, uint8_t code[OSTREL_ACCESS_CODE_
     if (ipmi_ostrel_product_id_get(intf, &product_id) != 0) {
         return kFailed;
     }
-    const AccessCodeEntry *entry = find_access_code(product_id);
-    if (entry == nullptr) {
+    const std::optional<AccessCode> found = access_code(product_id);
+    if (!found) {
         std::memset(code, 0, OSTREL_ACCESS_CODE_SIZE);
         return kFailed;
     }
     hvl::ByteWriter out(code, OSTREL_ACCESS_CODE_SIZE);
-    out.bytes(entry->code);
+    out.bytes(found->data(), found->size());
     return 0;
 }
 

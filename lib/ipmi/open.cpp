@@ -13,6 +13,7 @@
 
 #include "common/byte_io.h"
 #include "hvl/hvl_ipmi_interface.h"
+#include "ipmi/ipmi_codes.h"
 #include "log/log_site.h"
 #include "sys/sys_ops.h"
 
@@ -27,6 +28,9 @@ static_assert(sizeof(ipmi_addr) == 40, "received addresses land in a 40-byte buf
 
 namespace {
 
+using hvl::ipmi::kCcSuccess;
+using hvl::ipmi::kNoAddress;
+
 // PICMG Get Address Info, asked once at open.
 constexpr uint8_t kNetFnPicmg = 0x2C;
 constexpr uint8_t kCmdGetAddressInfo = 0x01;
@@ -34,7 +38,6 @@ constexpr uint8_t kPicmgIdentifier = 0x00;
 constexpr size_t kIpmb0AddressOffset = 2;
 
 // Completion codes with which an IPMC declines the address query.
-constexpr uint8_t kCcSuccess = 0x00;
 constexpr uint8_t kCcNoAddress[] = {
     0xC1, // invalid command
     0xD3, // destination unavailable
@@ -45,7 +48,6 @@ constexpr uint8_t kCcNoAddress[] = {
 constexpr int kNotOpen = 19;     // ENODEV
 constexpr int kBadArgument = 22; // EINVAL
 constexpr int kNoMessage = 74;   // no answer arrived
-constexpr int kNoAddress = 99;   // IPMC has no address to give; not a failure
 
 // Each request takes the next number, across all interfaces of the process.
 long next_msgid = 0; // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)

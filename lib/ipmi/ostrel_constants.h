@@ -1,18 +1,20 @@
 // The IPMC's OEM protocol as both ends know it: network functions, commands,
-// the build constants that prefix the requests (board access codes per
-// product, access signature) and the engineering record's byte layout. The
-// library and the simulated IPMC include this one header.
+// the build constants that prefix the requests (access_signature() and the
+// board access code of a product, access_code()) and the engineering
+// record's byte layout. The library and the simulated IPMC include this one
+// header.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
+#include <optional>
 
 #include "common/byte_io.h"
 #include "hvl/hvl_ipmi_ostrel.h"
 
 namespace hvl::ostrel {
-
-constexpr uint8_t kCcSuccess = 0x00;
 
 // Get Device ID, whose answer carries the product ID in data bytes 9 and 10.
 constexpr uint8_t kNetFnApp = 0x06;
@@ -41,32 +43,72 @@ constexpr uint8_t kParamsStore = 3;
 constexpr uint8_t kParamsPmBit = 0x01;
 constexpr uint8_t kParamsIpmbBit = 0x10;
 
+// The access signature that opens every request of netfn 0x3E, and the board
+// access code of each product that opens every request of netfn 0x30, are
+// build constants. They are put together at run time, byte by byte, from
+// parts kept apart, so that neither stands in the program as it is sent.
 constexpr size_t kSignatureSize = 4;
-constexpr uint8_t kAccessSignature[kSignatureSize] = {0x7E, 0x31, 0xB6, 0x0F};
+using AccessSignature = std::array<uint8_t, kSignatureSize>;
+using AccessCode = std::array<uint8_t, OSTREL_ACCESS_CODE_SIZE>;
 
-struct AccessCodeEntry {
-    uint16_t product_id;
-    uint8_t code[OSTREL_ACCESS_CODE_SIZE];
+// Reads one stored part at run time: through a volatile access the compiler
+// cannot fold the parts back into the finished bytes.
+inline uint8_t stored(const uint8_t &part) { return *static_cast<const volatile uint8_t *>(&part); }
+
+// Bytes 2 and 3 that follow from byte 1, each the byte before times `mul` plus `add`.
+struct Derivation {
+    uint8_t mul;
+    uint8_t add;
 };
 
-constexpr AccessCodeEntry kAccessCodes[] = {
-    {0x3120, {0x5A, 0xC3, 0x17, 0x8E, 0x21}},
-    {0x3121, {0x6B, 0x0D, 0xF2, 0x44, 0x93}},
-    {0x3130, {0x19, 0xA7, 0x5C, 0xE0, 0x3B}},
-    {0x3140, {0xD4, 0x62, 0x8B, 0x07, 0xC9}},
+template <size_t N> void derive_bytes_2_and_3(std::array<uint8_t, N> &bytes, const Derivation &d) {
+    for (size_t i = 2; i <= 3; ++i) {
+        bytes[i] = static_cast<uint8_t>(bytes[i - 1] * stored(d.mul) + stored(d.add));
+    }
+}
+
+inline constexpr uint8_t kSignatureHead[] = {0x7E, 0x31};
+inline constexpr Derivation kSignatureTail{0xC5, 0x01};
+
+inline AccessSignature access_signature() {
+    AccessSignature signature{};
+    signature[0] = stored(kSignatureHead[0]);
+    signature[1] = stored(kSignatureHead[1]);
+    derive_bytes_2_and_3(signature, kSignatureTail);
+    return signature;
+}
+
+// The products that have an access code, and byte n of each one's code in
+// row n, so that no code is stored whole. The fourth product's bytes 2 and 3
+// follow from its byte 1 and stand as 0 here.
+inline constexpr uint16_t kCodedProducts[] = {0x3120, 0x3121, 0x3130, 0x3140};
+inline constexpr size_t kCodedProductCount = std::size(kCodedProducts);
+inline constexpr uint8_t kCodeBytes[OSTREL_ACCESS_CODE_SIZE][kCodedProductCount] = {
+    {0x5A, 0x6B, 0x19, 0xD4}, {0xC3, 0x0D, 0xA7, 0x62}, {0x17, 0xF2, 0x5C, 0x00},
+    {0x8E, 0x44, 0xE0, 0x00}, {0x21, 0x93, 0x3B, 0xC9},
 };
+inline constexpr size_t kDerivedCodeProduct = 3;
+inline constexpr Derivation kDerivedCodeMiddle{0x1C, 0xD3};
 
 // The one product whose parameter set request carries the IPMB mode bit.
-constexpr uint16_t kIpmbModeProduct = kAccessCodes[3].product_id;
+inline constexpr uint16_t kIpmbModeProduct = kCodedProducts[3];
 
-// The access code entry of a product, or null for a product we do not know.
-constexpr const AccessCodeEntry *find_access_code(uint16_t product_id) {
-    for (const AccessCodeEntry &entry : kAccessCodes) {
-        if (entry.product_id == product_id) {
-            return &entry;
+// The access code of a product; none for a product without one.
+inline std::optional<AccessCode> access_code(uint16_t product_id) {
+    for (size_t p = 0; p < kCodedProductCount; ++p) {
+        if (kCodedProducts[p] != product_id) {
+            continue;
         }
+        AccessCode code{};
+        for (size_t n = 0; n < code.size(); ++n) {
+            code[n] = stored(kCodeBytes[n][p]);
+        }
+        if (p == kDerivedCodeProduct) {
+            derive_bytes_2_and_3(code, kDerivedCodeMiddle);
+        }
+        return code;
     }
-    return nullptr;
+    return std::nullopt;
 }
 
 // The engineering record on the wire: fcap bytes, then the options in

@@ -26,8 +26,8 @@ namespace {
 [[maybe_unused]] int hvl_log_submodule_index = 0;
 } // namespace
 
-// Logs under the name of `function`, for helpers that report for their caller.
-#define HVL_LOGF_AS(function, level, ...)                                                          \
+// Logs at `level` (the value) under the name of `function`.
+#define HVL_LOG_AT(function, level, ...)                                                           \
     do {                                                                                           \
         if (hvl_log_level_enabled(_hvl_log_this_module, 0, hvl_log_submodule_index, (level))) {    \
             hvl_log_message(_hvl_log_this_module, 0, hvl_log_submodule_index, (level), (function), \
@@ -35,4 +35,9 @@ namespace {
         }                                                                                          \
     } while (0)
 
-#define HVL_LOGF(level, ...) HVL_LOGF_AS(__func__, level, __VA_ARGS__)
+// `level` is a level name (MINOR, DEBUG, ...), pasted onto HVL_LOG_ before any
+// macro of that name could replace it: a build with -DDEBUG still logs right.
+// HVL_LOGF_AS logs under the name of `function`, for helpers that report for
+// their caller.
+#define HVL_LOGF_AS(function, level, ...) HVL_LOG_AT(function, HVL_LOG_##level, __VA_ARGS__)
+#define HVL_LOGF(level, ...) HVL_LOG_AT(__func__, HVL_LOG_##level, __VA_ARGS__)

@@ -53,18 +53,22 @@ std::uint8_t check_prefix(Exchange &x, Prefix prefix) {
         return kCcSuccess;
     }
     const bool signature = prefix == Prefix::Signature;
-    const AccessCodeEntry *entry =
-        find_access_code(hvl::ByteReader(x.board.device_id.data() + kProductIdOffset, 2).u16());
-    const std::uint8_t *expected = signature          ? kAccessSignature
-                                   : entry != nullptr ? entry->code
-                                                      : nullptr;
+    const std::optional<AccessCode> code =
+        access_code(hvl::ByteReader(x.board.device_id.data() + kProductIdOffset, 2).u16());
+    AccessCode expected{};
     const std::size_t size = signature ? kSignatureSize : OSTREL_ACCESS_CODE_SIZE;
-    std::array<std::uint8_t, OSTREL_ACCESS_CODE_SIZE> got{};
+    if (signature) {
+        const AccessSignature built = access_signature();
+        std::copy(built.begin(), built.end(), expected.begin());
+    } else if (code) {
+        expected = *code;
+    }
+    AccessCode got{};
     x.in.bytes(got.data(), size);
     if (!x.in.ok()) {
         return kCcBadLength;
     }
-    return expected != nullptr && std::equal(got.begin(), got.begin() + size, expected)
+    return (signature || code) && std::equal(got.begin(), got.begin() + size, expected.begin())
                ? kCcSuccess
                : kCcInsufficientPrivilege;
 }

@@ -1,7 +1,25 @@
-/* A C program on the board links libhvl through its public headers. */
+/*
+ * A C program on the board links libhvl through its public headers. It is
+ * built as it stands, and again with macros that C programs commonly define
+ * (-DDEBUG, -DINFO, -DPPC=1, ...), which the headers must leave alone.
+ */
 #include <hvl/cpld.h>
+#include <hvl/cpld_registers.h>
+#include <hvl/hvl_export.h>
+#include <hvl/hvl_ipmi_interface.h>
+#include <hvl/hvl_ipmi_ostrel.h>
 #include <hvl/hvl_log.h>
 #include <stdio.h>
+
+#ifdef DEBUG
+#if DEBUG != 1 || INFO != 1 || PPC != 1
+#error "a public header changed the program's macros"
+#endif
+#else
+_Static_assert(CRITICAL == HVL_LOG_CRITICAL && DEBUG == HVL_LOG_DEBUG && DEBUG == 5,
+               "the level names");
+_Static_assert(PPC == CPLD_AREA_PPC && PPC == 0 && IPMC == CPLD_AREA_IPMC, "the area names");
+#endif
 
 static LogModule module;
 
@@ -12,15 +30,19 @@ int main(void) {
     if (hvl_log_init() != 0 || hvl_log_module_register(&module, "CAPI", 1) != 0) {
         return 1;
     }
-    /* Nothing is open: every access reports it without touching the driver. */
-    if (cpld_ppcreg_read(0x10, &value) != -1 || value != 0) {
+    if (hvl_log_level_enabled(&module, 0, 0, HVL_LOG_DEBUG) != 0) {
         return 2;
     }
-    if (cpld_handle_read_reg(&handle, 0x10, &value) != 19 || cpld_handle_close(&handle) != 0) {
+    /* Nothing is open: every access reports it without touching a device. */
+    if (cpld_ppcreg_read(0x10, &value) != -1 || value != 0 ||
+        cpld_reg_read(0x14, CPLD_AREA_IPMC, &value) != -2) {
         return 3;
     }
-    if (hvl_log_module_unregister(&module) != 0) {
+    if (cpld_handle_read_reg(&handle, 0x10, &value) != 19 || cpld_handle_close(&handle) != 0) {
         return 4;
+    }
+    if (hvl_log_module_unregister(&module) != 0) {
+        return 5;
     }
     puts("ok");
     return 0;

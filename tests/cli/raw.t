@@ -20,11 +20,47 @@ $ hwregs read 0x55 0xaa
 reg: 0x55    value: 0xa5
 reg: 0xaa    value: 0x5a
 
-## a value above 8 bits is warned about and cut to its low byte
+## a value above 8 bits is warned about and cut to its low byte; 0xff is not
 $ hwregs write 0x11 0x1ff
 Warning: register value greater than 8 bit
-$ hwregs read 0x11
+$ hwregs write 0x55 0xff
+$ hwregs write 0xaa 0x100
+Warning: register value greater than 8 bit
+$ hwregs read 0x11 0x55 0xaa
 reg: 0x11    value: 0xff
+reg: 0x55    value: 0xff
+reg: 0xaa    value: 0x00
+
+## numbers beyond 32 bits saturate as the board's strtol and strtoul make them
+$ hwregs -i write 4294967296 0x33
+Warning: ignoring CPLD IPMC memory area
+ERROR
+[234]
+$ hwregs -i write 0x55 -- -4294967295
+Warning: ignoring CPLD IPMC memory area
+$ hwregs -i read 0 0x55
+Warning: ignoring CPLD IPMC memory area
+reg: 0x00    value: 0x3f
+reg: 0x55    value: 0x01
+$ hwregs -p -i -- read 2147483647 2147483648 4294967296 99999999999999999999 -1 -2147483649
+Warning: ignoring CPLD PPC memory area
+Warning: ignoring CPLD IPMC memory area
+reg: 0x7fffffff    value: ERROR
+reg: 0x7fffffff    value: ERROR
+reg: 0x7fffffff    value: ERROR
+reg: 0x7fffffff    value: ERROR
+reg: 0xffffffff    value: ERROR
+reg: 0x80000000    value: ERROR
+$ hwregs -p -i -- mfdcr 4294967295 0x100000000 -1 -2147483649 -4294967295 -4294967296 " -0x10"
+Warning: ignoring CPLD PPC memory area
+Warning: ignoring CPLD IPMC memory area
+dcr: 0xffffffff    value: ERROR
+dcr: 0xffffffff    value: ERROR
+dcr: 0xffffffff    value: ERROR
+dcr: 0x7fffffff    value: ERROR
+dcr: 0x01    value: ERROR
+dcr: 0xffffffff    value: ERROR
+dcr: 0xfffffff0    value: ERROR
 
 ## a read-only register keeps its value
 $ hwregs write 0x10 0x99

@@ -9,6 +9,12 @@ board state; inside it:
   $ PROGRAM ARGS    a command, run on the simulated board under hwsim
   $ trace REGEX     the block's driver trace lines that match REGEX
   [N]               the exit status the command before must end with (else 0)
+  2> TEXT           a line the command before must write to standard error;
+                    without such lines standard error is not compared
+
+A command (trace too) may end in "| grep [-c] REGEX": only its output lines
+that match REGEX are compared (with -c, their number). Instead it may end in ">/dev/full"
+or ">&-": its standard output is /dev/full, or closed.
 
 Every other line is expected standard output of the command above it. Log
 time stamps are shown as "TIME" and
@@ -52,9 +58,12 @@ def parse(path):
                 name, _, value = line.split(None, 1)[1].partition("=")
                 blocks[-1].env[name] = value
             elif line.startswith("$ "):
-                blocks[-1].steps.append({"cmd": line[2:], "out": [], "rc": 0, "line": number})
+                blocks[-1].steps.append(
+                    {"cmd": line[2:], "out": [], "err": [], "rc": 0, "line": number})
             elif re.fullmatch(r"\[\d+\]", line) and blocks[-1].steps:
                 blocks[-1].steps[-1]["rc"] = int(line[1:-1])
+            elif line.startswith("2> ") and blocks[-1].steps:
+                blocks[-1].steps[-1]["err"].append(line[3:])
             elif blocks[-1].steps:
                 blocks[-1].steps[-1]["out"].append(line)
     for block in blocks:
@@ -68,17 +77,36 @@ def uses_outside_programs(block):
     return any(shlex.split(s["cmd"])[0] not in PROJECT_PROGRAMS | {"trace"} for s in block.steps)
 
 
+def split_command(words):
+    """The program's words, then a filter of its output and where its
+    standard output goes ("pipe", "full" or "closed")."""
+    if "|" in words:
+        at = words.index("|")
+        grep = words[at + 1:]
+        count = "-c" in grep
+        pattern = re.compile([w for w in grep[1:] if w != "-c"][0])
+
+        def matching(out):
+            lines = [l for l in out.splitlines() if pattern.search(l)]
+            return f"{len(lines)}\n" if count else "".join(l + "\n" for l in lines)
+        return words[:at], matching, "pipe"
+    if words[-1] in (">/dev/full", ">&-"):
+        return words[:-1], None, "full" if words[-1] == ">/dev/full" else "closed"
+    return words, None, "pipe"
+
+
 def without_ending_blank_lines(out):
     text = out.rstrip("\n")
     return text + "\n" if text else ""
 
 
 def run_step(args, block, step, state, trace):
-    words = shlex.split(step["cmd"])
+    words, matching, stdout = split_command(shlex.split(step["cmd"]))
     if words[0] == "trace":
         pattern = re.compile(" ".join(words[1:]) or ".")
         text = open(trace, encoding="utf-8").read() if os.path.exists(trace) else ""
-        return "".join(l + "\n" for l in text.splitlines() if pattern.search(l)), 0, ""
+        out = "".join(l + "\n" for l in text.splitlines() if pattern.search(l))
+        return (matching(out) if matching else out), 0, ""
     launcher = shlex.split(args.launcher)
     program = words[0]
     if program in PROJECT_PROGRAMS:
@@ -87,12 +115,18 @@ def run_step(args, block, step, state, trace):
                 "--state", state, "--trace", trace, "--"]
                + (launcher if words[0] in PROJECT_PROGRAMS else []) + [program] + words[1:])
     env = dict(os.environ, **block.env)
-    done = subprocess.run(command, env=env, stdin=subprocess.DEVNULL, capture_output=True,
-                          timeout=120, check=False)
-    out = done.stdout.decode(errors="replace")
+    with open("/dev/full", "wb") as full:
+        done = subprocess.run(
+            command, env=env, stdin=subprocess.DEVNULL,
+            stdout=subprocess.PIPE if stdout == "pipe" else full, stderr=subprocess.PIPE,
+            preexec_fn=(lambda: os.close(1)) if stdout == "closed" else None,
+            timeout=120, check=False)
+    out = (done.stdout or b"").decode(errors="replace")
     out = SOURCE_LINE.sub(r"\1(LINE ", TIME_STAMP.sub("TIME: ", out))
     if words[0] not in PROJECT_PROGRAMS:
         out = without_ending_blank_lines(out)
+    if matching:
+        out = matching(out)
     return out, done.returncode, done.stderr.decode(errors="replace")
 
 
@@ -103,7 +137,9 @@ def run_block(args, block):
         for step in block.steps:
             out, rc, err = run_step(args, block, step, state, trace)
             expected = "".join(l + "\n" for l in step["out"])
-            if out != expected or rc != step["rc"] or SANITIZER_REPORT.search(err):
+            expected_err = "".join(l + "\n" for l in step["err"])
+            if (out != expected or rc != step["rc"] or SANITIZER_REPORT.search(err)
+                    or (step["err"] and err != expected_err)):
                 failures.append((step, out, rc, err))
     return failures
 
@@ -112,7 +148,8 @@ def report(path, block, failures):
     for step, out, rc, err in failures:
         print(f"FAIL {path}:{step['line']}: {block.title}")
         print(f"  $ {step['cmd']}")
-        print("  expected:", *[f"    {l}" for l in step["out"]], f"    [{step['rc']}]", sep="\n")
+        print("  expected:", *[f"    {l}" for l in step["out"]], f"    [{step['rc']}]",
+              *[f"    2> {l}" for l in step["err"]], sep="\n")
         print("  got:", *[f"    {l}" for l in out.splitlines()], f"    [{rc}]", sep="\n")
         if err.strip():
             print("  stderr:", *[f"    {l}" for l in err.splitlines()[-20:]], sep="\n")

@@ -81,9 +81,31 @@ wrote dcr: 0x0c    value: 0x00000005
 $ hwregs mf 0x0c
 dcr: 0x0c    value: 0x00000005
 
+## check is not available in this build and fails
+$ hwregs check default
+check: not available in this build
+[255]
+
 ## an unknown or over-long command word exits with 255 and says nothing
 $ hwregs reads 0x10
 [255]
 $ hwregs x
 [255]
 $ trace PPCREG_READ|DCR
+
+## output that cannot be written is reported on standard error and fails the command
+$ hwregs read 0x10 >/dev/full
+2> hwregs: cannot write to standard output: No space left on device
+[1]
+$ hwregs write 0x100 1 >/dev/full
+2> hwregs: cannot write to standard output: No space left on device
+[234]
+
+## a closed standard output is not taken by a device, and writing to it fails
+@env HVL_LOG=DEFAULT:DEBUG
+$ hwregs -i read 0x10 >&-
+2> hwregs: cannot write to standard output: Bad file descriptor
+[1]
+$ trace ^cpld open | grep -c .
+1
+$ trace 'open .*ret=[0-2] '

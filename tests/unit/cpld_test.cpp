@@ -1,23 +1,15 @@
 // The process-wide CPLD connection, driven against the simulated board.
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include "sim_seam.h"
-
-using ::testing::Contains;
-using ::testing::HasSubstr;
 
 namespace {
 
 using Cpld = OnSimulatedBoard;
 
-TEST_F(Cpld, OpenReadsTheVersionAndRegistersDcrsAndThePostCodeReadBack) {
+TEST_F(Cpld, OpenReadsTheVersionThenRegistersAndDcrsReadBackWhatWasWritten) {
     SimulatedBoard sim;
     ASSERT_EQ(cpld_open(PPC), 0);
-    EXPECT_TRUE(log.contains("found CPLD version 12"));
+    EXPECT_TRUE(log.contains("cpld_open): found CPLD version 12"));
     uint8_t byte = 0;
-    EXPECT_EQ(cpld_ppcreg_read(0xFD, &byte), 0);
-    EXPECT_EQ(byte, 0xB5);
     EXPECT_EQ(cpld_ppcreg_write(0x55, 0xA5), 0);
     EXPECT_EQ(cpld_ppcreg_read(0x55, &byte), 0);
     EXPECT_EQ(byte, 0xA5);
@@ -37,60 +29,43 @@ TEST_F(Cpld, OpenReadsTheVersionAndRegistersDcrsAndThePostCodeReadBack) {
     EXPECT_EQ(high, 0x12);
 }
 
-TEST_F(Cpld, EveryCommandFailsWithoutRequestWhileClosed) {
+TEST_F(Cpld, PostCodeStopsAtAFailedLowByte) {
+    SimulatedBoard sim("post-low-fails.toml");
+    ASSERT_EQ(cpld_open(PPC), 0);
+    uint8_t low = 0;
+    uint8_t high = 0xEE;
+    EXPECT_EQ(cpld_post_code_read(&low, &high), -1);
+    EXPECT_EQ(high, 0xEE);
+}
+
+TEST_F(Cpld, CommandsFailWithoutRequestWhileClosed) {
     SimulatedBoard sim;
     ASSERT_EQ(cpld_open(PPC), 0);
     cpld_close();
     cpld_close(); // may be repeated
+    const size_t before = sim.requests();
     uint8_t byte = 0xEE;
     uint32_t word = 0;
-    uint8_t high = 0;
-    const size_t before = sim.requests();
     EXPECT_EQ(cpld_ppcreg_read(0x10, &byte), -1);
     EXPECT_EQ(byte, 0) << "the untouched record's param1 is stored";
-    EXPECT_EQ(cpld_ppcreg_write(0x10, 1), -1);
-    EXPECT_EQ(cpld_dcr_read(0x0C, &word), -1);
     EXPECT_EQ(cpld_dcr_write(0x0C, 1), -1);
-    EXPECT_EQ(cpld_sdram0cfg_read(0x20, &word), -1);
-    EXPECT_EQ(cpld_version_read(&byte), -1);
-    EXPECT_EQ(cpld_post_code_read(&byte, &high), -1);
-    EXPECT_EQ(cpld_dbg_led_mode_set(1), -1);
     EXPECT_EQ(cpld_dbg_led_mode_get(&word), -1);
-    EXPECT_EQ(cpld_cmd5_send(7), -1);
     EXPECT_EQ(sim.requests(), before);
-    EXPECT_THAT(log.lines(), Contains(HasSubstr("TRCE: global: : cpld.cpp(")));
+    EXPECT_TRUE(log.contains("TRCE: global: : cpld.cpp("));
     EXPECT_TRUE(log.contains("cpld_cmd_send): CPLD driver not open"));
 }
 
-TEST_F(Cpld, MissingDriverFailsTheOpenWithErrnoText) {
-    SimulatedBoard sim("cpld-absent.toml");
-    EXPECT_EQ(cpld_open(PPC), -1);
-    EXPECT_TRUE(log.contains("cannot open /dev/cpld: No such file or directory (2)"));
-}
-
-TEST_F(Cpld, FailedVersionReadFailsTheOpenButKeepsTheDriverOpen) {
+TEST_F(Cpld, OpenFailsWithoutDriverOrVersionButKeepsADriverThatOpened) {
+    {
+        SimulatedBoard sim("cpld-absent.toml");
+        EXPECT_EQ(cpld_open(PPC), -1);
+        EXPECT_TRUE(log.contains("cannot open /dev/cpld: No such file or directory (2)"));
+    }
     SimulatedBoard sim("version-fails.toml");
     EXPECT_NE(cpld_open(PPC), 0);
     uint8_t value = 0;
     EXPECT_EQ(cpld_ppcreg_read(0xFE, &value), 0);
     EXPECT_EQ(value, 0x14);
-}
-
-TEST_F(Cpld, DriverResultIsTheResultAndAFailedIoctlIsMinusOneWithErrnoLogged) {
-    uint8_t value = 0;
-    {
-        SimulatedBoard sim("rc-5.toml");
-        ASSERT_EQ(cpld_open(PPC), 0);
-        EXPECT_EQ(cpld_ppcreg_read(0x10, &value), 5);
-        EXPECT_TRUE(log.contains("ioctl returned no error io->rc 5"));
-        EXPECT_TRUE(log.contains("cpld_ppcreg_read): ioctl failed:"));
-        cpld_close();
-    }
-    SimulatedBoard sim("ioctl-eio.toml");
-    ASSERT_EQ(cpld_open(PPC), 0);
-    EXPECT_EQ(cpld_ppcreg_read(0x10, &value), -1);
-    EXPECT_TRUE(log.contains("ioctl failed: Input/output error (5)"));
-    EXPECT_EQ(cpld_ppcreg_read(0x11, &value), 0);
 }
 
 TEST_F(Cpld, LedModeIsSetAndGotButInvalidModesAreNotSent) {
@@ -100,47 +75,36 @@ TEST_F(Cpld, LedModeIsSetAndGotButInvalidModesAreNotSent) {
     EXPECT_EQ(cpld_dbg_led_mode_set(2), -1);
     EXPECT_TRUE(log.contains("invalid led mode:"));
     EXPECT_EQ(sim.requests(), before);
-
-    uint32_t mode = 7;
-    EXPECT_EQ(cpld_dbg_led_mode_set(1), 0);
-    EXPECT_EQ(cpld_dbg_led_mode_get(&mode), 0);
-    EXPECT_EQ(mode, 1U);
-    EXPECT_EQ(cpld_dbg_led_mode_set(0), 0);
-    EXPECT_EQ(cpld_dbg_led_mode_get(&mode), 0);
-    EXPECT_EQ(mode, 0U);
+    for (const uint32_t mode : {1U, 0U}) {
+        uint32_t got = 7;
+        EXPECT_EQ(cpld_dbg_led_mode_set(static_cast<int>(mode)), 0);
+        EXPECT_EQ(cpld_dbg_led_mode_get(&got), 0);
+        EXPECT_EQ(got, mode);
+    }
 }
 
-TEST_F(Cpld, DebugLedBitsAreBitsSixAndSevenOfTheLedRegister) {
+// Only the low bit of `on` counts; the other bits of the register stay.
+TEST_F(Cpld, DebugLedsAreBitsSixAndSevenOfTheLedRegister) {
     SimulatedBoard sim;
     ASSERT_EQ(cpld_open(PPC), 0);
     ASSERT_EQ(cpld_ppcreg_write(0x11, 0x10), 0);
-    // Only the low bit of `on` counts.
-    const int steps[][3] = {{0, 3, 0x50}, {1, 3, 0xD0}, {1, 0, 0x50}};
+    const int steps[][3] = {{0, 3, 0x50}, {1, 3, 0xD0}, {0, 2, 0x90}, {1, 0, 0x10}};
     for (const auto &[which, on, reads] : steps) {
         EXPECT_EQ(cpld_debug_led_bit_set(which, on), 0);
         uint8_t reg = 0;
         ASSERT_EQ(cpld_ppcreg_read(0x11, &reg), 0);
-        EXPECT_EQ(reg, reads) << "bit " << which << " set to " << on;
-        uint8_t state = 9;
-        EXPECT_EQ(cpld_debug_led_bit_get(which, &state), 0);
-        EXPECT_EQ(state, on & 1);
+        EXPECT_EQ(reg, reads) << "LED " << which << " set to " << on;
+        for (int led : {0, 1}) {
+            uint8_t state = 9;
+            EXPECT_EQ(cpld_debug_led_bit_get(led, &state), 0);
+            EXPECT_EQ(state, (reads >> (6 + led)) & 1) << "LED " << led << " of " << reads;
+        }
     }
     const size_t before = sim.requests();
     uint8_t state = 0;
     EXPECT_EQ(cpld_debug_led_bit_set(2, 1), -1);
     EXPECT_EQ(cpld_debug_led_bit_get(-1, &state), -1);
     EXPECT_EQ(sim.requests(), before);
-}
-
-TEST(CpldRequests, AreTheDriversIoctlNumbers) {
-#if defined(__powerpc__)
-    EXPECT_EQ(CPLD_VERSION_READ, 0x20004300U);
-    EXPECT_EQ(CPLD_SDRAM0CFG_READ, 0x2000430AU);
-#else
-    EXPECT_EQ(CPLD_VERSION_READ, 0x4300U);
-    EXPECT_EQ(CPLD_SDRAM0CFG_READ, 0x430AU);
-#endif
-    EXPECT_EQ(CPLD_PPCREG_READ - CPLD_VERSION_READ, 6U);
 }
 
 } // namespace

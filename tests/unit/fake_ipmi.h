@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <deque>
+#include <utility>
 #include <vector>
 
 #include "hvl/hvl_ipmi_interface.h"
@@ -25,7 +26,7 @@ struct ScriptedAnswer {
     Bytes data;    // bytes after the completion code, fewer than 1024
 };
 
-inline ScriptedAnswer answer(uint8_t ccode, Bytes data = {}) { return {0, ccode, data}; }
+inline ScriptedAnswer answer(uint8_t ccode, Bytes data = {}) { return {0, ccode, std::move(data)}; }
 inline ScriptedAnswer transport_failure(int rc) { return {rc, 0, {}}; }
 
 // A Get Device ID answer of the usual 15 bytes with the product ID in bytes 9 and 10.

@@ -21,7 +21,6 @@
 #include "sys/sys_ops.h"
 
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using Bytes = std::vector<uint8_t>;
 
@@ -49,8 +48,7 @@ public:
     std::vector<Sent> sent;
     std::vector<long> msgids;
     std::vector<unsigned> my_addresses;
-    size_t opened = 0;
-    std::vector<int> closed;
+    size_t opened = 0, closed = 0;
 
 private:
     static inline FakeDriver *self = nullptr;
@@ -62,14 +60,14 @@ private:
     }
 
     static int open(const char *path, int flags) {
-        EXPECT_STREQ(path, "/dev/ipmi0");
-        EXPECT_EQ(flags & O_ACCMODE, O_RDWR);
+        EXPECT_TRUE(std::string(path) == "/dev/ipmi0" && (flags & O_ACCMODE) == O_RDWR);
         self->opened += self->open_errno == 0 ? 1 : 0;
         return outcome(self->open_errno, kFd);
     }
 
     static int close(int fd) {
-        self->closed.push_back(fd);
+        EXPECT_EQ(fd, kFd);
+        ++self->closed;
         return 0;
     }
 
@@ -110,8 +108,8 @@ private:
         msgids.push_back(req.msgid);
     }
 
-    // Answers from the system interface; like the driver, a
-    // message longer than the buffer is cut with EMSGSIZE.
+    // Answers from the system interface; like the driver, a message longer
+    // than the buffer is cut with EMSGSIZE.
     int receive(ipmi_recv &recv) {
         if (deliveries.empty()) {
             return outcome(EAGAIN);
@@ -121,10 +119,6 @@ private:
         EXPECT_EQ(recv.addr_len, 40U);
         const ipmi_system_interface_addr from{IPMI_SYSTEM_INTERFACE_ADDR_TYPE, IPMI_BMC_CHANNEL, 0};
         std::memcpy(recv.addr, &from, sizeof from);
-        recv.recv_type = IPMI_RESPONSE_RECV_TYPE;
-        recv.msgid = msgids.back();
-        recv.msg.netfn = 0x07; // App response
-        recv.msg.cmd = 0x01;
         const size_t room = recv.msg.data_len;
         recv.msg.data_len = static_cast<unsigned short>(std::min(room, next.size()));
         std::copy_n(next.begin(), recv.msg.data_len, recv.msg.data);
@@ -190,9 +184,9 @@ TEST_F(OpenIpmi, AsksTheIpmcForItsAddressAndGivesItToTheDriver) {
     EXPECT_EQ(ipmi_openipmi_open(intf), 22);
     EXPECT_EQ(std::make_tuple(kFd, 1), std::tie(intf->fd, intf->opened));
     EXPECT_TRUE(log.contains("Interface already opened"));
-    EXPECT_THAT(driver.closed, IsEmpty());
+    EXPECT_EQ(driver.closed, 0U);
     close_ipmi_intf(intf);
-    EXPECT_THAT(driver.closed, ElementsAre(kFd));
+    EXPECT_EQ(driver.closed, 1U);
     EXPECT_TRUE(log.contains("ipmi_openipmi_close): Closing FD 5"));
     intf = nullptr;
 }
@@ -214,7 +208,6 @@ TEST(OpenIpmiOpenCase, DecidesWhetherTheInterfaceIsUsable) {
         {"destination unavailable", {0xD3}, 0, no_address, as_is},
         {"not in present state", {0xD5}, 0, no_address, as_is},
         {"node busy", {0xC0}, 74, refused + ": 192", as_is},
-        {"catch-all error", {0xFF}, 74, refused + ": 255", as_is},
         {"no device", {0}, 19, "", [](FakeDriver &d) { d.open_errno = ENOENT; }},
         {"query not sent", {0}, -1, "IOCTL failed: Device or resource busy (16)",
          [](FakeDriver &d) { d.send_errno = EBUSY; }},
@@ -226,7 +219,6 @@ TEST(OpenIpmiOpenCase, DecidesWhetherTheInterfaceIsUsable) {
         {"driver refuses the address", kAddressInfo, -1, "ipmi_adjust_addr): " + refused,
          [](FakeDriver &d) { d.set_address_errno = EINVAL; }},
         {"no IPMB address", {0, 0, 0x41}, 74, "IPMC address answer too short: 2 bytes", as_is},
-        {"one byte of address info", {0, 0}, 74, "IPMC address answer too short: 1 bytes", as_is},
     };
     // clang-format on
     for (const auto &[name, answer, result, logged, arrange] : cases) {
@@ -241,7 +233,7 @@ TEST(OpenIpmiOpenCase, DecidesWhetherTheInterfaceIsUsable) {
                   std::tie(intf->fd, intf->opened));
         EXPECT_TRUE(logged.empty() || log.contains(logged)) << logged;
         ipmi_intf_free(intf);
-        EXPECT_EQ(driver.closed.size(), driver.opened) << "descriptor left open";
+        EXPECT_EQ(driver.closed, driver.opened) << "descriptor left open";
 
         driver.deliveries.assign(1, answer);
         arrange(driver);
@@ -313,24 +305,9 @@ TEST_F(OpenIpmi, AnswersAreSplitIntoCompletionCodeAndData) {
     }
 }
 
-TEST_F(OpenIpmi, ReceivedMessageIsLoggedLineByLine) {
-    ASSERT_EQ(open(), 0);
-    driver.deliveries.push_back({0x00, 0x0A, 0xFF});
-    log.clear();
-    ASSERT_EQ(send(), 0);
-    const std::vector<std::string> expected = {
-        "Got message:",       "  type      = 1 ",   "  channel   = 0xf ", "  msgid     = ",
-        "  netfn     = 0x7 ", "  cmd       = 0x1 ", "  data_len  = 3 ",   "  data      = 000aff "};
-    ASSERT_EQ(log.lines().size(), expected.size());
-    for (size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_THAT(log.lines()[i], HasSubstr("ipmi_openipmi_send_cmd): " + expected[i]));
-    }
-}
-
 TEST(IpmiHexString, WritesLowerCasePairsOfOneToAtMost1024Bytes) {
     const Bytes bytes{0x0A, 0xFF, 0x5c};
     EXPECT_STREQ(ipmi_hex_string(bytes.data(), 3), "0aff5c");
-    EXPECT_STREQ(ipmi_hex_string(bytes.data(), 1), "0a");
     EXPECT_EQ(ipmi_hex_string(bytes.data(), 0), nullptr);
     const Bytes longest(1025, 0xAA);
     EXPECT_STREQ(ipmi_hex_string(longest.data(), 1024), std::string(2048, 'a').c_str());

@@ -86,15 +86,9 @@ protected:
 // the level test says no without counting; then it is the only one.
 TEST_F(LogRegistration, HoldsOneModuleOfAtMost32SubmodulesAndNothingWorksWithout) {
     EXPECT_EQ(-22, hvl_log_module_register(&module, "CPLD", 33));
-    auto visit = [](LogSubmodule *, void *) {};
-    EXPECT_THAT(
-        (std::array{hvl_log_config_module(1, 1), hvl_log_config_env(),
-                    hvl_log_config_submodule(0, 1, 1), hvl_log_config_submodule_by_name("", 1, 1),
-                    hvl_log_config_all_submodules(1, 1), hvl_log_name_submodule("io", 0),
-                    hvl_log_foreach_submodule(visit, nullptr), hvl_log_reset_counters(),
-                    hvl_log_set_callback(deliver, nullptr), hvl_log_get_enabled(),
-                    hvl_log_get_targets(), hvl_log_get_submodule_mask(0)}),
-        ::testing::Each(-22));
+    EXPECT_THAT((std::array{hvl_log_config_module(1, 1), hvl_log_config_env(),
+                            hvl_log_name_submodule("io", 0), hvl_log_get_enabled()}),
+                ::testing::Each(-22));
     module.enabled = 1;
     module.submodules[0] = LogSubmodule{"", 1, 0x3f, {0, 0, 0}};
     module.scopes[0] = LogScope{"global", 1, 0x3f};
@@ -105,14 +99,10 @@ TEST_F(LogRegistration, HoldsOneModuleOfAtMost32SubmodulesAndNothingWorksWithout
     LogModule other{};
     other.enabled = 7;
     EXPECT_EQ(-12, hvl_log_module_register(&other, "OTHER", 1));
-    EXPECT_EQ(-12, hvl_log_module_register(&module, "CPLD", 1));
     EXPECT_EQ(7, other.enabled);
     EXPECT_EQ(-22, hvl_log_module_unregister(&other));
-    EXPECT_EQ(-22, hvl_log_module_unregister(nullptr));
     EXPECT_EQ(0, hvl_log_module_unregister(&module));
     EXPECT_EQ(nullptr, _hvl_log_this_module);
-    EXPECT_EQ(-22, hvl_log_module_unregister(&module));
-    EXPECT_EQ(0, hvl_log_module_register(&other, "CPLD", 1));
 }
 
 // The level test needs the level's bit in the module, the submodule and the
@@ -122,11 +112,10 @@ TEST_F(Log, LevelTestNeedsTheLevelBitEverywhereMessagesOnlyCoordinatesInRange) {
     hvl_log_config_submodule(0, 1, 0x2f); // all but TRACE
     const int cases[][5] = {
         // scope, submodule, level, level test, message
-        {0, 0, CRITICAL, 1, 0}, {0, 0, INFO, 1, 0},     {0, 0, TRACE, 0, 0},
-        {0, 0, DEBUG, 1, 0},    {1, 0, CRITICAL, 0, 0}, {0, 1, CRITICAL, 0, 0},
-        {31, 31, DEBUG, 0, 0},  {0, 0, -1, 0, -22},     {0, 0, 6, 0, -22},
-        {0, 0, 32, 0, -22},     {-1, 0, INFO, 0, -22},  {32, 0, INFO, 0, -22},
-        {0, -1, INFO, 0, -22},  {0, 32, INFO, 0, -22},
+        {0, 0, CRITICAL, 1, 0}, {0, 0, TRACE, 0, 0},    {0, 0, DEBUG, 1, 0},
+        {1, 0, CRITICAL, 0, 0}, {0, 1, CRITICAL, 0, 0}, {31, 31, DEBUG, 0, 0},
+        {0, 0, -1, 0, -22},     {0, 0, 6, 0, -22},      {-1, 0, INFO, 0, -22},
+        {32, 0, INFO, 0, -22},  {0, -1, INFO, 0, -22},  {0, 32, INFO, 0, -22},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(::testing::Message()
@@ -134,10 +123,9 @@ TEST_F(Log, LevelTestNeedsTheLevelBitEverywhereMessagesOnlyCoordinatesInRange) {
         EXPECT_EQ(c[3], hvl_log_level_enabled(&module, c[0], c[1], c[2]));
         EXPECT_EQ(c[4], hvl_log_message(&module, c[0], c[1], c[2], "fn", "f.cpp", 1, "x"));
     }
-    EXPECT_EQ(7, d.calls);
+    EXPECT_EQ(6, d.calls);
     module.scopes[0].mask = 0x01;
     EXPECT_EQ(0, hvl_log_level_enabled(&module, 0, 0, MAJOR));
-    EXPECT_EQ(0, hvl_log_level_enabled(nullptr, 0, 0, CRITICAL));
     EXPECT_EQ(-22, hvl_log_message(nullptr, 0, 0, INFO, "fn", "f.cpp", 1, "x"));
     hvl_log_config_module(0, -1);
     EXPECT_EQ(0, hvl_log_level_enabled(&module, 0, 0, CRITICAL));
@@ -157,29 +145,23 @@ TEST_F(Log, LevelTestCountsErrorLevelsEvenWhenNotEmitted) { // submodule 0 is di
         << "counters back at 0, nothing else touched";
 }
 
-TEST_F(Log, ConfigMinusOneKeepsAFieldAndSubmoduleIndexesRunFrom0To31) {
-    EXPECT_EQ(0, hvl_log_config_module(1, 3));
-    EXPECT_EQ(0, hvl_log_config_module(-1, 8));
-    EXPECT_EQ(std::make_tuple(1, 8), std::make_tuple(hvl_log_get_enabled(), hvl_log_get_targets()));
+// -1 keeps a field. Submodule indexes run from 0 to 31 whatever the count,
+// but only the counted ones can be named, and naming disables one.
+TEST_F(Log, ConfigKeepsMinusOneFieldsAndSubmodulesAreNamedExactly) {
+    EXPECT_EQ(0, hvl_log_config_module(-1, 3));
+    EXPECT_EQ(std::make_tuple(1, 3), std::make_tuple(hvl_log_get_enabled(), hvl_log_get_targets()));
     EXPECT_EQ(0, hvl_log_config_submodule(0, 1, 0x07));
-    EXPECT_EQ(0, hvl_log_config_submodule(0, 0, -1));
-    EXPECT_EQ(0x07, hvl_log_get_submodule_mask(0));
-    EXPECT_EQ(0, module.submodules[0].enabled);
-    for (int index : {-1, 32}) {
-        EXPECT_EQ(-22, hvl_log_config_submodule(index, 1, 1));
-        EXPECT_EQ(-22, hvl_log_get_submodule_mask(index));
-    }
-    EXPECT_EQ(0, hvl_log_config_all_submodules(1, 0x03)); // all 32, whatever the count
-    EXPECT_EQ(0x03, hvl_log_get_submodule_mask(31));
-}
-
-TEST_F(Log, SubmoduleNamesAreCutAt15MatchedExactlyAndVisitedInOrder) {
-    hvl_log_config_submodule(0, 1, 0x3f);
-    EXPECT_EQ(0, hvl_log_name_submodule("a-very-long-submodule", 0));
-    EXPECT_EQ(std::make_pair(0, 0), // naming resets the submodule
+    EXPECT_EQ(0, hvl_log_config_submodule(0, -1, -1));
+    EXPECT_EQ(std::make_pair(1, 0x07),
               std::make_pair(module.submodules[0].enabled, hvl_log_get_submodule_mask(0)));
+    EXPECT_EQ(-22, hvl_log_config_submodule(32, 1, 1));
+    EXPECT_EQ(-22, hvl_log_get_submodule_mask(-1));
+    EXPECT_EQ(0, hvl_log_config_all_submodules(1, 0x03));
+    EXPECT_EQ(0x03, hvl_log_get_submodule_mask(31));
+
+    EXPECT_EQ(0, hvl_log_name_submodule("a-very-long-submodule", 0));
+    EXPECT_EQ(0, module.submodules[0].enabled);
     EXPECT_EQ(-22, hvl_log_name_submodule("io", 3));
-    EXPECT_EQ(-22, hvl_log_name_submodule(nullptr, 1));
     hvl_log_name_submodule("io", 1);
     hvl_log_name_submodule("io", 2);
     std::vector<std::string> names;
@@ -189,10 +171,9 @@ TEST_F(Log, SubmoduleNamesAreCutAt15MatchedExactlyAndVisitedInOrder) {
     EXPECT_EQ(0, hvl_log_foreach_submodule(record, &names));
     EXPECT_THAT(names, ::testing::ElementsAre("a-very-long-sub", "io", "io"));
     EXPECT_EQ(-22, hvl_log_config_submodule_by_name("IO", 1, 0x3f));
-    EXPECT_EQ(-22, hvl_log_config_submodule_by_name(nullptr, 1, 0x3f));
     EXPECT_EQ(0, hvl_log_config_submodule_by_name("io", 1, 0x1f));
     EXPECT_EQ(0x1f, hvl_log_get_submodule_mask(1));
-    EXPECT_EQ(0, hvl_log_get_submodule_mask(2));
+    EXPECT_EQ(0, hvl_log_get_submodule_mask(2)) << "only the first of that name";
 }
 
 // The masks of submodules 0, 1 (named "io") and 31, -1 for a disabled one,
@@ -224,14 +205,12 @@ TEST_F(Log, HvlLogPairsSetLevelMasksUpToTheFirstMalformedOne) {
     const EnvResult untouched{0x20, 0x20, 0x20, 0}, info{0x0f, 0x0f, 0x0f, 1};
     // clang-format off
     const std::pair<std::string, EnvResult> cases[] = {
-        {"default:ON", {0x3f, 0x3f, 0x3f, 1}},  {"DEFAULT:All", {0x3f, 0x3f, 0x3f, 1}},
-        {"DEFAULT:off", {-1, -1, -1, 0}},       {"io:trace", {0x20, 0x1f, 0x20, 1}},
-        {"IO:trace", untouched},                {"nobody:DEBUG,DEFAULT:INFO", info},
-        {"DEFAULT:TRACEX", untouched},          {"DEFAULT:BOGUS,DEFAULT:INFO", info},
-        {"", untouched},                        {"DEFAULT", untouched},
-        {"DEFAULT:INFO,DEFAULT:,DEFAULT:DEBUG", info},
-        {"DEFAULT:INFO,:DEBUG,DEFAULT:DEBUG", info},
-        {name79 + ":DEBUG,DEFAULT:INFO", info}, {"DEFAULT:INFO," + name80 + ":DEBUG,DEFAULT:DEBUG", info},
+        {"DEFAULT:All", {0x3f, 0x3f, 0x3f, 1}},       {"DEFAULT:off", {-1, -1, -1, 0}},
+        {"io:trace", {0x20, 0x1f, 0x20, 1}},          {"IO:trace", untouched},
+        {"nobody:DEBUG,DEFAULT:INFO", info},          {"DEFAULT:BOGUS,DEFAULT:INFO", info},
+        {"DEFAULT", untouched},                       {"DEFAULT:INFO,DEFAULT:,DEFAULT:DEBUG", info},
+        {"DEFAULT:INFO,:DEBUG,DEFAULT:DEBUG", info},  {name79 + ":DEBUG,DEFAULT:INFO", info},
+        {"DEFAULT:INFO," + name80 + ":DEBUG,DEFAULT:DEBUG", info},
         {"DEFAULT:" + word79 + ",DEFAULT:INFO", info},
         {"DEFAULT:INFO,DEFAULT:" + word80 + ",DEFAULT:DEBUG", info}};
     // clang-format on
@@ -244,13 +223,10 @@ TEST_F(Log, HvlLogPairsSetLevelMasksUpToTheFirstMalformedOne) {
     EXPECT_EQ(1, hvl_log_get_enabled()) << "OFF does not disable the module";
 }
 
+// HVL_LOG_TARGET (null: unset), and the targets afterwards; they start as the callback.
 TEST_F(Log, HvlLogTargetWordsAreCaseSensitiveAndReplaceAllTargets) {
-    // HVL_LOG_TARGET (null: unset), the targets afterwards; they start as the callback
-    // clang-format off
     const std::pair<const char *, int> cases[] = {
-        {"CONSOLE", 1}, {"SYSLOG", 2}, {"CONSOLE,SYSLOG", 3}, {"xSYSLOGCONSOLEx", 3},
-        {"console", 0}, {"Syslog", 0}, {"", 0},               {nullptr, 8}};
-    // clang-format on
+        {"CONSOLE", 1}, {"SYSLOG", 2}, {"xSYSLOGCONSOLEx", 3}, {"console", 0}, {nullptr, 8}};
     for (const auto &[value, targets] : cases) {
         hvl_log_config_module(-1, HVL_LOG_TARGET_CALLBACK);
         value != nullptr ? setenv("HVL_LOG_TARGET", value, 1) : unsetenv("HVL_LOG_TARGET");

@@ -39,13 +39,13 @@ Bytes operator+(Bytes head, const Bytes &rest) {
 
 // Request data of the two OEM groups: the access signature, or the access
 // code of `product` (the default board's), then `rest`.
-const Bytes kSignature(std::begin(hvl::ostrel::kAccessSignature),
-                       std::end(hvl::ostrel::kAccessSignature));
+const hvl::ostrel::AccessSignature kBuilt = hvl::ostrel::access_signature();
+const Bytes kSignature(kBuilt.begin(), kBuilt.end());
 Bytes signed_data(const Bytes &rest) { return kSignature + rest; }
 
 Bytes coded_data(const Bytes &rest, std::uint16_t product = 0x3120) {
-    const std::uint8_t *code = hvl::ostrel::find_access_code(product)->code;
-    return Bytes(code, code + OSTREL_ACCESS_CODE_SIZE) + rest;
+    const hvl::ostrel::AccessCode code = *hvl::ostrel::access_code(product);
+    return Bytes(code.begin(), code.end()) + rest;
 }
 
 // An address of the system interface, or over IPMB to the IPMC's address.
