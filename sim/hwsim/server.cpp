@@ -40,15 +40,19 @@ bool send_packet(int fd, const hvl::ByteWriter &out) {
 }
 
 // The next packet from the shim; empty when the connection is gone or broken.
+// Its size is asked first (MSG_PEEK | MSG_TRUNC), so that no more is allocated.
 Packet receive_packet(int fd) {
-    Packet packet(wire::kMaxPacket);
-    ssize_t got = 0;
+    std::uint8_t first = 0;
+    ssize_t size = 0;
     do {
-        got = ::recv(fd, packet.data(), packet.size(), MSG_TRUNC);
-    } while (got < 0 && errno == EINTR);
-    packet.resize(got > 0 && static_cast<std::size_t>(got) <= packet.size()
-                      ? static_cast<std::size_t>(got)
+        size = ::recv(fd, &first, 1, MSG_PEEK | MSG_TRUNC);
+    } while (size < 0 && errno == EINTR);
+    Packet packet(size > 0 && static_cast<std::size_t>(size) <= wire::kMaxPacket
+                      ? static_cast<std::size_t>(size)
                       : 0);
+    if (!packet.empty() && ::recv(fd, packet.data(), packet.size(), 0) != size) {
+        packet.clear();
+    }
     return packet;
 }
 
