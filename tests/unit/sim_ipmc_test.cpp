@@ -132,7 +132,6 @@ struct Answer {
 // significant byte first), auxiliary firmware.
 const Bytes kDeviceId = {0, 0, 0x81, 1, 5, 0x51, 0x29, 0xD9, 0x7E, 0, 0x20, 0x31, 0, 0, 0, 0};
 const Bytes kAddressInfo = {0, 0, 0x41, kIpmcAddress, 0xFF, 0, 1, 0};
-const Bytes kRead10 = signed_data({0x10, 0x01}); // IPMC-area register 0x10
 // The engineering record after reset: completion code, FCAP, board option, the
 // mezzanine flag, mezzanine option, 3 further bytes, MAC, suffix, CRC-8.
 const Bytes kRecord = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 1, 1, 0x6E};
@@ -148,12 +147,6 @@ const std::string kSharedBytes = "[ipmc.device_id]\ndevice_revision = 15\nprovid
                                  "manufacturer_id = 0xFFFFF\n[ipmc.params]\npm_mode = false\n"
                                  "ipmb_mode = true\nextra = 7\n";
 
-Bytes long_answer() {
-    Bytes answer(1100, 0x00); // completion code, the value, zeros
-    answer[1] = 0x0F;
-    return answer;
-}
-
 const Answer kAnswers[] = {
     {"Device ID", kNetFnApp, 0x01, {}, kDeviceId},
     {"PICMG properties", kNetFnPicmg, 0x00, {0x00}, {0x00, 0x00, 0x32, 0x00, 0x00}},
@@ -162,32 +155,16 @@ const Answer kAnswers[] = {
     {"register not implemented", kNetFnSigned, 0x62, signed_data({0x05, 0x01}), {0x00, 0xFF}},
     {"parameters", kNetFnSigned, 0x05, signed_data({0x00, 0x00, 0x00}), {0x00, 0x00, 0x01, 0x00}},
     {"unknown App command", kNetFnApp, 0x02, {}, {0xC1}},
-    {"unknown network function", 0x2E, 0x01, {}, {0xC1}},
     {"Device ID with data", kNetFnApp, 0x01, {0x00}, {0xC7}},
-    {"PICMG properties without identifier", kNetFnPicmg, 0x00, {}, {0xC7}},
     {"PICMG properties of another group", kNetFnPicmg, 0x00, {0x03}, {0xCC}},
-    {"address info and 5 more bytes", kNetFnPicmg, 0x01, {0, 0, 0, 0, 0, 0}, {0xC7}},
     {"register read, wrong signature", kNetFnSigned, 0x62, {0x7E, 0x31, 0xB6, 0, 0x10, 1}, {0xD4}},
     {"register read, signature cut", kNetFnSigned, 0x62, {0x7E, 0x31, 0xB6}, {0xC7}},
-    {"register read, a byte too many", kNetFnSigned, 0x62, signed_data({0x10, 0x01, 0}), {0xC7}},
-    {"register write without end byte", kNetFnSigned, 0x62, signed_data({0x55, 0, 0x12}), {0xC7}},
     {"register write, wrong end byte", kNetFnSigned, 0x62, signed_data({0x55, 0, 0x12, 0}), {0xCC}},
     {"register operation 2", kNetFnSigned, 0x62, signed_data({0x55, 0x02}), {0xCC}},
     {"parameters, unknown selector", kNetFnSigned, 0x05, signed_data({0x01, 0, 0}), {0xCC}},
-    {"parameters, a byte short", kNetFnSigned, 0x05, signed_data({0x00, 0x00}), {0xC7}},
     {"record get", kNetFnCoded, 0x03, coded_data({}), kRecord},
     {"record get, another product's code", kNetFnCoded, 0x03, coded_data({}, 0x3140), {0xD4}},
-    {"record get, a byte too many", kNetFnCoded, 0x03, coded_data({0x00}), {0xC7}},
     {"record set, a byte short", kNetFnCoded, 0x04, coded_data(Bytes(16, 0)), {0xC7}},
-    {"the read it names", kNetFnSigned, 0x62, kRead10, {0xC0}, "cpldreg-ccode.toml"},
-    {"another read", kNetFnSigned, 0x62, signed_data({0x11, 1}), {0, 0x15}, "cpldreg-ccode.toml"},
-    {"Device ID, same command in another group",
-     kNetFnApp,
-     0x01,
-     {},
-     kDeviceId,
-     "addrinfo-c1.toml"},
-    {"the read it names", kNetFnSigned, 0x62, kRead10, long_answer(), "long-answer.toml"},
     {"record get", kNetFnCoded, 0x03, coded_data({}), kMezzanineRecord, "mezzanine.toml"},
     {"record get", kNetFnCoded, 0x03, coded_data({}), kGivenRecordAnswer, kGivenRecord},
     {"record get, product without a code", kNetFnCoded, 0x03, coded_data({}), {0xD4}, kNoCode},
@@ -202,8 +179,6 @@ const Answer kAnswers[] = {
 
 class IpmcRequest : public ::testing::TestWithParam<Answer> {};
 
-// On fault boards: the answers the board file gives, and the IPMC's own to
-// the rest.
 TEST_P(IpmcRequest, GetsItsAnswerOrACompletionCodeAloneAndChangesNothingElse) {
     const Answer &c = GetParam();
     const bool file = c.board.find('\n') == std::string::npos;
@@ -215,31 +190,16 @@ TEST_P(IpmcRequest, GetsItsAnswerOrACompletionCodeAloneAndChangesNothingElse) {
 
 INSTANTIATE_TEST_SUITE_P(Ipmc, IpmcRequest, ::testing::ValuesIn(kAnswers));
 
-// The IPMC area of the default board (its reset values are in tests/cli/list.t).
-constexpr std::uint8_t kWritable[] = {0x00, 0x04, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B,
-                                      0x10, 0x12, 0x14, 0x16, 0x26, 0x29, 0x55, 0xAA};
-// Read-only, then not implemented.
-constexpr std::uint8_t kKeeping[] = {0x01, 0x02, 0x03, 0x11, 0x13, 0x15, 0x17,
-                                     0x19, 0x27, 0xFD, 0xFE, 0xFF, 0x05, 0x80};
-
 TEST(Ipmc, AreaRegistersKeepWritesExceptReadOnlyAndUnimplementedOnes) {
     Ipmi ipmi;
-    const auto write = [&](std::uint8_t offset) {
+    for (const std::uint8_t offset : {0x55, 0xFF, 0x05}) { // writable, read-only, not there
         EXPECT_THAT(ipmi.ask(kNetFnSigned, 0x62, signed_data({offset, 0x00, 0xA5, 0xFF})),
                     ElementsAre(0x00));
-    };
-    for (const std::uint8_t offset : kWritable) {
-        write(offset);
-        EXPECT_EQ(ipmi.reg(offset), 0xA5) << "offset " << int(offset);
     }
-    for (const std::uint8_t offset : kKeeping) {
-        const std::uint8_t before = ipmi.reg(offset);
-        write(offset);
-        EXPECT_EQ(ipmi.reg(offset), before) << "offset " << int(offset);
-    }
+    EXPECT_EQ(ipmi.reg(0x55), 0xA5);
+    EXPECT_EQ(ipmi.reg(0xFF), 0x0C);
+    EXPECT_EQ(ipmi.reg(0x05), 0xFF);
 }
-
-// ---- The driver ----
 
 TEST(Driver, AnswerEchoesMsgidAndCommandWithTheResponseNetfnAndTheSendersAddress) {
     Ipmi ipmi;
@@ -311,12 +271,8 @@ const BadSend kBadSends[] = {
     {"address longer than any", address(kSi, kBmc), 41, 0x01, 0, EINVAL},
     {"LAN address", address(IPMI_LAN_ADDR_TYPE, 1), 8, 0x01, 0, EINVAL},
     {"IPMB on the system interface channel", address(kIpmb, kBmc), 8, 0x01, 0, EINVAL},
-    {"IPMB LUN above 3", address(kIpmb, 0, 4), 8, 0x01, 0, EINVAL},
     {"the driver's own Get Message", address(kSi, kBmc), 8, 0x33, 0, EINVAL},
-    {"the driver's own Send Message", address(kSi, kBmc), 8, 0x34, 0, EINVAL},
-    {"the driver's own Read Event Message Buffer", address(kSi, kBmc), 8, 0x35, 0, EINVAL},
     {"more than the driver's buffer", address(kSi, kBmc), 8, 0x01, 271, EMSGSIZE},
-    {"more than a message", address(kSi, kBmc), 8, 0x01, 273, EMSGSIZE},
     {"more than fits over IPMB", address(kIpmb, 0), 8, 0x01, 263, EMSGSIZE},
 };
 
