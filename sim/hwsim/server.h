@@ -4,8 +4,8 @@
 #pragma once
 
 #include "devices.h"
-#include "unique_fd.h"
 #include "request.h"
+#include "unique_fd.h"
 
 #include <sys/types.h>
 
