@@ -4,7 +4,8 @@
 // read with the byte reader and writer, every number little-endian.
 //
 // Open:   shim Open, runner Opened.
-// ioctl:  shim Ioctl (with the record it points to, if it can be read);
+// ioctl:  shim Ioctl (with the record it points to, if it can be read, and
+//         the buffers the record points to, as the runner described them);
 //         the runner asks Read for whatever else of the caller's memory it
 //         reads, a few ranges at a time, and the shim answers each Read with
 //         Bytes; the runner ends with Done,
@@ -25,8 +26,11 @@ namespace sim::wire {
 
 enum Kind : std::uint8_t {
     kOpen = 1, // abi: pointer size, long size, big-endian; pid u32, fd u32, flags u32, path
-    kOpened,   // errno u32 (0: open), the size of a record without one in its number u16
-    kIoctl,    // number u32, type u8, code u8, size u16, arg u64, record bytes
+    kOpened,   // errno u32 (0: open), the size of a record without one in its number u16,
+               // buffers u8, each: code u8, pointer at u16, its size u8, length at u16,
+               // its size u8, most u16 (where a request's record points, see PointedBuffer)
+    kIoctl,    // number u32, type u8, code u8, size u16, arg u64, record size u16, record,
+               // buffers u8, each: address u64, count u32, readable u8, count bytes
     kRead,     // ranges u8, each: address u64, count u32
     kBytes,    // each range: readable u8, count bytes (their value if readable)
     kDone,     // ret u32, errno u32, ready u8, writes u16, each: address u64, count u32, bytes

@@ -65,10 +65,15 @@ bool send_kind(int fd, wire::Kind kind) {
 // request is at hand; anything else is asked for. Writes are collected for Done.
 class RemoteMemory : public UserMemory {
 public:
-    RemoteMemory(int fd, const Abi &abi, std::uint64_t arg, const std::uint8_t *record,
-                 std::size_t size)
-        : UserMemory(abi), fd_(fd) {
-        fetched_.push_back({arg, true, Packet(record, record + size)});
+    RemoteMemory(int fd, const Abi &abi) : UserMemory(abi), fd_(fd) {}
+
+    // Bytes of the caller's memory that came with the request, read off `in`.
+    void take(std::uint64_t address, bool readable, const std::uint8_t *bytes, std::size_t count,
+              hvl::ByteReader &in) {
+        in.skip(count);
+        if (in.ok()) {
+            fetched_.push_back({address, readable, Packet(bytes, bytes + count)});
+        }
     }
 
     bool read(std::uint64_t address, std::uint8_t *to, std::size_t count) override {
@@ -88,7 +93,16 @@ public:
         return range != nullptr && range->readable;
     }
 
-    void prefetch(std::initializer_list<Range> ranges) override {
+    void prefetch(std::initializer_list<Range> wanted) override {
+        std::vector<Range> ranges;
+        for (const Range &range : wanted) {
+            if (range.count > 0 && find(range.address, range.count) == nullptr) {
+                ranges.push_back(range);
+            }
+        }
+        if (ranges.empty()) {
+            return;
+        }
         std::uint8_t request[256];
         hvl::ByteWriter out(request, sizeof request);
         out.u8(wire::kRead).u8(static_cast<std::uint8_t>(ranges.size()));
@@ -276,11 +290,23 @@ bool Server::open(Connection &connection, const std::uint8_t *packet, std::size_
     }
     const int err = devices_.open(connection.file, flags);
     connection.opened = err == 0;
-    std::uint8_t answer[8];
+    const bool ipmi = connection.file.device->kind == DeviceKind::Ipmi;
+    const std::vector<PointedBuffer> buffers =
+        ipmi ? IpmiDevice::pointed_buffers(connection.abi) : std::vector<PointedBuffer>();
+    std::uint8_t answer[64];
     hvl::ByteWriter out(answer, sizeof answer);
     out.u8(wire::kOpened)
         .u32(static_cast<std::uint32_t>(err))
-        .u16(connection.file.device->kind == DeviceKind::Cpld ? kCpldRecordSize : 0);
+        .u16(ipmi ? 0 : kCpldRecordSize)
+        .u8(static_cast<std::uint8_t>(buffers.size()));
+    for (const PointedBuffer &buffer : buffers) {
+        out.u8(buffer.code)
+            .u16(buffer.pointer_at)
+            .u8(buffer.pointer_size)
+            .u16(buffer.length_at)
+            .u8(buffer.length_size)
+            .u16(buffer.most);
+    }
     return send_packet(connection.socket.get(), out) && connection.opened;
 }
 
@@ -292,12 +318,19 @@ bool Server::ioctl(Connection &connection, const std::uint8_t *packet, std::size
     call.code = in.u8();
     call.size = in.u16();
     call.arg = wire::get_u64(in);
-    if (!in.ok()) {
+    const int fd = connection.socket.get();
+    RemoteMemory memory(fd, connection.abi);
+    const std::size_t record = in.u16();
+    memory.take(call.arg, true, packet + (size - in.remaining()), record, in);
+    for (std::uint8_t buffers = in.u8(); buffers > 0 && in.ok(); --buffers) {
+        const std::uint64_t address = wire::get_u64(in);
+        const std::size_t count = in.u32();
+        const bool readable = in.u8() != 0;
+        memory.take(address, readable, packet + (size - in.remaining()), count, in);
+    }
+    if (!in.finished()) {
         return false;
     }
-    const int fd = connection.socket.get();
-    RemoteMemory memory(fd, connection.abi, call.arg, packet + (size - in.remaining()),
-                        in.remaining());
     Outcome outcome;
     try {
         outcome = devices_.ioctl(connection.file, call, memory);

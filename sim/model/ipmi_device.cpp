@@ -341,6 +341,21 @@ bool ipmi_request_known(std::string_view name) {
     return false;
 }
 
+std::vector<PointedBuffer> IpmiDevice::pointed_buffers(const Abi &abi) {
+    const auto places = field_places(kReq, abi);
+    const auto code = static_cast<std::uint8_t>(_IOC_NR(IPMICTL_SEND_COMMAND));
+    const auto buffer = [&](std::size_t pointer, std::size_t length, std::size_t most) {
+        return PointedBuffer{code,
+                             static_cast<std::uint16_t>(places[pointer].first),
+                             static_cast<std::uint8_t>(places[pointer].second),
+                             static_cast<std::uint16_t>(places[length].first),
+                             static_cast<std::uint8_t>(places[length].second),
+                             static_cast<std::uint16_t>(most)};
+    };
+    return {buffer(kReqAddr, kReqAddrLen, kAddressMax),
+            buffer(kReqData, kReqDataLen, IPMI_MAX_MSG_LENGTH)};
+}
+
 IpmiDevice::IpmiDevice(const IpmcBoard &board, Store &store)
     : board_(board), ipmc_(board, store), my_address_(kDefaultAddress), my_lun_(kDefaultLun) {}
 

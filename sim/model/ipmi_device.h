@@ -59,6 +59,8 @@ public:
     bool present() const { return board_.present; }
     // One ioctl on an open descriptor, with the faults of the calling process.
     Outcome ioctl(IpmiUser &user, const IoctlCall &call, UserMemory &memory, FaultPlan &faults);
+    // The buffers a SEND_COMMAND's record points to: its address and its data.
+    static std::vector<PointedBuffer> pointed_buffers(const Abi &abi);
 
 private:
     const IpmcBoard &board_;

@@ -12,6 +12,7 @@
 #include <functional>
 #include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sim {
@@ -37,6 +38,19 @@ struct Outcome {
     std::string sent; // its fields as sent
     std::string got;  // its fields as the driver wrote them
     std::function<void()> undo;
+};
+
+// A buffer a request's record points to, which the caller may send along
+// with the record so that the driver need not ask for it: where the pointer
+// and the buffer's length stand in the record, in the caller's layout, and
+// how much of it the driver reads at most.
+struct PointedBuffer {
+    std::uint8_t code; // the request's command
+    std::uint16_t pointer_at;
+    std::uint8_t pointer_size;
+    std::uint16_t length_at;
+    std::uint8_t length_size;
+    std::uint16_t most;
 };
 
 // The outcome of a request that failed with `err`.
@@ -90,6 +104,17 @@ std::size_t lay_out(const std::array<Field, N> &layout, const Abi &abi, Each eac
         widest = size > widest ? size : widest;
     }
     return (at + widest - 1) / widest * widest;
+}
+
+// The offset and size of each field of a layout.
+template <std::size_t N>
+std::array<std::pair<std::size_t, std::size_t>, N> field_places(const std::array<Field, N> &layout,
+                                                                const Abi &abi) {
+    std::array<std::pair<std::size_t, std::size_t>, N> places{};
+    lay_out(layout, abi, [&](std::size_t at, std::size_t size, std::size_t i) {
+        places[i] = {at, size};
+    });
+    return places;
 }
 
 template <std::size_t N>

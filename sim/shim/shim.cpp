@@ -70,10 +70,22 @@ public:
     Exchange &operator=(const Exchange &) = delete;
 };
 
-// The record size of requests whose number gives none, by descriptor, as the
-// runner said at the open (0 for descriptors it did not open here).
+// What the runner said of a descriptor at its open: the record size of
+// requests whose number gives none, and the buffers records point to, which
+// go along with the record. Nothing for descriptors it did not open here
+// (they cost another exchange or two). Guarded by the exchange's lock.
+struct Hints {
+    struct Buffer {
+        std::uint8_t code;
+        std::uint16_t pointer_at, length_at, most;
+        std::uint8_t pointer_size, length_size;
+    };
+    std::uint16_t record = 0;
+    std::uint8_t buffer_count = 0;
+    Buffer buffers[2];
+};
 constexpr int kHintedDescriptors = 1024;
-std::atomic<std::uint16_t> record_hint[kHintedDescriptors];
+Hints hints[kHintedDescriptors];
 
 bool is_device(const char *path) {
     return under_runner && path != nullptr &&
@@ -241,13 +253,54 @@ int conclude(int fd, int saved) {
     return ret;
 }
 
+// A number of the record: the caller's own, `size` bytes at `at`.
+std::uint64_t number_at(const std::uint8_t *record, std::size_t size, std::size_t at,
+                        std::size_t width) {
+    std::uint64_t value = 0;
+    if (at + width <= size && width == sizeof(std::uint16_t)) {
+        std::uint16_t narrow = 0;
+        std::memcpy(&narrow, record + at, width);
+        value = narrow;
+    } else if (at + width <= size && width == sizeof(std::uint32_t)) {
+        std::uint32_t word = 0;
+        std::memcpy(&word, record + at, width);
+        value = word;
+    } else if (at + width <= size && width == sizeof(std::uint64_t)) {
+        std::memcpy(&value, record + at, width);
+    }
+    return value;
+}
+
+// Appends to `out` the buffers the record points to, as the runner described them.
+void add_buffers(hvl::ByteWriter &out, const Hints &hint, unsigned code, const std::uint8_t *record,
+                 std::size_t size) {
+    std::uint8_t *count = packet + out.length();
+    out.u8(0);
+    for (std::uint8_t i = 0; i < hint.buffer_count; ++i) {
+        const Hints::Buffer &buffer = hint.buffers[i];
+        if (buffer.code != code) {
+            continue;
+        }
+        const std::uint64_t address =
+            number_at(record, size, buffer.pointer_at, buffer.pointer_size);
+        std::uint64_t length = number_at(record, size, buffer.length_at, buffer.length_size);
+        length = length < buffer.most ? length : buffer.most;
+        sim::wire::put_u64(out, address);
+        out.u32(static_cast<std::uint32_t>(length));
+        std::uint8_t *readable = packet + out.length();
+        out.u8(0).bytes(packet, length); // room for the bytes
+        *readable = out.ok() && copy(readable + 1, pointer(address), length, Direction::In) ? 1 : 0;
+        ++*count;
+    }
+}
+
 int device_ioctl(int fd, unsigned long request, void *arg) {
     const int saved = errno;
     const Exchange exchange;
+    const Hints none{};
+    const Hints &hint = fd < kHintedDescriptors ? hints[fd] : none;
     std::uint16_t record = static_cast<std::uint16_t>(_IOC_SIZE(request));
-    if (record == 0 && fd < kHintedDescriptors) {
-        record = record_hint[fd].load(std::memory_order_relaxed);
-    }
+    record = record == 0 ? hint.record : record;
     hvl::ByteWriter out(packet, sizeof packet);
     out.u8(sim::wire::kIoctl)
         .u32(static_cast<std::uint32_t>(request))
@@ -255,12 +308,16 @@ int device_ioctl(int fd, unsigned long request, void *arg) {
         .u8(static_cast<std::uint8_t>(_IOC_NR(request)))
         .u16(static_cast<std::uint16_t>(_IOC_SIZE(request)));
     sim::wire::put_u64(out, reinterpret_cast<std::uintptr_t>(arg));
-    // The record goes along if it can be read; the runner asks for it if not.
+    // The record goes along if it can be read, and what it points to; the
+    // runner asks for them if not.
     record = record < sim::wire::kMaxRecord ? record : sim::wire::kMaxRecord;
-    if (arg == nullptr || !copy(packet + out.length(), arg, record, Direction::In)) {
+    std::uint8_t *bytes = packet + out.length() + 2;
+    if (arg == nullptr || !copy(bytes, arg, record, Direction::In)) {
         record = 0;
     }
-    return send_packet(fd, packet, out.length() + record) ? conclude(fd, saved) : fail(EIO);
+    out.u16(record).bytes(bytes, record);
+    add_buffers(out, hint, _IOC_NR(request), bytes, record);
+    return send_packet(fd, out) ? conclude(fd, saved) : fail(EIO);
 }
 
 // Opens a device of the board: a connection to the runner, which says
@@ -288,10 +345,20 @@ int open_device(const char *path, int flags) {
         hvl::ByteReader in(packet, receive(fd));
         const bool opened = in.u8() == sim::wire::kOpened;
         err = static_cast<int>(in.u32());
-        const std::uint16_t hint = in.u16();
+        Hints hint;
+        hint.record = in.u16();
+        for (std::uint8_t n = in.u8(); n > 0 && hint.buffer_count < 2; --n) {
+            Hints::Buffer &buffer = hint.buffers[hint.buffer_count++];
+            buffer.code = in.u8();
+            buffer.pointer_at = in.u16();
+            buffer.pointer_size = in.u8();
+            buffer.length_at = in.u16();
+            buffer.length_size = in.u8();
+            buffer.most = in.u16();
+        }
         err = opened && in.ok() ? err : EIO;
         if (err == 0 && fd < kHintedDescriptors) {
-            record_hint[fd].store(hint, std::memory_order_relaxed);
+            hints[fd] = hint;
         }
     }
     if (err != 0) {
