@@ -31,12 +31,9 @@ sockaddr_un address_of(const std::string &name) {
     return address;
 }
 
-bool send_bytes(int fd, const std::uint8_t *bytes, std::size_t count) {
-    return ::send(fd, bytes, count, MSG_NOSIGNAL) == static_cast<ssize_t>(count);
-}
-
 bool send_packet(int fd, const hvl::ByteWriter &out) {
-    return out.ok() && send_bytes(fd, out.data(), out.length());
+    return out.ok() &&
+           ::send(fd, out.data(), out.length(), MSG_NOSIGNAL) == static_cast<ssize_t>(out.length());
 }
 
 // The next packet from the shim; empty when the connection is gone or broken.
@@ -54,11 +51,6 @@ Packet receive_packet(int fd) {
         packet.clear();
     }
     return packet;
-}
-
-bool send_kind(int fd, wire::Kind kind) {
-    const std::uint8_t byte = kind;
-    return send_bytes(fd, &byte, 1);
 }
 
 // The caller's memory behind the connection: the record that came with the
@@ -162,12 +154,8 @@ private:
     bool lost_ = false;
 };
 
-Packet done_packet(const Outcome &outcome, bool ready, const RemoteMemory &memory) {
-    std::size_t size = 16;
-    for (const RemoteMemory::Write &write : memory.writes()) {
-        size += 12 + write.bytes.size();
-    }
-    Packet packet(size);
+bool send_done(int fd, const Outcome &outcome, bool ready, const RemoteMemory &memory) {
+    Packet packet(wire::kMaxPacket);
     hvl::ByteWriter out(packet.data(), packet.size());
     out.u8(wire::kDone)
         .u32(static_cast<std::uint32_t>(outcome.ret))
@@ -179,8 +167,7 @@ Packet done_packet(const Outcome &outcome, bool ready, const RemoteMemory &memor
         out.u32(static_cast<std::uint32_t>(write.bytes.size()))
             .bytes(write.bytes.data(), write.bytes.size());
     }
-    packet.resize(out.length());
-    return packet;
+    return send_packet(fd, out);
 }
 
 bool ready(const OpenFile &file) {
@@ -338,8 +325,7 @@ bool Server::ioctl(Connection &connection, const std::uint8_t *packet, std::size
         (void)std::fprintf(stderr, "hwsim: %s\n", error.what());
         outcome = failed("error", EIO);
     }
-    const Packet done = done_packet(outcome, ready(connection.file), memory);
-    if (memory.lost() || !send_bytes(fd, done.data(), done.size())) {
+    if (memory.lost() || !send_done(fd, outcome, ready(connection.file), memory)) {
         return false;
     }
     bool faulted = false;
@@ -361,7 +347,8 @@ bool Server::ioctl(Connection &connection, const std::uint8_t *packet, std::size
             return false;
         }
     }
-    return !now_ready || send_kind(fd, wire::kReady);
+    std::uint8_t kind = 0;
+    return !now_ready || send_packet(fd, hvl::ByteWriter(&kind, 1).u8(wire::kReady));
 }
 
 } // namespace sim

@@ -17,15 +17,6 @@ std::string result(int ret, int err) {
     return "-> ret=" + std::to_string(ret) + " errno=" + std::to_string(ret < 0 ? err : 0);
 }
 
-std::string line_open(std::string_view device, int flags, int ret, int err) {
-    return std::string(device) + " open flags=" + trace_hex(static_cast<std::uint32_t>(flags), 8) +
-           " " + result(ret, err);
-}
-
-std::string line_close(std::string_view device, int fd) {
-    return std::string(device) + " close fd=" + std::to_string(fd) + " " + result(0, 0);
-}
-
 std::string line_request(std::string_view device, const Outcome &outcome) {
     std::string line = std::string(device) + " " + outcome.name + " ";
     if (!outcome.sent.empty()) {
@@ -64,17 +55,16 @@ Devices::ProcessFaults &Devices::faults_of(int pid) {
 }
 
 int Devices::open(OpenFile &file, int flags) {
+    const bool cpld = file.device->kind == DeviceKind::Cpld;
     ProcessFaults &faults = faults_of(file.pid);
-    int err = 0;
-    if (file.device->kind == DeviceKind::Cpld) {
-        const Fault *fault = faults.cpld.on_call("open");
-        err = fault != nullptr ? static_cast<int>(fault->value) : 0;
-    } else {
-        const Fault *fault = faults.ipmi.on_call("open");
-        err = fault != nullptr ? static_cast<int>(fault->value) : ipmi_.present() ? 0 : ENOENT;
-    }
+    const Fault *fault = (cpld ? faults.cpld : faults.ipmi).on_call("open");
+    const int err = fault != nullptr          ? static_cast<int>(fault->value)
+                    : cpld || ipmi_.present() ? 0
+                                              : ENOENT;
     if (trace_.on()) {
-        trace_.record(line_open(file.device->name, flags, err != 0 ? -1 : file.fd, err));
+        trace_.record(std::string(file.device->name) +
+                      " open flags=" + trace_hex(static_cast<std::uint32_t>(flags), 8) + " " +
+                      result(err != 0 ? -1 : file.fd, err));
     }
     return err;
 }
@@ -104,7 +94,8 @@ void Devices::finish(const OpenFile &file, Outcome &outcome, bool faulted) {
 
 void Devices::close(const OpenFile &file) {
     if (trace_.on()) {
-        trace_.record(line_close(file.device->name, file.fd));
+        trace_.record(std::string(file.device->name) + " close fd=" + std::to_string(file.fd) +
+                      " " + result(0, 0));
     }
 }
 

@@ -134,12 +134,10 @@ int check_message(const IpmiAddress &to, const IpmiRequestBytes &request) {
         if (to.channel != IPMI_BMC_CHANNEL) {
             return -EINVAL;
         }
-        if (request.netfn == kNetFnAppRequest) {
-            for (const std::uint8_t cmd : kDriverCommands) {
-                if (request.cmd == cmd) {
-                    return -EINVAL;
-                }
-            }
+        if (request.netfn == kNetFnAppRequest &&
+            std::find(std::begin(kDriverCommands), std::end(kDriverCommands), request.cmd) !=
+                std::end(kDriverCommands)) {
+            return -EINVAL;
         }
         return request.length + kSystemHeader > IPMI_MAX_MSG_LENGTH ? -EMSGSIZE : 0;
     }
@@ -288,42 +286,33 @@ int set_my_lun(Call &call) {
 
 int get_my_lun(Call &call) { return write_value(call, call.my_lun); }
 
-enum class Record { Req, Recv, Value };
+std::size_t req_size(const Abi &abi) { return record_size(kReq, abi); }
+std::size_t recv_size(const Abi &abi) { return record_size(kRecv, abi); }
+std::size_t value_size(const Abi &abi) { return record_size(kValue, abi); }
 
 struct Request {
     unsigned long number;
     std::string_view name;
-    Record record;
+    std::size_t (*record_size)(const Abi &); // in the caller's layout
     int (*run)(Call &);
 };
 
 constexpr Request kRequests[] = {
-    {IPMICTL_SEND_COMMAND, "SEND_COMMAND", Record::Req, send_command},
-    {IPMICTL_RECEIVE_MSG, "RECEIVE_MSG", Record::Recv, receive_msg},
-    {IPMICTL_RECEIVE_MSG_TRUNC, "RECEIVE_MSG_TRUNC", Record::Recv, receive_msg_trunc},
-    {IPMICTL_SET_GETS_EVENTS_CMD, "SET_GETS_EVENTS_CMD", Record::Value, set_gets_events},
-    {IPMICTL_SET_MY_ADDRESS_CMD, "SET_MY_ADDRESS_CMD", Record::Value, set_my_address},
-    {IPMICTL_GET_MY_ADDRESS_CMD, "GET_MY_ADDRESS_CMD", Record::Value, get_my_address},
-    {IPMICTL_SET_MY_LUN_CMD, "SET_MY_LUN_CMD", Record::Value, set_my_lun},
-    {IPMICTL_GET_MY_LUN_CMD, "GET_MY_LUN_CMD", Record::Value, get_my_lun},
+    {IPMICTL_SEND_COMMAND, "SEND_COMMAND", req_size, send_command},
+    {IPMICTL_RECEIVE_MSG, "RECEIVE_MSG", recv_size, receive_msg},
+    {IPMICTL_RECEIVE_MSG_TRUNC, "RECEIVE_MSG_TRUNC", recv_size, receive_msg_trunc},
+    {IPMICTL_SET_GETS_EVENTS_CMD, "SET_GETS_EVENTS_CMD", value_size, set_gets_events},
+    {IPMICTL_SET_MY_ADDRESS_CMD, "SET_MY_ADDRESS_CMD", value_size, set_my_address},
+    {IPMICTL_GET_MY_ADDRESS_CMD, "GET_MY_ADDRESS_CMD", value_size, get_my_address},
+    {IPMICTL_SET_MY_LUN_CMD, "SET_MY_LUN_CMD", value_size, set_my_lun},
+    {IPMICTL_GET_MY_LUN_CMD, "GET_MY_LUN_CMD", value_size, get_my_lun},
 };
-
-std::size_t size_of(Record record, const Abi &abi) {
-    switch (record) {
-    case Record::Req:
-        return record_size(kReq, abi);
-    case Record::Recv:
-        return record_size(kRecv, abi);
-    default:
-        return record_size(kValue, abi);
-    }
-}
 
 // The request the caller's number stands for in its own layout.
 const Request *request_for(const IoctlCall &call, const Abi &abi) {
     for (const Request &request : kRequests) {
         if (call.type == _IOC_TYPE(request.number) && call.code == _IOC_NR(request.number) &&
-            call.size == size_of(request.record, abi)) {
+            call.size == request.record_size(abi)) {
             return &request;
         }
     }
@@ -333,12 +322,8 @@ const Request *request_for(const IoctlCall &call, const Abi &abi) {
 } // namespace
 
 bool ipmi_request_known(std::string_view name) {
-    for (const Request &request : kRequests) {
-        if (request.name == name) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(std::begin(kRequests), std::end(kRequests),
+                       [&](const Request &request) { return request.name == name; });
 }
 
 std::vector<PointedBuffer> IpmiDevice::pointed_buffers(const Abi &abi) {

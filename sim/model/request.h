@@ -55,12 +55,7 @@ struct PointedBuffer {
 
 // The outcome of a request that failed with `err`.
 inline Outcome failed(std::string name, int err, std::string sent = {}) {
-    Outcome outcome;
-    outcome.ret = -1;
-    outcome.err = err;
-    outcome.name = std::move(name);
-    outcome.sent = std::move(sent);
-    return outcome;
+    return Outcome{-1, err, std::move(name), std::move(sent), {}, {}};
 }
 
 // The caller's C layout: fields are aligned to their size, as on both targets.
@@ -76,18 +71,8 @@ enum class Field : std::uint8_t { U8, U16, U32, Long, Pointer };
 template <std::size_t N> using Values = std::array<std::uint64_t, N>;
 
 inline std::size_t field_size(Field field, const Abi &abi) {
-    switch (field) {
-    case Field::U8:
-        return 1;
-    case Field::U16:
-        return 2;
-    case Field::U32:
-        return 4;
-    case Field::Long:
-        return abi.long_size;
-    default:
-        return abi.pointer_size;
-    }
+    const std::size_t sizes[] = {1, 2, 4, abi.long_size, abi.pointer_size}; // as Field
+    return sizes[static_cast<std::size_t>(field)];
 }
 
 // Calls `each(offset, size, index)` for every field and returns the record's

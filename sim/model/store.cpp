@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 namespace sim {
 namespace {
@@ -35,18 +36,6 @@ std::uint32_t fnv1a(const std::uint8_t *bytes, std::size_t count) {
 
 [[noreturn]] void fail(const std::string &what) {
     throw StateError("state " + what + ": " + std::strerror(errno));
-}
-
-void make_directories(const std::string &dir) {
-    for (std::size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
-        const std::string prefix = dir.substr(0, slash);
-        if (::mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST) {
-            fail("directory " + prefix);
-        }
-        if (slash == std::string::npos) {
-            return;
-        }
-    }
 }
 
 void write_all(int fd, const std::vector<std::uint8_t> &bytes, const std::string &path) {
@@ -124,7 +113,11 @@ void Store::keep_in(const std::string &dir, std::uint64_t fingerprint, bool fres
     if (dir.empty()) {
         throw StateError("state directory: no name given");
     }
-    make_directories(dir);
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    if (error) {
+        throw StateError("state directory " + dir + ": " + error.message());
+    }
     dir_ = dir;
     fingerprint_ = fingerprint;
     lock_.reset(::open((dir + "/board.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));

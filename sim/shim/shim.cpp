@@ -19,7 +19,6 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <sys/un.h>
@@ -30,6 +29,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #define HWSIM_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -59,16 +59,9 @@ bool under_runner = [] {
 
 // One exchange at a time, whatever the thread or descriptor: the runner
 // serves requests one by one anyway. The buffer is the exchange's.
-pthread_mutex_t exchange_lock = PTHREAD_MUTEX_INITIALIZER;
+std::mutex exchange_lock;
 std::uint8_t packet[sim::wire::kMaxPacket];
-
-class Exchange {
-public:
-    Exchange() { ::pthread_mutex_lock(&exchange_lock); }
-    ~Exchange() { ::pthread_mutex_unlock(&exchange_lock); }
-    Exchange(const Exchange &) = delete;
-    Exchange &operator=(const Exchange &) = delete;
-};
+using Exchange = std::lock_guard<std::mutex>;
 
 // What the runner said of a descriptor at its open: the record size of
 // requests whose number gives none, and the buffers records point to, which
@@ -142,16 +135,12 @@ bool copy(void *to, const void *from, std::size_t count, Direction direction) {
     return false;
 }
 
-bool send_packet(int fd, const std::uint8_t *bytes, std::size_t size) {
+bool send_packet(int fd, const hvl::ByteWriter &out) {
     ssize_t sent = 0;
     do {
-        sent = ::send(fd, bytes, size, MSG_NOSIGNAL);
+        sent = out.ok() ? ::send(fd, out.data(), out.length(), MSG_NOSIGNAL) : 0;
     } while (sent < 0 && errno == EINTR);
-    return sent == static_cast<ssize_t>(size);
-}
-
-bool send_packet(int fd, const hvl::ByteWriter &out) {
-    return out.ok() && send_packet(fd, out.data(), out.length());
+    return out.ok() && sent == static_cast<ssize_t>(out.length());
 }
 
 // The next packet, waiting for it also on a non-blocking descriptor; with
@@ -253,20 +242,14 @@ int conclude(int fd, int saved) {
     return ret;
 }
 
-// A number of the record: the caller's own, `size` bytes at `at`.
+// A number of the record in this program's byte order, `width` bytes at `at`;
+// 0 where the record is too short for it.
 std::uint64_t number_at(const std::uint8_t *record, std::size_t size, std::size_t at,
                         std::size_t width) {
+    constexpr bool big_endian = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
     std::uint64_t value = 0;
-    if (at + width <= size && width == sizeof(std::uint16_t)) {
-        std::uint16_t narrow = 0;
-        std::memcpy(&narrow, record + at, width);
-        value = narrow;
-    } else if (at + width <= size && width == sizeof(std::uint32_t)) {
-        std::uint32_t word = 0;
-        std::memcpy(&word, record + at, width);
-        value = word;
-    } else if (at + width <= size && width == sizeof(std::uint64_t)) {
-        std::memcpy(&value, record + at, width);
+    for (std::size_t i = 0; at + width <= size && width <= 8 && i < width; ++i) {
+        value |= std::uint64_t{record[at + (big_endian ? width - 1 - i : i)]} << (8 * i);
     }
     return value;
 }
@@ -296,7 +279,7 @@ void add_buffers(hvl::ByteWriter &out, const Hints &hint, unsigned code, const s
 
 int device_ioctl(int fd, unsigned long request, void *arg) {
     const int saved = errno;
-    const Exchange exchange;
+    const Exchange exchange(exchange_lock);
     const Hints none{};
     const Hints &hint = fd < kHintedDescriptors ? hints[fd] : none;
     std::uint16_t record = static_cast<std::uint16_t>(_IOC_SIZE(request));
@@ -329,7 +312,7 @@ int open_device(const char *path, int flags) {
     if (fd < 0) {
         return -1;
     }
-    const Exchange exchange;
+    const Exchange exchange(exchange_lock);
     hvl::ByteWriter out(packet, sizeof packet);
     out.u8(sim::wire::kOpen)
         .u8(sizeof(void *))
