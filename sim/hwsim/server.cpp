@@ -261,9 +261,7 @@ bool Server::serve_packet(Connection &connection) {
 
 bool Server::open(Connection &connection, const std::uint8_t *packet, std::size_t size) {
     hvl::ByteReader in(packet + 1, size - 1);
-    connection.abi.pointer_size = in.u8();
-    connection.abi.long_size = in.u8();
-    connection.abi.big_endian = in.u8() != 0;
+    connection.abi = Abi{in.u8(), in.u8(), in.u8() != 0}; // sizes, then byte order
     connection.file.pid = static_cast<int>(in.u32());
     connection.file.fd = static_cast<int>(in.u32());
     const int flags = static_cast<int>(in.u32());
@@ -299,12 +297,8 @@ bool Server::open(Connection &connection, const std::uint8_t *packet, std::size_
 
 bool Server::ioctl(Connection &connection, const std::uint8_t *packet, std::size_t size) {
     hvl::ByteReader in(packet + 1, size - 1);
-    IoctlCall call;
-    call.number = in.u32();
-    call.type = in.u8();
-    call.code = in.u8();
-    call.size = in.u16();
-    call.arg = wire::get_u64(in);
+    // A braced list reads the fields left to right.
+    const IoctlCall call{in.u32(), in.u8(), in.u8(), in.u16(), wire::get_u64(in)};
     const int fd = connection.socket.get();
     RemoteMemory memory(fd, connection.abi);
     const std::size_t record = in.u16();

@@ -266,24 +266,18 @@ int set_gets_events(Call &call) {
     return result;
 }
 
-int set_my_address(Call &call) {
+// Sets the driver's own address or LUN to as much of the value as `mask` keeps.
+int set_own(Call &call, std::uint8_t &own, unsigned mask) {
     std::uint32_t value = 0;
     const int result = read_value(call, value);
     call.outcome.sent = "value=" + hex8(value);
-    call.my_address = result == 0 ? static_cast<std::uint8_t>(value) : call.my_address;
+    own = result == 0 ? static_cast<std::uint8_t>(value & mask) : own;
     return result;
 }
 
+int set_my_address(Call &call) { return set_own(call, call.my_address, 0xFF); }
 int get_my_address(Call &call) { return write_value(call, call.my_address); }
-
-int set_my_lun(Call &call) {
-    std::uint32_t value = 0;
-    const int result = read_value(call, value);
-    call.outcome.sent = "value=" + hex8(value);
-    call.my_lun = result == 0 ? static_cast<std::uint8_t>(value & kLunMask) : call.my_lun;
-    return result;
-}
-
+int set_my_lun(Call &call) { return set_own(call, call.my_lun, kLunMask); }
 int get_my_lun(Call &call) { return write_value(call, call.my_lun); }
 
 std::size_t req_size(const Abi &abi) { return record_size(kReq, abi); }

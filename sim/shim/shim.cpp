@@ -68,10 +68,13 @@ using Exchange = std::lock_guard<std::mutex>;
 // go along with the record. Nothing for descriptors it did not open here
 // (they cost another exchange or two). Guarded by the exchange's lock.
 struct Hints {
-    struct Buffer {
+    struct Buffer { // in the order of Opened
         std::uint8_t code;
-        std::uint16_t pointer_at, length_at, most;
-        std::uint8_t pointer_size, length_size;
+        std::uint16_t pointer_at;
+        std::uint8_t pointer_size;
+        std::uint16_t length_at;
+        std::uint8_t length_size;
+        std::uint16_t most;
     };
     std::uint16_t record = 0;
     std::uint8_t buffer_count = 0;
@@ -331,13 +334,8 @@ int open_device(const char *path, int flags) {
         Hints hint;
         hint.record = in.u16();
         for (std::uint8_t n = in.u8(); n > 0 && hint.buffer_count < 2; --n) {
-            Hints::Buffer &buffer = hint.buffers[hint.buffer_count++];
-            buffer.code = in.u8();
-            buffer.pointer_at = in.u16();
-            buffer.pointer_size = in.u8();
-            buffer.length_at = in.u16();
-            buffer.length_size = in.u8();
-            buffer.most = in.u16();
+            hint.buffers[hint.buffer_count++] = // a braced list reads left to right
+                Hints::Buffer{in.u8(), in.u16(), in.u8(), in.u16(), in.u8(), in.u16()};
         }
         err = opened && in.ok() ? err : EIO;
         if (err == 0 && fd < kHintedDescriptors) {
