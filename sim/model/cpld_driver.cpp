@@ -168,14 +168,10 @@ Outcome CpldDriver::ioctl(const IoctlCall &call, UserMemory &memory, FaultPlan &
     if (!memory.read_record(call.arg, kCpldIo, io)) {
         return failed(name, EFAULT, call.arg == 0 ? "arg=NULL" : "arg=" + trace_hex(call.arg, 8));
     }
-    Outcome outcome;
-    outcome.name = name;
-    outcome.sent = params(io);
+    const std::string sent = params(io);
     const Fault *fault = faults.on_call(name, static_cast<std::uint32_t>(io[kParam0]));
     if (fault != nullptr && fault->effect == FaultEffect::Errno) {
-        outcome.ret = -1;
-        outcome.err = static_cast<int>(fault->value);
-        return outcome;
+        return failed(name, static_cast<int>(fault->value), sent);
     }
     if (fault != nullptr && fault->effect == FaultEffect::Rc) {
         io[kRc] = static_cast<std::uint32_t>(fault->value);
@@ -184,8 +180,9 @@ Outcome CpldDriver::ioctl(const IoctlCall &call, UserMemory &memory, FaultPlan &
         io[kRc] = static_cast<std::uint32_t>(command->run(run));
     }
     memory.write(call.arg, encode(kCpldIo, memory.abi(), io));
-    outcome.got = "rc=" + std::to_string(static_cast<std::int32_t>(io[kRc])) + " " + params(io);
-    return outcome;
+    const std::string got =
+        "rc=" + std::to_string(static_cast<std::int32_t>(io[kRc])) + " " + params(io);
+    return Outcome{0, 0, name, sent, got, {}};
 }
 
 } // namespace sim
