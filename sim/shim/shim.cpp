@@ -173,7 +173,10 @@ bool send_bytes(int fd, hvl::ByteReader &in) {
         const std::uint32_t count = in.u32();
         std::uint8_t *ok = answer + out.length();
         out.u8(1).bytes(answer, count); // room for the bytes, filled below
-        *ok = out.ok() && copy(ok + 1, pointer(address), count, Direction::In) ? 1 : 0;
+        if (!out.ok()) {
+            break; // more than a packet holds: the runner is told nothing
+        }
+        *ok = copy(ok + 1, pointer(address), count, Direction::In) ? 1 : 0;
     }
     return in.ok() && send_packet(fd, out);
 }
@@ -275,7 +278,10 @@ void add_buffers(hvl::ByteWriter &out, const Hints &hint, unsigned code, const s
         out.u32(static_cast<std::uint32_t>(length));
         std::uint8_t *readable = packet + out.length();
         out.u8(0).bytes(packet, length); // room for the bytes
-        *readable = out.ok() && copy(readable + 1, pointer(address), length, Direction::In) ? 1 : 0;
+        if (!out.ok()) {
+            break; // more than a packet holds: the request is not sent
+        }
+        *readable = copy(readable + 1, pointer(address), length, Direction::In) ? 1 : 0;
         ++*count;
     }
 }
