@@ -51,14 +51,4 @@ constexpr std::uint16_t kMaxRecord = 1024;
 // whole of sun_path.
 constexpr const char *kSocketVariable = "HWSIM_SOCKET";
 
-// 64-bit numbers as two 32-bit halves.
-inline void put_u64(hvl::ByteWriter &out, std::uint64_t value) {
-    out.u32(static_cast<std::uint32_t>(value)).u32(static_cast<std::uint32_t>(value >> 32));
-}
-
-inline std::uint64_t get_u64(hvl::ByteReader &in) {
-    const std::uint64_t low = in.u32();
-    return low | static_cast<std::uint64_t>(in.u32()) << 32;
-}
-
 } // namespace sim::wire

@@ -49,7 +49,8 @@ public:
 
     uint8_t u8() { return static_cast<uint8_t>(load(1)); }
     uint16_t u16() { return static_cast<uint16_t>(load(2)); }
-    uint32_t u32() { return load(4); }
+    uint32_t u32() { return static_cast<uint32_t>(load(4)); }
+    uint64_t u64() { return load(8); }
 
     // Copies `count` bytes to `out`; `out` may overlap the source.
     void bytes(uint8_t *out, size_t count) {
@@ -66,12 +67,12 @@ public:
 
 private:
     // A field that is not there whole reads as 0.
-    uint32_t load(size_t count) {
-        uint32_t value = 0;
+    uint64_t load(size_t count) {
+        uint64_t value = 0;
         if (take(count)) {
             const uint8_t *field = taken(count);
             for (size_t i = 0; i < count; ++i) {
-                value |= static_cast<uint32_t>(field[i]) << (8 * i);
+                value |= static_cast<uint64_t>(field[i]) << (8 * i);
             }
         }
         return value;
@@ -85,6 +86,7 @@ public:
     ByteWriter &u8(uint8_t value) { return store(value, 1); }
     ByteWriter &u16(uint16_t value) { return store(value, 2); }
     ByteWriter &u32(uint32_t value) { return store(value, 4); }
+    ByteWriter &u64(uint64_t value) { return store(value, 8); }
 
     ByteWriter &bytes(const uint8_t *in, size_t count) {
         if (take(count) && count > 0) {
@@ -101,7 +103,7 @@ public:
 
 private:
     // A field that does not fit whole is not written at all.
-    ByteWriter &store(uint32_t value, size_t count) {
+    ByteWriter &store(uint64_t value, size_t count) {
         if (take(count)) {
             uint8_t *field = taken(count);
             for (size_t i = 0; i < count; ++i) {

@@ -100,7 +100,7 @@ public:
         out.u8(wire::kRead).u8(static_cast<std::uint8_t>(ranges.size()));
         std::size_t total = 0;
         for (const Range &range : ranges) {
-            wire::put_u64(out, range.address);
+            out.u64(range.address);
             out.u32(static_cast<std::uint32_t>(range.count));
             total += range.count;
         }
@@ -163,7 +163,7 @@ bool send_done(int fd, const Outcome &outcome, bool ready, const RemoteMemory &m
         .u8(ready ? 1 : 0)
         .u16(static_cast<std::uint16_t>(memory.writes().size()));
     for (const RemoteMemory::Write &write : memory.writes()) {
-        wire::put_u64(out, write.address);
+        out.u64(write.address);
         out.u32(static_cast<std::uint32_t>(write.bytes.size()))
             .bytes(write.bytes.data(), write.bytes.size());
     }
@@ -298,13 +298,13 @@ bool Server::open(Connection &connection, const std::uint8_t *packet, std::size_
 bool Server::ioctl(Connection &connection, const std::uint8_t *packet, std::size_t size) {
     hvl::ByteReader in(packet + 1, size - 1);
     // A braced list reads the fields left to right.
-    const IoctlCall call{in.u32(), in.u8(), in.u8(), in.u16(), wire::get_u64(in)};
+    const IoctlCall call{in.u32(), in.u8(), in.u8(), in.u16(), in.u64()};
     const int fd = connection.socket.get();
     RemoteMemory memory(fd, connection.abi);
     const std::size_t record = in.u16();
     memory.take(call.arg, true, packet + (size - in.remaining()), record, in);
     for (std::uint8_t buffers = in.u8(); buffers > 0 && in.ok(); --buffers) {
-        const std::uint64_t address = wire::get_u64(in);
+        const std::uint64_t address = in.u64();
         const std::size_t count = in.u32();
         const bool readable = in.u8() != 0;
         memory.take(address, readable, packet + (size - in.remaining()), count, in);

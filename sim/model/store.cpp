@@ -157,8 +157,7 @@ void Store::open_log() {
             ::fstat(log_.get(), &st) == 0) {
             hvl::ByteReader in(header + sizeof kMagic, kHeaderSize - sizeof kMagic);
             const std::uint32_t layout = in.u32();
-            const std::uint64_t low = in.u32();
-            const std::uint64_t fingerprint = low | static_cast<std::uint64_t>(in.u32()) << 32;
+            const std::uint64_t fingerprint = in.u64();
             if (layout == kLayout) {
                 inode_ = st.st_ino;
                 taken_ = kHeaderSize;
@@ -180,11 +179,7 @@ void Store::open_log() {
 // finds the old log or the new one, whole.
 void Store::replace_log(bool with_contents) {
     std::vector<std::uint8_t> bytes(kHeaderSize);
-    hvl::ByteWriter(bytes.data(), bytes.size())
-        .bytes(kMagic)
-        .u32(kLayout)
-        .u32(static_cast<std::uint32_t>(fingerprint_))
-        .u32(static_cast<std::uint32_t>(fingerprint_ >> 32));
+    hvl::ByteWriter(bytes.data(), bytes.size()).bytes(kMagic).u32(kLayout).u64(fingerprint_);
     for (const auto &[name, region] : regions_) {
         if (with_contents && region.bytes_ != region.reset_) {
             const std::vector<std::uint8_t> whole =

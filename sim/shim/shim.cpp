@@ -169,7 +169,7 @@ bool send_bytes(int fd, hvl::ByteReader &in) {
     hvl::ByteWriter out(answer, sizeof answer);
     out.u8(sim::wire::kBytes);
     for (std::uint8_t ranges = in.u8(); ranges > 0 && in.ok(); --ranges) {
-        const std::uint64_t address = sim::wire::get_u64(in);
+        const std::uint64_t address = in.u64();
         const std::uint32_t count = in.u32();
         std::uint8_t *ok = answer + out.length();
         out.u8(1).bytes(answer, count); // room for the bytes, filled below
@@ -185,7 +185,7 @@ bool send_bytes(int fd, hvl::ByteReader &in) {
 // that failed, or kAllApplied.
 std::uint16_t apply_writes(hvl::ByteReader &in, std::size_t size, std::uint16_t writes) {
     for (std::uint16_t i = 0; i < writes; ++i) {
-        const std::uint64_t address = sim::wire::get_u64(in);
+        const std::uint64_t address = in.u64();
         const std::uint32_t count = in.u32();
         const std::uint8_t *bytes = packet + (size - in.remaining());
         in.skip(count);
@@ -274,7 +274,7 @@ void add_buffers(hvl::ByteWriter &out, const Hints &hint, unsigned code, const s
             number_at(record, size, buffer.pointer_at, buffer.pointer_size);
         std::uint64_t length = number_at(record, size, buffer.length_at, buffer.length_size);
         length = length < buffer.most ? length : buffer.most;
-        sim::wire::put_u64(out, address);
+        out.u64(address);
         out.u32(static_cast<std::uint32_t>(length));
         std::uint8_t *readable = packet + out.length();
         out.u8(0).bytes(packet, length); // room for the bytes
@@ -299,7 +299,7 @@ int device_ioctl(int fd, unsigned long request, void *arg) {
         .u8(static_cast<std::uint8_t>(_IOC_TYPE(request)))
         .u8(static_cast<std::uint8_t>(_IOC_NR(request)))
         .u16(static_cast<std::uint16_t>(_IOC_SIZE(request)));
-    sim::wire::put_u64(out, reinterpret_cast<std::uintptr_t>(arg));
+    out.u64(reinterpret_cast<std::uintptr_t>(arg));
     // The record goes along if it can be read, and what it points to; the
     // runner asks for them if not.
     record = record < sim::wire::kMaxRecord ? record : sim::wire::kMaxRecord;

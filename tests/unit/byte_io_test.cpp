@@ -28,6 +28,11 @@ TEST(ByteIo, FieldsTravelLeastSignificantByteFirst) {
     EXPECT_FALSE(in.finished()) << "a byte is left";
     EXPECT_EQ(in.u8(), 0x09);
     EXPECT_TRUE(in.finished());
+
+    uint8_t wide[8] = {};
+    hvl::ByteWriter(wide, sizeof wide).u64(0x0F0E0D0C0B0A0908ULL);
+    EXPECT_THAT(wide, ElementsAre(0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F));
+    EXPECT_EQ(hvl::ByteReader(wide, sizeof wide).u64(), 0x0F0E0D0C0B0A0908ULL);
 }
 
 TEST(ByteIo, OverrunIsStickyWritesNothingReadsZeroAndIsNeverFinished) {
