@@ -7,8 +7,8 @@
 // ioctl:  shim Ioctl (with the record it points to, if it can be read, and
 //         the buffers the record points to, as the runner described them);
 //         the runner asks Read for whatever else of the caller's memory it
-//         reads, a few ranges at a time, and the shim answers each Read with
-//         Bytes; the runner ends with Done,
+//         reads, and the shim answers each Read with Bytes; the runner ends
+//         with Done,
 //         which carries the writes to the caller's memory in order. When it
 //         has writes, the shim answers Applied: all made, or the first one
 //         that could not be, after which the runner sends Result.
@@ -31,8 +31,8 @@ enum Kind : std::uint8_t {
                // its size u8, most u16 (where a request's record points, see PointedBuffer)
     kIoctl,    // number u32, type u8, code u8, size u16, arg u64, record size u16, record,
                // buffers u8, each: address u64, count u32, readable u8, count bytes
-    kRead,     // ranges u8, each: address u64, count u32
-    kBytes,    // each range: readable u8, count bytes (their value if readable)
+    kRead,     // address u64, count u32
+    kBytes,    // readable u8, count bytes (their value if readable)
     kDone,     // ret u32, errno u32, ready u8, writes u16, each: address u64, count u32, bytes
     kApplied,  // the index of the write that failed, or kAllApplied
     kResult,   // errno u32, ready u8

@@ -73,48 +73,13 @@ public:
             return true;
         }
         const Fetched *range = find(address, count);
-        if (range == nullptr) {
-            prefetch({{address, count}});
-            range = find(address, count);
-        }
+        range = range != nullptr ? range : ask(address, count);
         if (range != nullptr && range->readable) {
             std::copy_n(range->bytes.begin() +
                             static_cast<std::ptrdiff_t>(address - range->address),
                         count, to);
         }
         return range != nullptr && range->readable;
-    }
-
-    void prefetch(std::initializer_list<Range> wanted) override {
-        std::vector<Range> ranges;
-        for (const Range &range : wanted) {
-            if (range.count > 0 && find(range.address, range.count) == nullptr) {
-                ranges.push_back(range);
-            }
-        }
-        if (ranges.empty()) {
-            return;
-        }
-        std::uint8_t request[256];
-        hvl::ByteWriter out(request, sizeof request);
-        out.u8(wire::kRead).u8(static_cast<std::uint8_t>(ranges.size()));
-        std::size_t total = 0;
-        for (const Range &range : ranges) {
-            out.u64(range.address);
-            out.u32(static_cast<std::uint32_t>(range.count));
-            total += range.count;
-        }
-        const Packet answer = !lost_ && total <= wire::kMaxRead && send_packet(fd_, out)
-                                  ? receive_packet(fd_)
-                                  : Packet();
-        hvl::ByteReader in(answer.data(), answer.size());
-        lost_ = lost_ || in.u8() != wire::kBytes;
-        for (const Range &range : ranges) {
-            Fetched fetched{range.address, in.u8() != 0, Packet(range.count)};
-            in.bytes(fetched.bytes.data(), range.count);
-            fetched_.push_back(std::move(fetched));
-        }
-        lost_ = lost_ || !in.finished();
     }
 
     void write(std::uint64_t address, const std::uint8_t *from, std::size_t count) override {
@@ -137,6 +102,23 @@ private:
         bool readable;
         Packet bytes;
     };
+
+    // Bytes that did not come with the request, asked for.
+    const Fetched *ask(std::uint64_t address, std::size_t count) {
+        std::uint8_t request[16];
+        hvl::ByteWriter out(request, sizeof request);
+        out.u8(wire::kRead).u64(address).u32(static_cast<std::uint32_t>(count));
+        const Packet answer = !lost_ && count <= wire::kMaxRead && send_packet(fd_, out)
+                                  ? receive_packet(fd_)
+                                  : Packet();
+        hvl::ByteReader in(answer.data(), answer.size());
+        const bool bytes = in.u8() == wire::kBytes;
+        Fetched fetched{address, in.u8() != 0, Packet(count)};
+        in.bytes(fetched.bytes.data(), count);
+        lost_ = lost_ || !bytes || !in.finished();
+        fetched_.push_back(std::move(fetched));
+        return &fetched_.back();
+    }
 
     const Fetched *find(std::uint64_t address, std::size_t count) const {
         for (const Fetched &range : fetched_) {

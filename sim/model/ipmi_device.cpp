@@ -110,9 +110,6 @@ std::vector<std::uint8_t> encode_address(const IpmiAddress &addr, const Abi &abi
 // The address the caller sent to, read as the driver reads it: 0 or -errno.
 int read_address(Call &call, const Values<7> &req, IpmiAddress &to) {
     const std::uint64_t length = req[kReqAddrLen];
-    call.memory.prefetch(
-        {{req[kReqAddr], std::min<std::size_t>(length, kAddressMax)},
-         {req[kReqData], std::min<std::size_t>(req[kReqDataLen], IPMI_MAX_MSG_LENGTH)}});
     if (length > kAddressMax) {
         return -EINVAL;
     }

@@ -10,7 +10,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -156,12 +155,6 @@ public:
     const Abi &abi() const { return abi_; }
     // copy_from_user: false when the bytes cannot be read.
     virtual bool read(std::uint64_t address, std::uint8_t *to, std::size_t count) = 0;
-    // Says which ranges are read next, so that they can be fetched at once.
-    struct Range {
-        std::uint64_t address;
-        std::size_t count;
-    };
-    virtual void prefetch(std::initializer_list<Range> /*ranges*/) {}
     // copy_to_user. A write that fails fails the request with EFAULT, after
     // the writes before it were made; whether one did is known once the
     // request is done (see Devices::finish).

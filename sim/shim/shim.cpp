@@ -163,22 +163,18 @@ std::size_t receive(int fd, int flags = 0) {
     }
 }
 
-// Answers a Read: for each range, whether it could be read, and its bytes.
+// Answers a Read: whether the bytes could be read, and the bytes.
 bool send_bytes(int fd, hvl::ByteReader &in) {
     static std::uint8_t answer[sim::wire::kMaxPacket];
+    const std::uint64_t address = in.u64();
+    const std::uint32_t count = in.u32();
     hvl::ByteWriter out(answer, sizeof answer);
-    out.u8(sim::wire::kBytes);
-    for (std::uint8_t ranges = in.u8(); ranges > 0 && in.ok(); --ranges) {
-        const std::uint64_t address = in.u64();
-        const std::uint32_t count = in.u32();
-        std::uint8_t *ok = answer + out.length();
-        out.u8(1).bytes(answer, count); // room for the bytes, filled below
-        if (!out.ok()) {
-            break; // more than a packet holds: the runner is told nothing
-        }
-        *ok = copy(ok + 1, pointer(address), count, Direction::In) ? 1 : 0;
+    out.u8(sim::wire::kBytes).u8(1).bytes(answer, count); // room for the bytes, filled below
+    if (!in.ok() || !out.ok()) {
+        return false; // more than a packet holds: the runner asks no such thing
     }
-    return in.ok() && send_packet(fd, out);
+    answer[1] = copy(answer + 2, pointer(address), count, Direction::In) ? 1 : 0;
+    return send_packet(fd, out);
 }
 
 // Makes the writes of a Done packet of `size` bytes: the index of the first
