@@ -152,10 +152,6 @@ bool send_done(int fd, const Outcome &outcome, bool ready, const RemoteMemory &m
     return send_packet(fd, out);
 }
 
-bool ready(const OpenFile &file) {
-    return file.device->kind == DeviceKind::Ipmi && !file.ipmi.queue.empty();
-}
-
 } // namespace
 
 Server::Server(Devices &devices) : devices_(devices) {
@@ -257,14 +253,13 @@ bool Server::open(Connection &connection, const std::uint8_t *packet, std::size_
     }
     const int err = devices_.open(connection.file, flags);
     connection.opened = err == 0;
-    const bool ipmi = connection.file.device->kind == DeviceKind::Ipmi;
     const std::vector<PointedBuffer> buffers =
-        ipmi ? IpmiDevice::pointed_buffers(connection.abi) : std::vector<PointedBuffer>();
+        pointed_buffers(*connection.file.device, connection.abi);
     std::uint8_t answer[64];
     hvl::ByteWriter out(answer, sizeof answer);
     out.u8(wire::kOpened)
         .u32(static_cast<std::uint32_t>(err))
-        .u16(ipmi ? 0 : kCpldRecordSize)
+        .u16(connection.file.device->record_size)
         .u8(static_cast<std::uint8_t>(buffers.size()));
     for (const PointedBuffer &buffer : buffers) {
         out.u8(buffer.code)
@@ -301,7 +296,7 @@ bool Server::ioctl(Connection &connection, const std::uint8_t *packet, std::size
         (void)std::fprintf(stderr, "hwsim: %s\n", error.what());
         outcome = failed("error", EIO);
     }
-    if (memory.lost() || !send_done(fd, outcome, ready(connection.file), memory)) {
+    if (memory.lost() || !send_done(fd, outcome, readable(connection.file), memory)) {
         return false;
     }
     bool faulted = false;
@@ -314,7 +309,7 @@ bool Server::ioctl(Connection &connection, const std::uint8_t *packet, std::size
         faulted = answer.u16() != wire::kAllApplied;
     }
     devices_.finish(connection.file, outcome, faulted);
-    const bool now_ready = ready(connection.file);
+    const bool now_ready = readable(connection.file);
     if (faulted) {
         std::uint8_t result[8];
         hvl::ByteWriter out(result, sizeof result);

@@ -9,8 +9,8 @@ namespace sim {
 namespace {
 
 constexpr Device kDevices[] = {
-    {CPLD_DEVICE, "cpld", DeviceKind::Cpld},
-    {IPMI_OPENIPMI_DEVICE, "ipmi", DeviceKind::Ipmi},
+    {CPLD_DEVICE, "cpld", DeviceKind::Cpld, kCpldRecordSize},
+    {IPMI_OPENIPMI_DEVICE, "ipmi", DeviceKind::Ipmi, 0},
 };
 
 std::string result(int ret, int err) {
@@ -38,6 +38,11 @@ const Device *device_at(std::string_view path) {
         }
     }
     return nullptr;
+}
+
+std::vector<PointedBuffer> pointed_buffers(const Device &device, const Abi &abi) {
+    return device.kind == DeviceKind::Ipmi ? IpmiDevice::pointed_buffers(abi)
+                                           : std::vector<PointedBuffer>();
 }
 
 Devices::Devices(const Board &board, Store &store, Trace &trace)

@@ -13,16 +13,19 @@
 
 #include <map>
 #include <string_view>
+#include <vector>
 
 namespace sim {
 
 enum class DeviceKind { Cpld, Ipmi };
 
-// A simulated device: the path it is opened by and its name in the trace.
+// A simulated device: the path it is opened by, its name in the trace, and
+// the size of the record its requests carry where their number says none.
 struct Device {
     std::string_view path;
     std::string_view name;
     DeviceKind kind;
+    std::uint16_t record_size;
 };
 
 // The device at `path`, if it is one the simulated board has (no board needed).
@@ -36,6 +39,14 @@ struct OpenFile {
     int fd = -1;
     IpmiUser ipmi;
 };
+
+// Whether a descriptor is readable: an IPMI one while an answer waits.
+inline bool readable(const OpenFile &file) {
+    return file.device->kind == DeviceKind::Ipmi && !file.ipmi.queue.empty();
+}
+
+// The buffers the records of a device's requests point to, in the layout `abi`.
+std::vector<PointedBuffer> pointed_buffers(const Device &device, const Abi &abi);
 
 class Devices {
 public:

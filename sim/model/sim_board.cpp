@@ -112,7 +112,7 @@ int SimBoard::ioctl(int fd, unsigned long request, void *arg) {
     Outcome outcome = devices_.ioctl(file, call, memory);
     devices_.finish(file, outcome, memory.faulted());
     if (file.device->kind == DeviceKind::Ipmi) {
-        show_readiness(fd, !file.ipmi.queue.empty());
+        show_readiness(fd, readable(file));
     }
     return finish_call(outcome.ret, outcome.err, saved);
 }
