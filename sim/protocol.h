@@ -28,7 +28,7 @@ enum Kind : std::uint8_t {
     kOpen = 1, // abi: pointer size, long size, big-endian; pid u32, fd u32, flags u32, path
     kOpened,   // errno u32 (0: open), the size of a record without one in its number u16,
                // buffers u8, each: code u8, pointer at u16, its size u8, length at u16,
-               // its size u8, most u16 (where a request's record points, see PointedBuffer)
+               // its size u8, most u16 (see PointedBuffer)
     kIoctl,    // number u32, type u8, code u8, size u16, arg u64, record size u16, record,
                // buffers u8, each: address u64, count u32, readable u8, count bytes
     kRead,     // address u64, count u32
@@ -50,5 +50,32 @@ constexpr std::uint16_t kMaxRecord = 1024;
 // AF_UNIX address, its leading NUL left out; the address is zero-padded to the
 // whole of sun_path.
 constexpr const char *kSocketVariable = "HWSIM_SOCKET";
+
+// A buffer a request's record points to, which the caller may send along
+// with the record so that the driver need not ask for it: where the pointer
+// and the buffer's length stand in the record, in the caller's layout, and
+// how much of it the driver reads at most.
+// The runner tells the shim of them at the open, in the order of the fields.
+struct PointedBuffer {
+    std::uint8_t code; // the request's command
+    std::uint16_t pointer_at;
+    std::uint8_t pointer_size;
+    std::uint16_t length_at;
+    std::uint8_t length_size;
+    std::uint16_t most;
+};
+
+inline void put_buffer(hvl::ByteWriter &out, const PointedBuffer &buffer) {
+    out.u8(buffer.code)
+        .u16(buffer.pointer_at)
+        .u8(buffer.pointer_size)
+        .u16(buffer.length_at)
+        .u8(buffer.length_size)
+        .u16(buffer.most);
+}
+
+inline PointedBuffer get_buffer(hvl::ByteReader &in) {
+    return {in.u8(), in.u16(), in.u8(), in.u16(), in.u8(), in.u16()}; // read left to right
+}
 
 } // namespace sim::wire

@@ -253,7 +253,7 @@ bool Server::open(Connection &connection, const std::uint8_t *packet, std::size_
     }
     const int err = devices_.open(connection.file, flags);
     connection.opened = err == 0;
-    const std::vector<PointedBuffer> buffers =
+    const std::vector<wire::PointedBuffer> buffers =
         pointed_buffers(*connection.file.device, connection.abi);
     std::uint8_t answer[64];
     hvl::ByteWriter out(answer, sizeof answer);
@@ -261,13 +261,8 @@ bool Server::open(Connection &connection, const std::uint8_t *packet, std::size_
         .u32(static_cast<std::uint32_t>(err))
         .u16(connection.file.device->record_size)
         .u8(static_cast<std::uint8_t>(buffers.size()));
-    for (const PointedBuffer &buffer : buffers) {
-        out.u8(buffer.code)
-            .u16(buffer.pointer_at)
-            .u8(buffer.pointer_size)
-            .u16(buffer.length_at)
-            .u8(buffer.length_size)
-            .u16(buffer.most);
+    for (const wire::PointedBuffer &buffer : buffers) {
+        wire::put_buffer(out, buffer);
     }
     return send_packet(connection.socket.get(), out) && connection.opened;
 }

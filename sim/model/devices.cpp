@@ -40,9 +40,9 @@ const Device *device_at(std::string_view path) {
     return nullptr;
 }
 
-std::vector<PointedBuffer> pointed_buffers(const Device &device, const Abi &abi) {
+std::vector<wire::PointedBuffer> pointed_buffers(const Device &device, const Abi &abi) {
     return device.kind == DeviceKind::Ipmi ? IpmiDevice::pointed_buffers(abi)
-                                           : std::vector<PointedBuffer>();
+                                           : std::vector<wire::PointedBuffer>();
 }
 
 Devices::Devices(const Board &board, Store &store, Trace &trace)

@@ -46,7 +46,7 @@ inline bool readable(const OpenFile &file) {
 }
 
 // The buffers the records of a device's requests point to, in the layout `abi`.
-std::vector<PointedBuffer> pointed_buffers(const Device &device, const Abi &abi);
+std::vector<wire::PointedBuffer> pointed_buffers(const Device &device, const Abi &abi);
 
 class Devices {
 public:

@@ -317,16 +317,16 @@ bool ipmi_request_known(std::string_view name) {
                        [&](const Request &request) { return request.name == name; });
 }
 
-std::vector<PointedBuffer> IpmiDevice::pointed_buffers(const Abi &abi) {
+std::vector<wire::PointedBuffer> IpmiDevice::pointed_buffers(const Abi &abi) {
     const auto places = field_places(kReq, abi);
     const auto code = static_cast<std::uint8_t>(_IOC_NR(IPMICTL_SEND_COMMAND));
     const auto buffer = [&](std::size_t pointer, std::size_t length, std::size_t most) {
-        return PointedBuffer{code,
-                             static_cast<std::uint16_t>(places[pointer].first),
-                             static_cast<std::uint8_t>(places[pointer].second),
-                             static_cast<std::uint16_t>(places[length].first),
-                             static_cast<std::uint8_t>(places[length].second),
-                             static_cast<std::uint16_t>(most)};
+        return wire::PointedBuffer{code,
+                                   static_cast<std::uint16_t>(places[pointer].first),
+                                   static_cast<std::uint8_t>(places[pointer].second),
+                                   static_cast<std::uint16_t>(places[length].first),
+                                   static_cast<std::uint8_t>(places[length].second),
+                                   static_cast<std::uint16_t>(most)};
     };
     return {buffer(kReqAddr, kReqAddrLen, kAddressMax),
             buffer(kReqData, kReqDataLen, IPMI_MAX_MSG_LENGTH)};

@@ -60,7 +60,7 @@ public:
     // One ioctl on an open descriptor, with the faults of the calling process.
     Outcome ioctl(IpmiUser &user, const IoctlCall &call, UserMemory &memory, FaultPlan &faults);
     // The buffers a SEND_COMMAND's record points to: its address and its data.
-    static std::vector<PointedBuffer> pointed_buffers(const Abi &abi);
+    static std::vector<wire::PointedBuffer> pointed_buffers(const Abi &abi);
 
 private:
     const IpmcBoard &board_;

@@ -6,6 +6,8 @@
 // serves a program of the host and one of the board.
 #pragma once
 
+#include "protocol.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -37,19 +39,6 @@ struct Outcome {
     std::string sent; // its fields as sent
     std::string got;  // its fields as the driver wrote them
     std::function<void()> undo;
-};
-
-// A buffer a request's record points to, which the caller may send along
-// with the record so that the driver need not ask for it: where the pointer
-// and the buffer's length stand in the record, in the caller's layout, and
-// how much of it the driver reads at most.
-struct PointedBuffer {
-    std::uint8_t code; // the request's command
-    std::uint16_t pointer_at;
-    std::uint8_t pointer_size;
-    std::uint16_t length_at;
-    std::uint8_t length_size;
-    std::uint16_t most;
 };
 
 // The outcome of a request that failed with `err`.

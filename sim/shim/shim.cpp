@@ -68,17 +68,9 @@ using Exchange = std::lock_guard<std::mutex>;
 // go along with the record. Nothing for descriptors it did not open here
 // (they cost another exchange or two). Guarded by the exchange's lock.
 struct Hints {
-    struct Buffer { // in the order of Opened
-        std::uint8_t code;
-        std::uint16_t pointer_at;
-        std::uint8_t pointer_size;
-        std::uint16_t length_at;
-        std::uint8_t length_size;
-        std::uint16_t most;
-    };
     std::uint16_t record = 0;
     std::uint8_t buffer_count = 0;
-    Buffer buffers[2];
+    sim::wire::PointedBuffer buffers[2];
 };
 constexpr int kHintedDescriptors = 1024;
 Hints hints[kHintedDescriptors];
@@ -262,7 +254,7 @@ void add_buffers(hvl::ByteWriter &out, const Hints &hint, unsigned code, const s
     std::uint8_t *count = packet + out.length();
     out.u8(0);
     for (std::uint8_t i = 0; i < hint.buffer_count; ++i) {
-        const Hints::Buffer &buffer = hint.buffers[i];
+        const sim::wire::PointedBuffer &buffer = hint.buffers[i];
         if (buffer.code != code) {
             continue;
         }
@@ -336,8 +328,7 @@ int open_device(const char *path, int flags) {
         Hints hint;
         hint.record = in.u16();
         for (std::uint8_t n = in.u8(); n > 0 && hint.buffer_count < 2; --n) {
-            hint.buffers[hint.buffer_count++] = // a braced list reads left to right
-                Hints::Buffer{in.u8(), in.u16(), in.u8(), in.u16(), in.u8(), in.u16()};
+            hint.buffers[hint.buffer_count++] = sim::wire::get_buffer(in);
         }
         err = opened && in.ok() ? err : EIO;
         if (err == 0 && fd < kHintedDescriptors) {
