@@ -52,23 +52,20 @@ std::uint8_t check_prefix(Exchange &x, Prefix prefix) {
     if (prefix == Prefix::None) {
         return kCcSuccess;
     }
-    const bool signature = prefix == Prefix::Signature;
+    const bool signed_request = prefix == Prefix::Signature;
+    const AccessSignature signature = access_signature();
     const std::optional<AccessCode> code =
         access_code(hvl::ByteReader(x.board.device_id.data() + kProductIdOffset, 2).u16());
-    AccessCode expected{};
-    const std::size_t size = signature ? kSignatureSize : OSTREL_ACCESS_CODE_SIZE;
-    if (signature) {
-        const AccessSignature built = access_signature();
-        std::copy(built.begin(), built.end(), expected.begin());
-    } else if (code) {
-        expected = *code;
-    }
+    const std::uint8_t *expected = signed_request ? signature.data()
+                                   : code         ? code->data()
+                                                  : nullptr;
+    const std::size_t size = signed_request ? kSignatureSize : OSTREL_ACCESS_CODE_SIZE;
     AccessCode got{};
     x.in.bytes(got.data(), size);
     if (!x.in.ok()) {
         return kCcBadLength;
     }
-    return (signature || code) && std::equal(got.begin(), got.begin() + size, expected.begin())
+    return expected != nullptr && std::equal(got.begin(), got.begin() + size, expected)
                ? kCcSuccess
                : kCcInsufficientPrivilege;
 }
