@@ -20,11 +20,15 @@ char hex_text[2 * IPMI_MAX_DATA_LEN +
 
 namespace hvl::ipmi {
 
-bool intf_missing(const void *intf, const char *function) {
+bool intf_missing(const void *intf, const hvl::log::Site &site) {
     if (intf != nullptr) {
         return false;
     }
-    HVL_LOGF_AS(function, MINOR, "HVL_IPMI API called with intf == NULL");
+    if (hvl_log_level_enabled(_hvl_log_this_module, 0, hvl_log_submodule_index, HVL_LOG_MINOR)) {
+        hvl_log_message(_hvl_log_this_module, 0, hvl_log_submodule_index, HVL_LOG_MINOR,
+                        site.function, site.file, site.line,
+                        "HVL_IPMI API called with intf == NULL");
+    }
     return true;
 }
 
@@ -33,7 +37,7 @@ bool intf_missing(const void *intf, const char *function) {
 extern "C" {
 
 int open_ipmi_intf(IpmiIntf **intf) {
-    if (hvl::ipmi::intf_missing(intf, __func__)) {
+    if (hvl::ipmi::intf_missing(intf, HVL_HERE)) {
         return kNoInterface;
     }
     *intf = ipmi_openipmi_create();

@@ -28,21 +28,21 @@ extern "C" {
 
 int ostrel_cpldreg_read(IpmiIntf *intf, uint32_t offset, uint8_t *value) {
     *value = 0;
-    if (intf_missing(intf, __func__)) {
+    if (intf_missing(intf, HVL_HERE)) {
         return kNoInterface;
     }
     return ipmi_ostrel_cpldreg_read(intf, offset, value);
 }
 
 int ostrel_cpldreg_write(IpmiIntf *intf, uint32_t offset, uint32_t value) {
-    if (intf_missing(intf, __func__)) {
+    if (intf_missing(intf, HVL_HERE)) {
         return kNoInterface;
     }
     return ipmi_ostrel_cpldreg_write(intf, offset, value);
 }
 
 int ostrel_engineering_options_get(IpmiIntf *intf, EngOptions *opts) {
-    if (intf_missing(intf, __func__)) {
+    if (intf_missing(intf, HVL_HERE)) {
         return kNoInterface;
     }
     EngRecord record{};
@@ -59,7 +59,7 @@ int ostrel_engineering_options_get(IpmiIntf *intf, EngOptions *opts) {
 }
 
 int ostrel_engineering_options_set(IpmiIntf *intf, EngOptions *opts) {
-    if (intf_missing(intf, __func__)) {
+    if (intf_missing(intf, HVL_HERE)) {
         return kNoInterface;
     }
     EngRecord record{};

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "log/log_site.h"
+
 namespace hvl::ipmi {
 
 // Completion code of a request the responder carried out.
@@ -15,9 +17,10 @@ constexpr int kNoAddress = 99;
 // The result of a public function called without an interface.
 constexpr int kNoInterface = -2;
 
-// True when the interface argument `intf` is null, which is then logged
-// under `function`. Every public function that takes an interface asks this
-// first and returns kNoInterface when it is true.
-bool intf_missing(const void *intf, const char *function);
+// True when the interface argument `intf` is null, which is then logged at
+// `site` (HVL_HERE of the function that was called). Every public function
+// that takes an interface asks this first and returns kNoInterface when it
+// is true.
+bool intf_missing(const void *intf, const hvl::log::Site &site);
 
 } // namespace hvl::ipmi

@@ -1,19 +1,23 @@
 // One function per OEM request of the IPMC: it frames the request, sends it
 // through the interface and checks the answer. The interface is not null here;
 // the public functions check it.
-#include <algorithm>
 #include <cstring>
 
 #include "common/byte_io.h"
 #include "hvl/hvl_ipmi_ostrel.h"
 #include "ipmi/ipmi_codes.h"
+#include "ipmi/ipmi_request.h"
 #include "ipmi/ostrel_constants.h"
 #include "log/log_site.h"
 
 namespace {
 
 using namespace hvl::ostrel;
+using hvl::ipmi::answer_data;
 using hvl::ipmi::kCcSuccess;
+using hvl::ipmi::send_request;
+using hvl::ipmi::succeeded;
+using hvl::ipmi::unchecked_data;
 
 constexpr int kFailed = -1;
 
@@ -36,33 +40,6 @@ constexpr Crc8Table make_crc8_table() {
 
 constexpr Crc8Table kCrc8 = make_crc8_table();
 constexpr uint8_t kCrc8Initial = 0xA5;
-
-int send_request(IpmiIntf *intf, uint8_t netfn, uint8_t lun, uint8_t cmd,
-                 const hvl::ByteWriter &data, IpmiResponse *response) {
-    IpmiRequest request{};
-    request.netfn = netfn;
-    request.lun = lun;
-    request.cmd = cmd;
-    request.data = data.length() > 0 ? data.data() : nullptr;
-    request.data_len = static_cast<uint16_t>(data.length());
-    return intf->send(intf, &request, response);
-}
-
-bool succeeded(int rc, const IpmiResponse &response) {
-    return rc == 0 && response.ccode == kCcSuccess;
-}
-
-// The data bytes of an answer.
-hvl::ByteReader answer_data(const IpmiResponse &response) {
-    const auto length = std::clamp<int32_t>(response.data_len, 0, IPMI_MAX_DATA_LEN);
-    return hvl::ByteReader(response.data, static_cast<size_t>(length));
-}
-
-// The whole data buffer, for answers whose length is not checked: bytes the
-// IPMC did not send read as the zeros the response buffer started with.
-hvl::ByteReader unchecked_data(const IpmiResponse &response) {
-    return hvl::ByteReader(response.data, sizeof response.data);
-}
 
 // Starts a request of the signature-prefixed group.
 template <size_t N> hvl::ByteWriter signed_request(uint8_t (&buffer)[N]) {

@@ -17,7 +17,17 @@ constexpr const char *base_name(const char *path) {
     return base;
 }
 
+// Where a log call stands, for helpers that log on their caller's behalf.
+struct Site {
+    const char *function;
+    const char *file;
+    int line;
+};
+
 } // namespace hvl::log
+
+// The site of the code that names it: its function, source file and line.
+#define HVL_HERE (hvl::log::Site{__func__, hvl::log::base_name(__FILE__), __LINE__})
 
 // Each source file of the library has its own submodule index; nothing in this
 // program changes it, so every message goes to submodule 0.

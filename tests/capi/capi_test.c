@@ -3,11 +3,14 @@
  * built as it stands, and again with macros that C programs commonly define
  * (-DDEBUG, -DINFO, -DPPC=1, ...), which the headers must leave alone.
  */
+#include <hvl/board_info.h>
 #include <hvl/cpld.h>
 #include <hvl/cpld_registers.h>
 #include <hvl/hvl_export.h>
+#include <hvl/hvl_ipmi_bmc.h>
 #include <hvl/hvl_ipmi_interface.h>
 #include <hvl/hvl_ipmi_ostrel.h>
+#include <hvl/hvl_ipmi_sensor.h>
 #include <hvl/hvl_log.h>
 #include <stdio.h>
 
@@ -40,6 +43,12 @@ int main(void) {
     }
     if (cpld_handle_read_reg(&handle, 0x10, &value) != 19 || cpld_handle_close(&handle) != 0) {
         return 4;
+    }
+    {
+        IpmcDeviceId id;
+        if (ipmc_devid_get_data(NULL, &id) != -2 || id.product_id != 0) {
+            return 6;
+        }
     }
     if (hvl_log_module_unregister(&module) != 0) {
         return 5;

@@ -102,6 +102,7 @@ TEST(OstrelNullInterface, EveryPublicFunctionRefusesAndSaysWho) {
     EXPECT_EQ(log.lines().size(), 4U);
     EXPECT_TRUE(log.contains("ostrel_cpldreg_read): HVL_IPMI API called with intf == NULL"));
     EXPECT_TRUE(log.contains("options_set): HVL_IPMI API called with intf == NULL"));
+    EXPECT_TRUE(log.contains("hvl_ipmi_ostrel.cpp(")) << "the line names the caller's file";
 }
 
 // Without a code no code-prefixed request is sent.
