@@ -66,7 +66,10 @@ int fake_select(int /*nfds*/, fd_set *readfds, fd_set * /*writefds*/, fd_set * /
     return readfds != nullptr ? 1 : 0;
 }
 
-constexpr hvl::sys::Ops fake_ops{fake_open, fake_ioctl, fake_close, fake_select};
+// The transport never pauses.
+unsigned no_sleep(unsigned /*seconds*/) { __builtin_trap(); }
+
+constexpr hvl::sys::Ops fake_ops{fake_open, fake_ioctl, fake_close, fake_select, no_sleep};
 
 } // namespace
 

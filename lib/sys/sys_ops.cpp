@@ -14,8 +14,9 @@ int real_select(int nfds, fd_set *readfds, fd_set *writefds, fd_set *exceptfds,
                 struct timeval *timeout) {
     return ::select(nfds, readfds, writefds, exceptfds, timeout);
 }
+unsigned real_sleep(unsigned seconds) { return ::sleep(seconds); }
 
-constexpr Ops real_ops{real_open, real_ioctl, real_close, real_select};
+constexpr Ops real_ops{real_open, real_ioctl, real_close, real_select, real_sleep};
 const Ops *current = &real_ops;
 
 } // namespace

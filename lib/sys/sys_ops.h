@@ -1,5 +1,6 @@
-// The system calls the library makes on device files, behind one table so a
-// test can stand in for the kernel without a simulator process.
+// The system calls the library makes on device files, and its one pause,
+// behind one table so a test can stand in for the kernel without a simulator
+// process and without waiting.
 #pragma once
 
 #include <sys/select.h>
@@ -12,6 +13,7 @@ struct Ops {
     int (*close)(int fd);
     int (*select)(int nfds, fd_set *readfds, fd_set *writefds, fd_set *exceptfds,
                   struct timeval *timeout);
+    unsigned (*sleep)(unsigned seconds);
 };
 
 // The table in use; the real system calls unless a test installed its own.

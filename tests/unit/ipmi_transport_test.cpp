@@ -125,7 +125,12 @@ private:
         return outcome(next.size() > room ? EMSGSIZE : 0);
     }
 
-    static constexpr hvl::sys::Ops kOps{open, ioctl, close, select};
+    static unsigned sleep(unsigned /*seconds*/) {
+        ADD_FAILURE() << "the transport never pauses";
+        return 0;
+    }
+
+    static constexpr hvl::sys::Ops kOps{open, ioctl, close, select, sleep};
     hvl::sys::OpsOverride seam_;
 };
 

@@ -37,6 +37,7 @@ private:
             },
             [](int fd) { return current()->close(fd); },
             hvl::sys::ops().select,
+            hvl::sys::ops().sleep,
         };
         return table;
     }
