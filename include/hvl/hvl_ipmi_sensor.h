@@ -151,7 +151,26 @@ typedef struct SensorInfo {
     } u;
 } SensorInfo;
 
-/* The walk. 0 or -1, except sdr_reserve: 1 on success, 0 on failure. */
+/*
+ * The walk. 0 or -1, except sdr_reserve: 1 on success, 0 on failure.
+ *
+ * Every read ends after a bounded number of requests, whatever the IPMC
+ * answers:
+ * - A record read renews a cancelled reservation (0xC5) at most 8 times in a
+ *   row for one piece; the next 0xC5 fails the read.
+ * - The piece size halves on 0xCA down to 2 bytes and no further: a 0xCA to a
+ *   piece asked for with that size fails the read, and the size stays 2.
+ * - A header whose record_length is 0 or above 60 is not read (-1 without a
+ *   request): such a record does not fit an SdrRecord.
+ * - An answer with fewer bytes than asked for (a header shorter than 7 bytes,
+ *   a piece shorter than its next-record ID and the bytes asked for) fails the
+ *   read.
+ * - The walks of sdr_find_by_id_string and of the list and number queries end,
+ *   as at the end of the repository, when the next record ID is that of the
+ *   walk's first record or of the record just read, and after 65536 headers
+ *   in any case (more than there are record IDs).
+ * - sdr_find_by_id_string matches no record for a null name.
+ */
 HVL_API int sdr_start(IpmiIntf *intf, SdrIterator *it);
 HVL_API int sdr_reserve(IpmiIntf *intf, SdrIterator *it);
 HVL_API int ipmi_sensor_get_header(IpmiIntf *intf, const uint8_t reservation_id[2],

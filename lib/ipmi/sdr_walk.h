@@ -1,0 +1,42 @@
+// What the sensor module shares inside the library about walking the IPMC's
+// device SDR repository.
+#pragma once
+
+#include <cstdint>
+
+#include "hvl/hvl_ipmi_sensor.h"
+
+namespace hvl::sdr {
+
+// Headers one walk reads at most: more than there are record IDs, so a walk
+// that gets this far is going round a loop of next-record IDs.
+constexpr uint32_t kMaxWalkHeaders = 0x10000;
+
+// The headers of one walk, one after another as sdr_next_header gives them,
+// until the end of the repository, a failed header read, or a chain of
+// next-record IDs that leads back to the walk's first record or to the record
+// just read, or goes on past kMaxWalkHeaders.
+class Walk {
+public:
+    Walk(IpmiIntf *intf, SdrIterator *it) : intf_(intf), it_(it) {}
+
+    // True with the next header in `hdr`; false when the walk has ended.
+    bool next(SdrHeader *hdr);
+
+private:
+    IpmiIntf *intf_;
+    SdrIterator *it_;
+    uint32_t headers_ = 0;
+    uint32_t first_id_ = 0;
+    uint32_t last_id_ = 0;
+};
+
+// The size of the pieces a record read asks for now; it only shrinks.
+int chunk_size();
+
+// Puts the piece size back to its initial 255. Only the unit tests call it,
+// so that each of their cases starts from the same size whatever ran before;
+// the library itself never grows the size back.
+void reset_chunk_size();
+
+} // namespace hvl::sdr
