@@ -188,7 +188,13 @@ HVL_API int sensor_get_thresholds(IpmiIntf *intf, uint8_t number, IpmiResponse *
 HVL_API int sensor_set_thresholds_raw(IpmiIntf *intf, uint8_t number, uint8_t mask, uint8_t raw,
                                       IpmiResponse *rsp);
 
-/* Interpretation and conversion. */
+/*
+ * Interpretation and conversion. A value that converts to no finite raw
+ * number (an infinity, NaN) gives raw 0; sensor_sign_extend leaves a value
+ * alone unless bits is 1 to 31. Texts longer than their 32-byte field (the
+ * longest sensor type name, unit texts of two names) are cut to 31
+ * characters and a 0.
+ */
 HVL_API void sensor_record_parse(IpmiIntf *intf, const SdrHeader *hdr, const SdrRecord *rec,
                                  SensorInfo *info);
 HVL_API float sensor_raw_to_value(const uint8_t *body, uint8_t raw);
