@@ -205,7 +205,8 @@ HVL_API const char *sensor_type_name(uint8_t code);
 
 /*
  * Queries. Each clears its output first (a list to null); the caller frees
- * every list element with free().
+ * every list element with free(). When an element cannot be allocated,
+ * sensor_info_get_list ends the walk and returns -1 with the list built so far.
  */
 HVL_API int sensor_info_get_list(IpmiIntf *intf, SensorInfo **list);
 HVL_API int sensor_info_get_data(IpmiIntf *intf, SensorInfo *info, uint16_t record_id);

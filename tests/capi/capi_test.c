@@ -13,6 +13,7 @@
 #include <hvl/hvl_ipmi_sensor.h>
 #include <hvl/hvl_log.h>
 #include <stdio.h>
+#include <string.h>
 
 #ifdef DEBUG
 #if DEBUG != 1 || INFO != 1 || PPC != 1
@@ -48,6 +49,13 @@ int main(void) {
         IpmcDeviceId id;
         if (ipmc_devid_get_data(NULL, &id) != -2 || id.product_id != 0) {
             return 6;
+        }
+    }
+    {
+        SensorInfo info;
+        if (strcmp(sensor_unit_name(4), "Volts") != 0 ||
+            sensor_info_get_data(NULL, &info, 0x0200) != -2 || info.kind != 0) {
+            return 7;
         }
     }
     if (hvl_log_module_unregister(&module) != 0) {
