@@ -5,14 +5,10 @@
 #include "hvl/cpld_registers.h"
 #include "tool.h"
 
-namespace {
-
 bool area_shown(uint32_t area) {
     return (area == PPC && tool_options.ignore_ppc == 0) ||
            (area == IPMC && tool_options.ignore_ipmc == 0);
 }
-
-} // namespace
 
 int cmd_list(int /*argc*/, char ** /*argv*/) {
     for (const RegisterDef *row = register_table; row->name != nullptr; ++row) {

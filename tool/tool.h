@@ -2,6 +2,9 @@
 // the handlers the table names.
 #pragma once
 
+#include <cstdint>
+
+#include "hvl/cpld.h"
 #include "hvl/hvl_log.h"
 
 struct ToolOptions {
@@ -30,6 +33,16 @@ int cmd_mfdcr(int argc, char **argv);
 int cmd_mtdcr(int argc, char **argv);
 
 void print_usage();
+
+// True when the rows of `area` are in use: its area is known and not ignored.
+bool area_shown(uint32_t area);
+
+// The register checks: 0 passed, else -1 or the failing access's result.
+int check_default();
+int check_access(RegisterArea area, int iterations);
+int check_write_read(RegisterArea area, int offset, uint8_t value);
+// 1 when the board information says a piggy-back is fitted, else 0.
+int piggy_back_detect();
 
 // The command table row that `word` names (the word may be a beginning of the
 // name); null when none does.

@@ -15,3 +15,8 @@ flags=$(PKG_CONFIG_PATH="$pc" pkg-config --cflags --libs hvl)
 "$cc" -std=c11 -Wall -Wextra -Wpedantic -Werror "$@" "$source" $flags -o "$prefix/capi"
 LD_LIBRARY_PATH=$(PKG_CONFIG_PATH="$pc" pkg-config --variable=libdir hvl) "$prefix/capi"
 test -x "$prefix/bin/hwregs"
+# The manual page is installed and renders without warnings.
+test -f "$prefix/share/man/man1/hwregs.1"
+if man --warnings -l "$prefix/share/man/man1/hwregs.1" 2>&1 >/dev/null | grep .; then
+    exit 1
+fi

@@ -81,11 +81,6 @@ wrote dcr: 0x0c    value: 0x00000005
 $ hwregs mf 0x0c
 dcr: 0x0c    value: 0x00000005
 
-## check is not available in this build and fails
-$ hwregs check default
-check: not available in this build
-[255]
-
 ## an unknown or over-long command word exits with 255 and says nothing
 $ hwregs reads 0x10
 [255]
