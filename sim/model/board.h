@@ -65,6 +65,7 @@ struct Fault {
     std::size_t data_from = 0;           //   and these data bytes from this index
     Bytes data;
     unsigned occurrence = 0; // only the n-th matching call of the process; 0: every one
+    unsigned count = 1;      //   and the count-1 calls after it
     FaultEffect effect = FaultEffect::Errno;
     std::int64_t value = 0; // errno, rc, value, mask, completion code or length
     Bytes answer;

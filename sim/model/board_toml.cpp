@@ -379,8 +379,8 @@ Fault read_fault(const Reader &in, const toml::table &entry, const std::string &
         return !name.empty() && std::find(names.begin(), names.end(), name) != names.end();
     };
     in.check_keys(entry, key, [&](std::string_view name) {
-        return name == "request" || name == "occurrence" || listed(device.choose, name) ||
-               listed(device.effects, name);
+        return name == "request" || name == "occurrence" || name == "count" ||
+               listed(device.choose, name) || listed(device.effects, name);
     });
     Fault fault;
     fault.request = device.request;
@@ -391,6 +391,8 @@ Fault read_fault(const Reader &in, const toml::table &entry, const std::string &
                key + ".request", "unknown request '" + fault.request + "'");
     in.set(entry, key, "param0", fault.param0, 0, 0xFFFFFFFF);
     in.set(entry, key, "occurrence", fault.occurrence, 1, 1000000000);
+    in.set(entry, key, "count", fault.count, 1, 1000000000);
+    fault.occurrence = entry.contains("count") ? std::max(fault.occurrence, 1U) : fault.occurrence;
     in.set(entry, key, "netfn", fault.netfn, 0, 0x3F);
     in.set(entry, key, "cmd", fault.cmd, 0, 0xFF);
     in.set(entry, key, "data", fault.data, 0, IPMI_MAX_MSG_LENGTH);

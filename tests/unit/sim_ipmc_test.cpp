@@ -356,6 +356,18 @@ TEST(Faults, OccurrenceAndErrnoFaultsHitTheNamedCallOnly) {
     EXPECT_THAT(ipmi.ask(kNetFnSigned, 0x05, signed_data({0, 0, 0})), ElementsAre(0xAB, 0xCD));
 }
 
+TEST(Faults, ACountFiresOnThatManyCallsFromItsOccurrenceOn) {
+    Ipmi ipmi(board_with("[[ipmc.faults]]\nnetfn = 0x06\ncmd = 0x01\noccurrence = 2\ncount = 2\n"
+                         "ccode = 0x80\n[[ipmc.faults]]\nnetfn = 0x2C\ncount = 1\nccode = 0xC5\n"));
+    Bytes got;
+    for (int call = 0; call < 4; ++call) {
+        got.push_back(ipmi.ask(kNetFnApp, 0x01)[0]);
+    }
+    EXPECT_THAT(got, ElementsAre(0x00, 0x80, 0x80, 0x00));
+    EXPECT_THAT(ipmi.ask(kNetFnPicmg, 0x00, {0x00}), ElementsAre(0xC5)); // alone: from the first
+    EXPECT_EQ(ipmi.ask(kNetFnPicmg, 0x00, {0x00}).size(), 5u);
+}
+
 // ---- State kept between runs ----
 
 TEST(IpmcState, RegistersRecordAndParametersAreKeptAsWrittenAtFixedPlacesForTheNextRun) {

@@ -124,6 +124,7 @@ const BadBoard kBadBoards[] = {
     {"[[ipmc.faults]]\nnetfn = 6\nccode = 0xC0\nlength = 3\n", "both 'ccode' and 'length' given"},
     {"[[ipmc.faults]]\nrequest = \"open\"\nccode = 0xC0\n", "other requests take errno"},
     {"[[ipmc.faults]]\nnetfn = 6\nlength = 4097\n", "ipmc.faults[0].length: out of range"},
+    {"[[ipmc.faults]]\nnetfn = 4\ncount = 0\nccode = 0x80\n", "ipmc.faults[0].count: out of range"},
     // toml++ would nest a table per part, each a level deeper on the stack.
     {"[cpld]\n" + dotted_key(20000) + " = 1\n", "board text:4: a dotted key of more than 17 parts"},
     {"[cpld]\nx = " + std::string(20000, '[') + "\n", "board text:4:261: "},
