@@ -32,7 +32,7 @@ ipmi open flags=0x00000002 -> ret=3 errno=0
 ipmi SET_GETS_EVENTS_CMD value=1 -> ret=0 errno=0
 ipmi SET_MY_ADDRESS_CMD value=0x20 -> ret=0 errno=0
 ipmi SEND_COMMAND msgid=0 addr=si lun=0 netfn=0x06 cmd=0x01 data= -> ret=0 errno=0 ccode=0x00 data=008101055129d97e00203100000000
-ipmi SEND_COMMAND msgid=1 addr=si lun=0 netfn=0x2c cmd=0x00 data=00 -> ret=0 errno=0 ccode=0x00 data=00320000
+ipmi SEND_COMMAND msgid=1 addr=si lun=0 netfn=0x2c cmd=0x00 data=00 -> ret=0 errno=0 ccode=0x00 data=00320100
 ipmi SEND_COMMAND msgid=2 addr=si lun=0 netfn=0x2c cmd=0x01 data=00 -> ret=0 errno=0 ccode=0x00 data=004182ff000100
 ipmi SET_MY_ADDRESS_CMD value=0x82 -> ret=0 errno=0
 
@@ -82,7 +82,6 @@ $ trace ccode=0xd4
 ipmi SEND_COMMAND msgid=3 addr=si lun=0 netfn=0x3e cmd=0x62 data=7e31b6001001 -> ret=0 errno=0 ccode=0xd4 data=
 
 ## with the mezzanine fitted the piggy-back registers and the engineering record say so
-@board mezzanine.toml
 $ ipmitool -I open raw 0x3e 0x62 0x7e 0x31 0xb6 0x0f 0x14 0x01
  04
 $ ipmitool -I open raw 0x3e 0x62 0x7e 0x31 0xb6 0x0f 0x15 0x01
@@ -90,6 +89,14 @@ $ ipmitool -I open raw 0x3e 0x62 0x7e 0x31 0xb6 0x0f 0x15 0x01
 $ ipmitool -I open raw 0x30 0x03 0x5a 0xc3 0x17 0x8e 0x21
  00 00 00 00 01 00 00 00 00 02 00 00 00 00 01 01
  33
+
+## without the mezzanine they say not
+@board no-mezzanine.toml
+$ ipmitool -I open raw 0x3e 0x62 0x7e 0x31 0xb6 0x0f 0x14 0x01
+ 00
+$ ipmitool -I open raw 0x30 0x03 0x5a 0xc3 0x17 0x8e 0x21
+ 00 00 00 00 00 00 00 00 00 02 00 00 00 00 01 01
+ 6e
 
 ## an IPMC without PICMG Get Address Info leaves the driver's own address alone
 @board addrinfo-c1.toml
@@ -112,6 +119,41 @@ $ sh -c "ipmitool -I open raw 0x3e 0x62 0x7e 0x31 0xb6 0x0f 0x10 0x01 | wc -w"
 1023
 $ trace RECEIVE_MSG_TRUNC.*msgid=3
 ipmi RECEIVE_MSG_TRUNC addr_len=40 data_len=1024 -> ret=-1 errno=90 type=1 addr=si msgid=3 netfn=0x3f cmd=0x62 data_len=1024
+
+## ipmitool reads the IPMC's device SDR repository and its sensors
+$ ipmitool -I open sdr elist all
+CPU Temp         | 01h | ok  |  3.1 | 45 degrees C
+12V              | 02h | ok  |  7.1 | 12 Volts
+Hot Swap         | 03h | ok  | 160.96 | Transition to M4
+Mezzanine        | 00h | ns  | 11.1 | Logical FRU @01h
+$ trace 'netfn=0x04 cmd=0x2[02] |cmd=0x21 data=0100000[02]0005'
+ipmi SEND_COMMAND msgid=4 addr=si lun=0 netfn=0x04 cmd=0x20 data= -> ret=0 errno=0 ccode=0x00 data=0301
+ipmi SEND_COMMAND msgid=5 addr=si lun=0 netfn=0x04 cmd=0x22 data= -> ret=0 errno=0 ccode=0x00 data=0100
+ipmi SEND_COMMAND msgid=6 addr=si lun=0 netfn=0x04 cmd=0x21 data=010000000005 -> ret=0 errno=0 ccode=0x00 data=02000100510133
+ipmi SEND_COMMAND msgid=18 addr=si lun=0 netfn=0x04 cmd=0x21 data=010000020005 -> ret=0 errno=0 ccode=0x00 data=ffff0002511114
+$ ipmitool -I open sensor
+CPU Temp         | 45.000     | degrees C  | ok    | na        | na        | na        | 80.000    | 90.000    | 100.000   
+12V              | 12.000     | Volts      | ok    | na        | 10.200    | 10.800    | 13.200    | 13.800    | na        
+Hot Swap         | 0x10       | discrete   | 0x1000| na        | na        | na        | na        | na        | na        
+$ ipmitool -I open mc selftest
+Selftest: passed
+$ bmc-device --driver-type=OPENIPMI --get-self-test-results
+Self Test Result : No Error
+
+## a threshold set with ipmitool holds in later runs, and the status follows it
+$ ipmitool -I open sensor thresh "CPU Temp" unc 40
+Locating sensor record 'CPU Temp'...
+Setting sensor "CPU Temp" Upper Non-Critical threshold to 40.000
+$ trace 'cmd=0x26 data='
+ipmi SEND_COMMAND msgid=11 addr=si lun=0 netfn=0x04 cmd=0x26 data=0108000000280000 -> ret=0 errno=0 ccode=0x00 data=
+$ ipmitool -I open sdr elist full
+CPU Temp         | 01h | unc |  3.1 | 45 degrees C
+12V              | 02h | ok  |  7.1 | 12 Volts
+$ ipmitool -I open sensor get "CPU Temp" | grep Upper
+ Status                : Upper Non-Critical
+ Upper Non-Critical    : 40.000
+ Upper Critical        : 90.000
+ Upper Non-Recoverable : 100.000
 
 ## without the driver neither client finds the device
 @board ipmi-absent.toml

@@ -134,8 +134,8 @@ const Bytes kDeviceId = {0, 0, 0x81, 1, 5, 0x51, 0x29, 0xD9, 0x7E, 0, 0x20, 0x31
 const Bytes kAddressInfo = {0, 0, 0x41, kIpmcAddress, 0xFF, 0, 1, 0};
 // The engineering record after reset: completion code, FCAP, board option, the
 // mezzanine flag, mezzanine option, 3 further bytes, MAC, suffix, CRC-8.
-const Bytes kRecord = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 1, 1, 0x6E};
-const Bytes kMezzanineRecord = {0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 2, 0, 0, 0, 0, 1, 1, 0x33};
+const Bytes kRecord = {0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 2, 0, 0, 0, 0, 1, 1, 0x33};
+const Bytes kNoMezzanineRecord = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 1, 1, 0x6E};
 // A record a board file gives verbatim, bad CRC and all; a product without an
 // access code.
 const std::string kGivenRecord = "[ipmc.engineering]\nrecord = [1, 2, 3, 4, 5, 6, 7, 8, 9, 10, "
@@ -149,7 +149,7 @@ const std::string kSharedBytes = "[ipmc.device_id]\ndevice_revision = 15\nprovid
 
 const Answer kAnswers[] = {
     {"Device ID", kNetFnApp, 0x01, {}, kDeviceId},
-    {"PICMG properties", kNetFnPicmg, 0x00, {0x00}, {0x00, 0x00, 0x32, 0x00, 0x00}},
+    {"PICMG properties", kNetFnPicmg, 0x00, {0x00}, {0x00, 0x00, 0x32, 0x01, 0x00}},
     {"address info", kNetFnPicmg, 0x01, {0x00}, kAddressInfo},
     {"register read", kNetFnSigned, 0x62, signed_data({0xFF, 0x01}), {0x00, 0x0C}},
     {"register not implemented", kNetFnSigned, 0x62, signed_data({0x05, 0x01}), {0x00, 0xFF}},
@@ -165,7 +165,7 @@ const Answer kAnswers[] = {
     {"record get", kNetFnCoded, 0x03, coded_data({}), kRecord},
     {"record get, another product's code", kNetFnCoded, 0x03, coded_data({}, 0x3140), {0xD4}},
     {"record set, a byte short", kNetFnCoded, 0x04, coded_data(Bytes(16, 0)), {0xC7}},
-    {"record get", kNetFnCoded, 0x03, coded_data({}), kMezzanineRecord, "mezzanine.toml"},
+    {"record get", kNetFnCoded, 0x03, coded_data({}), kNoMezzanineRecord, "no-mezzanine.toml"},
     {"record get", kNetFnCoded, 0x03, coded_data({}), kGivenRecordAnswer, kGivenRecord},
     {"record get, product without a code", kNetFnCoded, 0x03, coded_data({}), {0xD4}, kNoCode},
     {"Device ID",
@@ -557,6 +557,24 @@ TEST(Sensors, ThresholdsStartFromTheRecordAndOnlySettableOnesChange) {
         EXPECT_THAT(ipmi.ask(kNetFnSensor, cmd, Bytes{0x06} + data), ElementsAre(0xCB));
     }
 }
+
+// What piggy-back detection relies on: the mezzanine's FRU device locator,
+// device type 0x10, modifier 2, at record 0x0200 with a FRU device ID.
+class BoardSdr : public ::testing::TestWithParam<const char *> {};
+
+TEST_P(BoardSdr, HasTheMezzaninesFruLocatorAtRecord0x0200) {
+    Ipmi ipmi(board_file(GetParam()));
+    const Bytes got = read_sdr(ipmi, 0, 0x0200, 0, 0xFF);
+    ASSERT_GE(got.size(), 16u);
+    EXPECT_THAT(Bytes(got.begin() + 3, got.begin() + 8),
+                ElementsAre(0x00, 0x02, 0x51, 0x11, got.size() - 8));
+    const std::size_t body = 3 + 5; // after the completion code, next ID and header
+    EXPECT_NE(got[body + 1], 0x00); // FRU device ID
+    EXPECT_EQ(got[body + 5], 0x10); // device type
+    EXPECT_EQ(got[body + 6], 0x02); // its modifier
+}
+
+INSTANTIATE_TEST_SUITE_P(Boards, BoardSdr, ::testing::Values("default.toml"));
 
 // ---- State kept between runs ----
 
