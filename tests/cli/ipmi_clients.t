@@ -155,6 +155,60 @@ $ ipmitool -I open sensor get "CPU Temp" | grep Upper
  Upper Critical        : 90.000
  Upper Non-Recoverable : 100.000
 
+## a failed self-test shows with its detail byte
+@board selftest-fails.toml
+$ ipmitool -I open mc selftest
+Selftest: device corrupted
+Internal Use Area corrupted
+[1]
+$ bmc-device --driver-type=OPENIPMI --get-self-test-results | grep "Result|failed"
+Self Test Result                                  : Corrupted or inaccessible data or devices
+Internal Use Area of BMC FRU corrupted            : failed
+
+## an IPMC that returns 16 bytes at a time: ipmitool asks for less until it is answered
+@board sdr-limit.toml
+$ ipmitool -I open sdr elist all
+CPU Temp         | 01h | ok  |  3.1 | 45 degrees C
+12V              | 02h | ok  |  7.1 | 12 Volts
+Hot Swap         | 03h | ok  | 160.96 | Transition to M4
+Mezzanine        | 00h | ns  | 11.1 | Logical FRU @01h
+$ trace 'cmd=0x21 data=01000100.* ccode=0x00'
+ipmi SEND_COMMAND msgid=24 addr=si lun=0 netfn=0x04 cmd=0x21 data=010001000510 -> ret=0 errno=0 ccode=0x00 data=020082000103017f68010100000070383800
+ipmi SEND_COMMAND msgid=25 addr=si lun=0 netfn=0x04 cmd=0x21 data=010001001510 -> ret=0 errno=0 ccode=0x00 data=0200010000010000000000012d0000ff0064
+ipmi SEND_COMMAND msgid=26 addr=si lun=0 netfn=0x04 cmd=0x21 data=010001002510 -> ret=0 errno=0 ccode=0x00 data=02005a500000000000000000c84350552054
+ipmi SEND_COMMAND msgid=27 addr=si lun=0 netfn=0x04 cmd=0x21 data=010001003503 -> ret=0 errno=0 ccode=0x00 data=0200656d70
+$ trace ccode=0xca | grep -c .
+17
+
+## a reservation cancelled in the middle of a record: ipmitool reserves again
+@board sdr-cancelled.toml
+$ ipmitool -I open sdr elist all | grep Mezzanine
+Mezzanine        | 00h | ns  | 11.1 | Logical FRU @01h
+$ trace 'ccode=0xc5|cmd=0x22 data=|data=0[12]000002'
+ipmi SEND_COMMAND msgid=5 addr=si lun=0 netfn=0x04 cmd=0x22 data= -> ret=0 errno=0 ccode=0x00 data=0100
+ipmi SEND_COMMAND msgid=18 addr=si lun=0 netfn=0x04 cmd=0x21 data=010000020005 -> ret=0 errno=0 ccode=0x00 data=ffff0002511114
+ipmi SEND_COMMAND msgid=19 addr=si lun=0 netfn=0x04 cmd=0x21 data=010000020514 -> ret=0 errno=0 ccode=0xc5 data=
+ipmi SEND_COMMAND msgid=20 addr=si lun=0 netfn=0x04 cmd=0x22 data= -> ret=0 errno=0 ccode=0x00 data=0200
+ipmi SEND_COMMAND msgid=21 addr=si lun=0 netfn=0x04 cmd=0x21 data=020000020514 -> ret=0 errno=0 ccode=0x00 data=ffff820180000010020b0100c94d657a7a616e696e65
+
+## a record that changed three times while read: ipmitool reads it again
+@board sdr-changed.toml
+$ ipmitool -I open sdr elist all | grep Mezzanine
+Mezzanine        | 00h | ns  | 11.1 | Logical FRU @01h
+$ trace 'ccode=0x80' | grep -c .
+3
+
+## an empty repository: ipmitool finds no record 0x0000, tries it five times and lists nothing
+@board no-sdr-0200.toml
+$ ipmitool -I open sdr elist all
+2> Get SDR 0000 command failed: Requested sensor, data, or record not found
+2> Get SDR 0000 command failed: Requested sensor, data, or record not found
+2> Get SDR 0000 command failed: Requested sensor, data, or record not found
+2> Get SDR 0000 command failed: Requested sensor, data, or record not found
+2> Get SDR 0000 command failed: Requested sensor, data, or record not found
+$ trace 'cmd=0x21 .*ccode=0xcb' | grep -c .
+5
+
 ## without the driver neither client finds the device
 @board ipmi-absent.toml
 $ ipmitool -I open mc info

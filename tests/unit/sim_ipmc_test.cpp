@@ -177,6 +177,7 @@ const Answer kAnswers[] = {
     {"parameters", kNetFnSigned, 0x05, signed_data({0, 0, 0}), {0, 0, 0x10, 7}, kSharedBytes},
     {"self-test", kNetFnApp, 0x04, {}, {0x00, 0x55, 0x00}},
     {"self-test with data", kNetFnApp, 0x04, {0x00}, {0xC7}},
+    {"self-test", kNetFnApp, 0x04, {}, {0x00, 0x57, 0x04}, "selftest-fails.toml"},
 };
 
 class IpmcRequest : public ::testing::TestWithParam<Answer> {};
