@@ -155,6 +155,56 @@ $ ipmitool -I open sensor get "CPU Temp" | grep Upper
  Upper Critical        : 90.000
  Upper Non-Recoverable : 100.000
 
+## on a rich board ipmitool converts every kind of analog sensor and shows the others
+@board rich.toml
+$ ipmitool -I open sdr elist all
+IPMC             | 00h | ok  | 160.96 | Dynamic MC @ 82h
+Temp Inlet       | 01h | ok  |  7.1 | 25 degrees C
+Temp Board       | 02h | lnc |  7.2 | -10 degrees C
+Temp Ambient     | 03h | lcr |  7.3 | -25 degrees C
+Temp Remote      | 04h | ok  |  3.2 | 50 degrees C
+Current          | 05h | ok  |  7.1 | 1.56 Amps
+12V Main         | 06h | ok  |  7.1 | 12 Volts
+Fan 1            | 07h | ok  | 29.1 | 6005 RPM
+Vin Slew         | 08h | ok  |  7.1 | 0.50 Volts/mill
+Energy           | 09h | ok  |  7.1 | 300 Watts*hour
+Fan 2            | 0Ah | ok  | 29.2 | 8333.33 RPM
+Temp Spare       | 0Bh | ns  |  7.3 | No Reading
+Slot Present     | 0Ch | ok  | 160.96 | Present
+Hot Swap         | 0Dh | ok  | 160.96 | Transition to M4
+Power Good       | 0Eh | ok  | 10.1 | Presence detected
+Watchdog         | 0Fh | ns  | 160.96 | Event-Only
+AMC 1            | 00h | ns  | 193.97 | Logical FRU @05h
+Mezzanine        | 00h | ns  | 11.1 | Logical FRU @01h
+$ ipmitool -I open sensor
+Temp Inlet       | 25.000     | degrees C  | ok    | 2.000     | 5.000     | 10.000    | 40.000    | 50.000    | 60.000    
+Temp Board       | -10.000    | degrees C  | nc    | -40.000   | -20.000   | -5.000    | 70.000    | 85.000    | 100.000   
+Temp Ambient     | -25.000    | degrees C  | cr    | -30.000   | -20.000   | -10.000   | 45.000    | 55.000    | na        
+Temp Remote      | 50.000     | degrees C  | ok    | na        | na        | na        | na        | na        | na        
+Current          | 1.560      | Amps       | ok    | na        | na        | na        | 3.000     | 3.500     | na        
+12V Main         | 12.000     | Volts      | ok    | na        | 11.504    | 11.712    | 12.288    | 12.496    | na        
+Fan 1            | 6005.000   | RPM        | ok    | 605.000   | 1205.000  | 1805.000  | na        | na        | na        
+Vin Slew         | 0.500      | Volts/millisecond | ok    | na        | na        | na        | na        | na        | na        
+Energy           | 300.000    | Watts*hour | ok    | na        | na        | na        | na        | na        | na        
+Fan 2            | 8333.333   | RPM        | ok    | na        | na        | na        | na        | na        | na        
+Temp Spare       | na         | degrees C  | na    | na        | na        | na        | 80.000    | na        | na        
+Slot Present     | 0x1        | discrete   | 0x0100| na        | na        | na        | na        | na        | na        
+Hot Swap         | 0x10       | discrete   | 0x1000| na        | na        | na        | na        | na        | na        
+Power Good       | 0x1        | discrete   | 0x0100| na        | na        | na        | na        | na        | na        
+$ ipmitool -I open sdr get "Vin Slew" | grep Reading
+ Sensor Reading        : 0.500 (+/- 0) Volts/millisecond
+ Nominal Reading       : 0.500
+$ ipmitool -I open -- sensor thresh "Temp Board" lower -40 -20 -12
+Locating sensor record 'Temp Board'...
+Setting sensor "Temp Board" Lower Non-Recoverable threshold to -40.000
+Setting sensor "Temp Board" Lower Critical threshold to -20.000
+Setting sensor "Temp Board" Lower Non-Critical threshold to -12.000
+$ ipmitool -I open sensor get "Temp Board" | grep "Status|Lower"
+ Status                : ok
+ Lower Non-Recoverable : -40.000
+ Lower Critical        : -20.000
+ Lower Non-Critical    : -12.000
+
 ## a failed self-test shows with its detail byte
 @board selftest-fails.toml
 $ ipmitool -I open mc selftest

@@ -575,7 +575,7 @@ TEST_P(BoardSdr, HasTheMezzaninesFruLocatorAtRecord0x0200) {
     EXPECT_EQ(got[body + 6], 0x02); // its modifier
 }
 
-INSTANTIATE_TEST_SUITE_P(Boards, BoardSdr, ::testing::Values("default.toml"));
+INSTANTIATE_TEST_SUITE_P(Boards, BoardSdr, ::testing::Values("default.toml", "rich.toml"));
 
 // ---- State kept between runs ----
 
