@@ -65,6 +65,7 @@ struct Fault {
     std::size_t data_from = 0;           //   and these data bytes from this index
     Bytes data;
     unsigned occurrence = 0; // only the n-th matching call of the process; 0: every one
+    unsigned count = 1;      //   and the count-1 calls after it
     FaultEffect effect = FaultEffect::Errno;
     std::int64_t value = 0; // errno, rc, value, mask, completion code or length
     Bytes answer;
@@ -83,6 +84,13 @@ struct CpldBoard {
     std::vector<Fault> faults;
 };
 
+// What Get Sensor Reading answers for one sensor number.
+struct SensorLive {
+    std::optional<std::uint8_t> reading; // none: the full record's nominal reading, if given
+    bool unavailable = false;
+    Bytes states; // the two state bytes; none: a threshold sensor's comparison status
+};
+
 // The IPMC keeps its answers and records as the bytes it sends; the board
 // file sets them key by key (board_toml.cpp says where each key goes).
 struct IpmcBoard {
@@ -95,6 +103,10 @@ struct IpmcBoard {
     Bytes given_record;            // the record given verbatim instead, CRC and all
     Bytes params = {0, 0};         // modes (bit 0 PM, bit 4 IPMB), extra
     RegisterArea registers{};      // the IPMC area of the CPLD
+    std::vector<Bytes> sdr;        // the device SDR repository: whole records, header first
+    std::map<std::uint8_t, SensorLive> sensors;
+    unsigned sdr_transfer_limit = 0; // Get Device SDR answers 0xCA above it; 0: no limit
+    Bytes self_test = {0x55, 0x00};  // Get Self Test Results: passed
     std::vector<Fault> faults;
 };
 

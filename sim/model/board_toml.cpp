@@ -24,6 +24,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <optional>
+#include <set>
 #include <type_traits>
 #include <utility>
 
@@ -234,13 +235,13 @@ public:
         return prefix.empty() ? std::string(key) : prefix + "." + std::string(key);
     }
 
-private:
     static std::string hex(std::int64_t value) {
         char text[24];
         (void)std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
         return text;
     }
 
+private:
     std::string origin_;
 };
 
@@ -379,8 +380,8 @@ Fault read_fault(const Reader &in, const toml::table &entry, const std::string &
         return !name.empty() && std::find(names.begin(), names.end(), name) != names.end();
     };
     in.check_keys(entry, key, [&](std::string_view name) {
-        return name == "request" || name == "occurrence" || listed(device.choose, name) ||
-               listed(device.effects, name);
+        return name == "request" || name == "occurrence" || name == "count" ||
+               listed(device.choose, name) || listed(device.effects, name);
     });
     Fault fault;
     fault.request = device.request;
@@ -391,6 +392,8 @@ Fault read_fault(const Reader &in, const toml::table &entry, const std::string &
                key + ".request", "unknown request '" + fault.request + "'");
     in.set(entry, key, "param0", fault.param0, 0, 0xFFFFFFFF);
     in.set(entry, key, "occurrence", fault.occurrence, 1, 1000000000);
+    in.set(entry, key, "count", fault.count, 1, 1000000000);
+    fault.occurrence = entry.contains("count") ? std::max(fault.occurrence, 1U) : fault.occurrence;
     in.set(entry, key, "netfn", fault.netfn, 0, 0x3F);
     in.set(entry, key, "cmd", fault.cmd, 0, 0xFF);
     in.set(entry, key, "data", fault.data, 0, IPMI_MAX_MSG_LENGTH);
@@ -446,39 +449,6 @@ void read_faults(const Reader &in, const toml::table &parent, const std::string 
     }
 }
 
-// A board and its bases as they are read.
-struct Loading {
-    Board board;
-    bool has_version = false;
-    int depth = 0;
-};
-
-void read_cpld(const Reader &in, const toml::table &table, Loading &loading) {
-    CpldBoard &cpld = loading.board.cpld;
-    in.check_keys(table, "cpld", {"version", "led_mode", "registers", "dcr", "sdram0", "faults"});
-    loading.has_version = loading.has_version || table.contains("version");
-    in.set(table, "cpld", "version", cpld.version, 0, 0xFF);
-    in.set(table, "cpld", "led_mode", cpld.led_mode, 0, 1);
-    read_registers(in, table, "cpld", cpld.registers);
-    read_words(in, table, "dcr", kDcrCount, cpld.dcrs);
-    read_words(in, table, "sdram0", kSdram0Count, cpld.sdram0);
-    read_faults(in, table, "cpld", kCpldFaults, cpld.faults);
-}
-
-void read_ipmc(const Reader &in, const toml::table &table, IpmcBoard &ipmc) {
-    ipmc.present = true;
-    in.check_keys(
-        table, "ipmc",
-        {"mezzanine", "device_id", "picmg", "registers", "engineering", "params", "faults"});
-    in.set(table, "ipmc", "mezzanine", ipmc.mezzanine);
-    read_fields(in, table, "device_id", ipmc);
-    read_fields(in, table, "picmg", ipmc);
-    read_registers(in, table, "ipmc", ipmc.registers);
-    read_fields(in, table, "engineering", ipmc);
-    read_fields(in, table, "params", ipmc);
-    read_faults(in, table, "ipmc", kIpmiFaults, ipmc.faults);
-}
-
 // A regular file (not a device that never ends, nor a FIFO that may never be
 // written) of at most kMaxBoardFile bytes.
 std::string read_text(const Reader &in, const std::string &path) {
@@ -503,6 +473,134 @@ std::string read_text(const Reader &in, const std::string &path) {
         }
     }
     return text;
+}
+
+// A board and its bases as they are read.
+struct Loading {
+    Board board;
+    bool has_version = false;
+    int depth = 0;
+};
+
+// The board's fingerprint takes in `bytes`.
+void fingerprint(Board &board, std::string_view bytes) {
+    for (const char c : bytes) {
+        board.fingerprint = (board.fingerprint ^ static_cast<unsigned char>(c)) * kFnvPrime;
+    }
+}
+
+void read_cpld(const Reader &in, const toml::table &table, Loading &loading) {
+    CpldBoard &cpld = loading.board.cpld;
+    in.check_keys(table, "cpld", {"version", "led_mode", "registers", "dcr", "sdram0", "faults"});
+    loading.has_version = loading.has_version || table.contains("version");
+    in.set(table, "cpld", "version", cpld.version, 0, 0xFF);
+    in.set(table, "cpld", "led_mode", cpld.led_mode, 0, 1);
+    read_registers(in, table, "cpld", cpld.registers);
+    read_words(in, table, "dcr", kDcrCount, cpld.dcrs);
+    read_words(in, table, "sdram0", kSdram0Count, cpld.sdram0);
+    read_faults(in, table, "cpld", kCpldFaults, cpld.faults);
+}
+
+// Records one after another, each as long as its header says, appended to `sdr`.
+void add_records(const Reader &in, const toml::node *node, const std::string &key,
+                 std::string_view bytes, std::vector<Bytes> &sdr) {
+    constexpr std::size_t kHeader = 5; // record ID, SDR version, type, length of the rest
+    for (std::size_t at = 0; at < bytes.size();) {
+        const std::size_t size =
+            at + kHeader <= bytes.size() ? kHeader + static_cast<std::uint8_t>(bytes[at + 4]) : 0;
+        in.require(size != 0 && size <= bytes.size() - at, node, key,
+                   "the record at byte " + std::to_string(at) + " is cut short");
+        sdr.emplace_back(bytes.begin() + static_cast<long>(at),
+                         bytes.begin() + static_cast<long>(at + size));
+        at += size;
+    }
+}
+
+// The device SDR repository: the records of `sdr_file` (the layout of an
+// SDR dump, relative to the board file), then those of [[ipmc.sdr]]. A board
+// that gives either replaces its base's repository and its sensors' readings.
+void read_sdr(const Reader &in, const toml::table &table, const std::string &dir,
+              Loading &loading) {
+    std::vector<Bytes> &sdr = loading.board.ipmc.sdr;
+    const toml::node *file = table.get("sdr_file");
+    const toml::node *node = table.get("sdr");
+    if (file == nullptr && node == nullptr) {
+        return;
+    }
+    sdr.clear();
+    loading.board.ipmc.sensors.clear();
+    if (file != nullptr) {
+        const auto name = in.as<std::string>(*file, "ipmc.sdr_file");
+        const std::string path = name.empty() || name[0] == '/' ? name : dir + "/" + name;
+        const std::string bytes = read_text(Reader("SDR file " + path), path);
+        fingerprint(loading.board, bytes);
+        add_records(in, file, "ipmc.sdr_file", bytes, sdr);
+    }
+    const toml::array *array = node != nullptr ? node->as_array() : nullptr;
+    in.require(node == nullptr || array != nullptr, node, "ipmc.sdr",
+               "expected an array of tables ([[ipmc.sdr]])");
+    for (std::size_t i = 0; array != nullptr && i < array->size(); ++i) {
+        const std::string key = "ipmc.sdr[" + std::to_string(i) + "]";
+        const toml::table *entry = array->get(i)->as_table();
+        in.require(entry != nullptr, array->get(i), key, "expected a table");
+        in.check_keys(*entry, key, {"record"});
+        const toml::node *record = entry->get("record");
+        in.require(record != nullptr, entry, key, "'record' missing (its bytes, header first)");
+        const Bytes bytes = in.bytes(*record, key + ".record", 0, 5 + 0xFF);
+        in.require(bytes.size() >= 5 && bytes[4] == bytes.size() - 5, record, key + ".record",
+                   "the length byte (byte 4) disagrees with the " + std::to_string(bytes.size()) +
+                       " bytes given");
+        sdr.push_back(bytes);
+    }
+    // Clients walk the records by their IDs: 0 names the first, 0xFFFF the end.
+    std::set<unsigned> ids;
+    for (const Bytes &record : sdr) {
+        const unsigned id = record[0] | record[1] << 8U;
+        in.require(id != 0 && id != 0xFFFF && ids.insert(id).second, node != nullptr ? node : file,
+                   "ipmc.sdr", "record ID " + Reader::hex(id) + " is 0, 0xFFFF or given twice");
+    }
+}
+
+// [ipmc.sensors]: number = { reading, unavailable, states }.
+void read_sensors(const Reader &in, const toml::table &ipmc_table, IpmcBoard &ipmc) {
+    const toml::table *table = in.table(ipmc_table, "ipmc", "sensors");
+    if (table == nullptr) {
+        return;
+    }
+    for (auto &&[name, node] : *table) {
+        const std::string key = "ipmc.sensors." + std::string(name.str());
+        SensorLive &sensor = ipmc.sensors[in.number_key(node, key, name.str(), 0x100)];
+        in.require(node.is_table(), &node, key, "expected a table");
+        const toml::table &entry = *node.as_table();
+        in.check_keys(entry, key, {"reading", "unavailable", "states"});
+        in.set(entry, key, "reading", sensor.reading, 0, 0xFF);
+        in.set(entry, key, "unavailable", sensor.unavailable);
+        if (const toml::node *states = entry.get("states")) {
+            sensor.states = in.bytes(*states, key + ".states", 2);
+        }
+    }
+}
+
+void read_ipmc(const Reader &in, const toml::table &table, const std::string &dir,
+               Loading &loading) {
+    IpmcBoard &ipmc = loading.board.ipmc;
+    ipmc.present = true;
+    in.check_keys(table, "ipmc",
+                  {"mezzanine", "device_id", "picmg", "registers", "engineering", "params", "sdr",
+                   "sdr_file", "sdr_transfer_limit", "sensors", "self_test", "faults"});
+    in.set(table, "ipmc", "mezzanine", ipmc.mezzanine);
+    read_fields(in, table, "device_id", ipmc);
+    read_fields(in, table, "picmg", ipmc);
+    read_registers(in, table, "ipmc", ipmc.registers);
+    read_fields(in, table, "engineering", ipmc);
+    read_fields(in, table, "params", ipmc);
+    read_sdr(in, table, dir, loading);
+    read_sensors(in, table, ipmc);
+    in.set(table, "ipmc", "sdr_transfer_limit", ipmc.sdr_transfer_limit, 1, 0xFF);
+    if (const toml::node *self_test = table.get("self_test")) {
+        ipmc.self_test = in.bytes(*self_test, "ipmc.self_test", 2);
+    }
+    read_faults(in, table, "ipmc", kIpmiFaults, ipmc.faults);
 }
 
 std::string dir_of(const std::string &path) {
@@ -558,16 +656,14 @@ void read_file(std::string_view text, const std::string &dir, const Reader &in, 
         read_file(read_text(base_in, path), dir_of(path), base_in, loading);
     }
     Board &board = loading.board;
-    for (const char c : text) {
-        board.fingerprint = (board.fingerprint ^ static_cast<unsigned char>(c)) * kFnvPrime;
-    }
+    fingerprint(board, text);
     in.set(table, "", "name", board.name);
     in.set(table, "", "description", board.description);
     if (const toml::table *cpld = in.table(table, "", "cpld")) {
         read_cpld(in, *cpld, loading);
     }
     if (const toml::table *ipmc = in.table(table, "", "ipmc")) {
-        read_ipmc(in, *ipmc, board.ipmc);
+        read_ipmc(in, *ipmc, dir, loading);
     }
 }
 

@@ -22,8 +22,11 @@ template <typename Match> const Fault *FaultPlan::fire(Match matches) {
             continue;
         }
         const unsigned seen = ++seen_[i];
-        if (fired == nullptr && (faults_[i].occurrence == 0 || faults_[i].occurrence == seen)) {
-            fired = &faults_[i];
+        const Fault &fault = faults_[i];
+        if (fired == nullptr &&
+            (fault.occurrence == 0 ||
+             (seen >= fault.occurrence && seen - fault.occurrence < fault.count))) {
+            fired = &fault;
         }
     }
     return fired;

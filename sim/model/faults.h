@@ -11,8 +11,8 @@
 namespace sim {
 
 // Counts, per fault, the calls it matches and tells which fault fires: the
-// first whose occurrence is every call or this very one. Every call counts
-// towards the occurrences of all the faults it matches.
+// first whose occurrences are every call or take in this very one. Every call
+// counts towards the occurrences of all the faults it matches.
 class FaultPlan {
 public:
     explicit FaultPlan(std::vector<Fault> faults)

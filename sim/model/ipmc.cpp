@@ -3,6 +3,8 @@
 #include "common/byte_io.h"
 #include "ipmi/ostrel_constants.h"
 
+#include <linux/ipmi.h>
+
 #include <algorithm>
 #include <array>
 
@@ -11,8 +13,8 @@ namespace {
 
 using namespace hvl::ostrel;
 
-// Enough for the longest answer: the engineering record.
-constexpr std::size_t kMaxAnswerData = 32;
+// The driver's largest message: enough for a whole SDR record.
+constexpr std::size_t kMaxAnswerData = IPMI_MAX_MSG_LENGTH;
 
 // PICMG requests name the PICMG identifier first. Get Address Info may go on
 // with a FRU, an address key and its type, and a site type: the IPMC's own
@@ -32,6 +34,48 @@ constexpr std::size_t kMezzanineFlagAt = OSTREL_FCAP_SIZE + 1;
 constexpr std::uint8_t kCrcInitial = 0xA5;
 constexpr std::uint8_t kCrcPolynomial = 0x07;
 
+constexpr std::uint8_t kCmdGetSelfTest = 0x04; // App: Get Self Test Results
+
+// The sensor device (netfn 0x04): the device SDR repository and the sensors.
+constexpr std::uint8_t kNetFnSensor = 0x04;
+constexpr std::uint8_t kCmdSdrInfo = 0x20;
+constexpr std::uint8_t kCmdGetSdr = 0x21;
+constexpr std::uint8_t kCmdReserveSdr = 0x22;
+constexpr std::uint8_t kCmdSetThresholds = 0x26;
+constexpr std::uint8_t kCmdGetThresholds = 0x27;
+constexpr std::uint8_t kCmdGetReading = 0x2D;
+constexpr std::uint8_t kCcReservationCancelled = 0xC5;
+constexpr std::uint8_t kCcOutOfRange = 0xC9;
+constexpr std::uint8_t kCcCannotReturn = 0xCA;
+constexpr std::uint8_t kCcNotPresent = 0xCB;
+constexpr std::uint8_t kCcWrongSensorKind = 0xCD;
+constexpr std::uint16_t kEndOfRepository = 0xFFFF;
+constexpr std::uint8_t kWholeRecord = 0xFF;
+constexpr std::uint8_t kStaticSensorsOnLun0 = 0x01; // Get Device SDR Info flags
+constexpr std::uint8_t kScanning = 0xC0;            // reading flags: events and scanning on
+constexpr std::uint8_t kUnavailable = 0x20;
+
+// Bytes of a record, counted from 0 at its header: full (type 0x01) and
+// compact (0x02) sensor records agree up to the units.
+constexpr std::uint8_t kFullSensor = 0x01;
+constexpr std::uint8_t kCompactSensor = 0x02;
+constexpr std::uint8_t kEventOnly = 0x03;
+constexpr std::size_t kTypeAt = 3;
+constexpr std::size_t kNumberAt = 7;
+constexpr std::size_t kReadingTypeAt = 13; // event/reading type, 0x01: threshold
+constexpr std::uint8_t kThresholdType = 0x01;
+constexpr std::size_t kLowerReturnedAt = 15; // bits 6:4: the comparisons with LNC, LC, LNR
+constexpr std::size_t kUpperReturnedAt = 17; //   and with UNC, UC, UNR the sensor returns
+constexpr std::size_t kSettableAt = 18;      // thresholds settable (bits 5:0), then readable
+constexpr std::size_t kReadableAt = 19;
+constexpr std::uint8_t kThresholdBits = 0x3F;
+constexpr std::size_t kUnits1At = 20;          // bits 7:6: unsigned, 1's or 2's complement
+constexpr std::size_t kCharacteristicsAt = 30; // bit 0: a nominal reading is given
+constexpr std::size_t kNominalAt = 31;
+constexpr std::size_t kUpperNonRecoverableAt = 36; // the six thresholds, upper first
+constexpr std::size_t kThresholds = 6;             // LNC, LC, LNR, UNC, UC, UNR in messages
+constexpr std::size_t kSensorNumbers = 0x100;
+
 // What opens the data of a request: nothing, the access signature (netfn
 // 0x3E), or the access code of the board's product (netfn 0x30; a product
 // without one refuses them all).
@@ -44,6 +88,8 @@ struct Exchange {
     Region &registers;
     Region &engineering;
     Region &params;
+    Region &thresholds; // kThresholds bytes per sensor number
+    std::uint16_t &reservation;
     hvl::ByteReader in;
     hvl::ByteWriter out;
 };
@@ -176,6 +222,186 @@ std::uint8_t eng_record_set(Exchange &x) {
     return kCcSuccess;
 }
 
+std::uint8_t get_self_test(Exchange &x) {
+    if (!x.in.finished()) {
+        return kCcBadLength;
+    }
+    x.out.bytes(x.board.self_test.data(), x.board.self_test.size());
+    return kCcSuccess;
+}
+
+std::uint8_t byte_at(const Bytes &record, std::size_t at) {
+    return at < record.size() ? record[at] : 0;
+}
+
+std::uint16_t record_id(const Bytes &record) {
+    return static_cast<std::uint16_t>(record[0] | record[1] << 8U);
+}
+
+// The record of sensor `number`: the first full or compact record that
+// carries it (owner and LUN are not looked at).
+const Bytes *sensor_record(const IpmcBoard &board, std::size_t number) {
+    const auto found = std::find_if(board.sdr.begin(), board.sdr.end(), [&](const Bytes &r) {
+        return (r[kTypeAt] == kFullSensor || r[kTypeAt] == kCompactSensor) &&
+               byte_at(r, kNumberAt) == number;
+    });
+    return found != board.sdr.end() ? &*found : nullptr;
+}
+
+bool threshold_based(const Bytes *record) {
+    return record != nullptr && byte_at(*record, kReadingTypeAt) == kThresholdType;
+}
+
+// A raw value as a number of the record's data format.
+int as_number(std::uint8_t raw, std::uint8_t units1) {
+    const int format = units1 >> 6;
+    return format == 1 && (raw & 0x80) != 0 ? -(~raw & 0x7F)
+           : format == 2                    ? static_cast<std::int8_t>(raw)
+                                            : raw;
+}
+
+// Bit i set when the reading is at or beyond threshold i, if the sensor returns
+// that comparison: at or below the three lower ones, at or above the upper ones.
+std::uint8_t threshold_status(const Bytes &record, std::uint8_t reading,
+                              const std::uint8_t *thresholds) {
+    const std::uint8_t format = byte_at(record, kUnits1At);
+    const unsigned returned = (byte_at(record, kLowerReturnedAt) >> 4 & 7U) |
+                              (byte_at(record, kUpperReturnedAt) >> 4 & 7U) << 3;
+    const int value = as_number(reading, format);
+    std::uint8_t status = 0;
+    for (std::size_t i = 0; i < kThresholds; ++i) {
+        const int limit = as_number(thresholds[i], format);
+        const bool beyond = i < kThresholds / 2 ? value <= limit : value >= limit;
+        status |= beyond && (returned >> i & 1) != 0 ? 1U << i : 0U;
+    }
+    return status;
+}
+
+// An optional operation byte: bit 0 counts the records instead of the sensors.
+std::uint8_t get_sdr_info(Exchange &x) {
+    const std::uint8_t operation = x.in.remaining() != 0 ? x.in.u8() : 0;
+    if (!x.in.finished()) {
+        return kCcBadLength;
+    }
+    const auto sensors = std::count_if(x.board.sdr.begin(), x.board.sdr.end(), [](const Bytes &r) {
+        return r[kTypeAt] == kFullSensor || r[kTypeAt] == kCompactSensor ||
+               r[kTypeAt] == kEventOnly;
+    });
+    const std::size_t count = (operation & 1) != 0 ? x.board.sdr.size() : std::size_t(sensors);
+    x.out.u8(static_cast<std::uint8_t>(std::min<std::size_t>(count, 0xFF)))
+        .u8(kStaticSensorsOnLun0);
+    return kCcSuccess;
+}
+
+// Each reservation cancels the one before.
+std::uint8_t reserve_sdr(Exchange &x) {
+    if (!x.in.finished()) {
+        return kCcBadLength;
+    }
+    x.reservation = x.reservation == kEndOfRepository ? 1 : x.reservation + 1;
+    x.out.u16(x.reservation);
+    return kCcSuccess;
+}
+
+// Reservation, record ID (0: the first), offset, count (0xFF: the rest):
+// the next record's ID, then the bytes. A read from offset 0 needs no
+// reservation; bytes past the record's end are not sent.
+std::uint8_t get_sdr(Exchange &x) {
+    const std::uint16_t reservation = x.in.u16();
+    const std::uint16_t id = x.in.u16();
+    const std::uint8_t offset = x.in.u8();
+    const std::uint8_t count = x.in.u8();
+    if (!x.in.finished()) {
+        return kCcBadLength;
+    }
+    const std::vector<Bytes> &sdr = x.board.sdr;
+    const auto record = std::find_if(sdr.begin(), sdr.end(),
+                                     [&](const Bytes &r) { return id == 0 || record_id(r) == id; });
+    if (record == sdr.end()) {
+        return kCcNotPresent;
+    }
+    if (offset != 0 && (reservation == 0 || reservation != x.reservation)) {
+        return kCcReservationCancelled;
+    }
+    if (offset > record->size()) {
+        return kCcOutOfRange;
+    }
+    const std::size_t rest = record->size() - offset;
+    const std::size_t sent = count == kWholeRecord ? rest : std::min<std::size_t>(count, rest);
+    if (x.board.sdr_transfer_limit != 0 && sent > x.board.sdr_transfer_limit) {
+        return kCcCannotReturn;
+    }
+    x.out.u16(record + 1 != sdr.end() ? record_id(record[1]) : kEndOfRepository)
+        .bytes(record->data() + offset, sent);
+    return kCcSuccess;
+}
+
+// The board's reading, else the full record's nominal one, else 0. A
+// threshold sensor's first state byte compares it with the thresholds now set.
+std::uint8_t get_reading(Exchange &x) {
+    const std::uint8_t number = x.in.u8();
+    if (!x.in.finished()) {
+        return kCcBadLength;
+    }
+    const Bytes *record = sensor_record(x.board, number);
+    const auto given = x.board.sensors.find(number);
+    if (record == nullptr && given == x.board.sensors.end()) {
+        return kCcNotPresent;
+    }
+    const SensorLive live = given != x.board.sensors.end() ? given->second : SensorLive{};
+    const bool nominal = record != nullptr && (*record)[kTypeAt] == kFullSensor &&
+                         (byte_at(*record, kCharacteristicsAt) & 1) != 0;
+    const std::uint8_t reading = live.reading.value_or(nominal ? (*record)[kNominalAt] : 0);
+    Bytes states = live.states.empty() ? Bytes{0, 0} : live.states;
+    if (live.states.empty() && !live.unavailable && threshold_based(record)) {
+        states[0] = threshold_status(*record, reading, x.thresholds.data() + number * kThresholds);
+    }
+    x.out.u8(reading).u8(live.unavailable ? kScanning | kUnavailable : kScanning);
+    x.out.bytes(states.data(), states.size());
+    return kCcSuccess;
+}
+
+// The readable ones of a threshold sensor, as set now.
+std::uint8_t get_thresholds(Exchange &x) {
+    const std::uint8_t number = x.in.u8();
+    if (!x.in.finished()) {
+        return kCcBadLength;
+    }
+    const Bytes *record = sensor_record(x.board, number);
+    if (!threshold_based(record)) {
+        return record == nullptr ? kCcNotPresent : kCcWrongSensorKind;
+    }
+    x.out.u8(byte_at(*record, kReadableAt) & kThresholdBits)
+        .bytes(x.thresholds.data() + number * kThresholds, kThresholds);
+    return kCcSuccess;
+}
+
+// Sensor number, a mask of the thresholds to set, the six thresholds: all of
+// them settable, or none is set.
+std::uint8_t set_thresholds(Exchange &x) {
+    const std::uint8_t number = x.in.u8();
+    const std::uint8_t mask = x.in.u8();
+    std::array<std::uint8_t, kThresholds> given{};
+    x.in.bytes(given.data(), given.size());
+    if (!x.in.finished()) {
+        return kCcBadLength;
+    }
+    const Bytes *record = sensor_record(x.board, number);
+    if (!threshold_based(record)) {
+        return record == nullptr ? kCcNotPresent : kCcWrongSensorKind;
+    }
+    if ((mask & ~(byte_at(*record, kSettableAt) & kThresholdBits)) != 0) {
+        return kCcInvalidField;
+    }
+    std::array<std::uint8_t, kThresholds> kept{};
+    std::copy_n(x.thresholds.data() + number * kThresholds, kThresholds, kept.begin());
+    for (std::size_t i = 0; i < kThresholds; ++i) {
+        kept[i] = (mask >> i & 1) != 0 ? given[i] : kept[i];
+    }
+    x.thresholds.write(number * kThresholds, kept.data(), kept.size());
+    return kCcSuccess;
+}
+
 struct Command {
     std::uint8_t netfn;
     std::uint8_t cmd;
@@ -185,6 +411,13 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {kNetFnApp, kCmdGetDeviceId, Prefix::None, get_device_id},
+    {kNetFnApp, kCmdGetSelfTest, Prefix::None, get_self_test},
+    {kNetFnSensor, kCmdSdrInfo, Prefix::None, get_sdr_info},
+    {kNetFnSensor, kCmdGetSdr, Prefix::None, get_sdr},
+    {kNetFnSensor, kCmdReserveSdr, Prefix::None, reserve_sdr},
+    {kNetFnSensor, kCmdGetReading, Prefix::None, get_reading},
+    {kNetFnSensor, kCmdGetThresholds, Prefix::None, get_thresholds},
+    {kNetFnSensor, kCmdSetThresholds, Prefix::None, set_thresholds},
     {kNetFnPicmg, kCmdGetPicmgProperties, Prefix::None, get_picmg_properties},
     {kNetFnPicmg, kCmdGetAddressInfo, Prefix::None, get_address_info},
     {kNetFnSigned, kCmdCpldReg, Prefix::Signature, cpld_register},
@@ -229,12 +462,28 @@ Bytes record_after_reset(const IpmcBoard &board) {
     return record;
 }
 
+// The thresholds of each sensor number as its full record gives them, in the
+// order of the messages.
+Bytes thresholds_after_reset(const IpmcBoard &board) {
+    Bytes reset(kSensorNumbers * kThresholds);
+    for (std::size_t number = 0; number < kSensorNumbers; ++number) {
+        const Bytes *record = sensor_record(board, number);
+        for (std::size_t i = 0;
+             record != nullptr && (*record)[kTypeAt] == kFullSensor && i < kThresholds; ++i) {
+            reset[number * kThresholds + i] =
+                byte_at(*record, kUpperNonRecoverableAt + kThresholds - 1 - i);
+        }
+    }
+    return reset;
+}
+
 } // namespace
 
 Ipmc::Ipmc(const IpmcBoard &board, Store &store)
     : board_(board), registers_(store.region("ipmc.registers", register_reset(board))),
       engineering_(store.region("ipmc.engineering", record_after_reset(board))),
-      params_(store.region("ipmc.params", board.params)) {}
+      params_(store.region("ipmc.params", board.params)),
+      thresholds_(store.region("ipmc.thresholds", thresholds_after_reset(board))) {}
 
 Bytes Ipmc::answer(const IpmiRequestBytes &request) {
     const Command *command = command_for(request.netfn, request.cmd);
@@ -246,6 +495,8 @@ Bytes Ipmc::answer(const IpmiRequestBytes &request) {
                registers_,
                engineering_,
                params_,
+               thresholds_,
+               reservation_,
                hvl::ByteReader(request.data, request.length),
                hvl::ByteWriter(data.data(), data.size())};
     std::uint8_t ccode = check_prefix(x, command->prefix);

@@ -1,8 +1,8 @@
 // The board's IPMC as the host reaches it: every request it is sent gets one
 // answer, completion code first. It answers the standard requests the host
-// software asks at start with the board's bytes as they are, and the board's
-// OEM requests: CPLD registers of the IPMC area, the controller parameters
-// and the engineering record.
+// software asks at start with the board's bytes as they are, its device SDR
+// repository and sensors, and the board's OEM requests: CPLD registers of
+// the IPMC area, the controller parameters and the engineering record.
 #pragma once
 
 #include "board.h"
@@ -43,6 +43,8 @@ private:
     Region &registers_;
     Region &engineering_;
     Region &params_;
+    Region &thresholds_;
+    std::uint16_t reservation_ = 0; // of the SDR repository; 0: none yet
 };
 
 } // namespace sim

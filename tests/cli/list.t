@@ -49,8 +49,8 @@ AMC1_CONTROL_REG     (0x10 IPMC)	: 0x0f	AMC 1 Control Register
 AMC1_STATUS_REG      (0x11 IPMC)	: 0x15	AMC 1 Status Register                   
 AMC2_CONTROL_REG     (0x12 IPMC)	: 0x0f	AMC 2 Control Register                  
 AMC2_STATUS_REG      (0x13 IPMC)	: 0x15	AMC 2 Status Register                   
-PIGGY_BACK_CONTROL_REG (0x14 IPMC)	: 0x00	Piggy Back Control Register             
-PIGGY_BACK_STATUS_REG (0x15 IPMC)	: 0x00	Piggy Back Status Register              
+PIGGY_BACK_CONTROL_REG (0x14 IPMC)	: 0x04	Piggy Back Control Register             
+PIGGY_BACK_STATUS_REG (0x15 IPMC)	: 0x05	Piggy Back Status Register              
 RTM_CONTOL_REG       (0x16 IPMC)	: 0x03	RTM Control Register                    
 RTM_STATUS_REG       (0x17 IPMC)	: 0x30	RTM Status Register                     
 CPU_STATUS_REG       (0x19 IPMC)	: 0x01	CPU Status Register                     
@@ -122,11 +122,11 @@ AMC1_CONTROL_REG     (0x10 IPMC)	: ERROR
 $ hwregs -p list | grep ERROR
 AMC1_CONTROL_REG     (0x10 IPMC)	: ERROR
 
-## with the mezzanine fitted the piggy-back registers read 0x04 and 0x05
-@board mezzanine.toml
+## without the mezzanine the piggy-back registers read 0x00
+@board no-mezzanine.toml
 $ hwregs -p list | grep PIGGY
-PIGGY_BACK_CONTROL_REG (0x14 IPMC)	: 0x04	Piggy Back Control Register             
-PIGGY_BACK_STATUS_REG (0x15 IPMC)	: 0x05	Piggy Back Status Register              
+PIGGY_BACK_CONTROL_REG (0x14 IPMC)	: 0x00	Piggy Back Control Register             
+PIGGY_BACK_STATUS_REG (0x15 IPMC)	: 0x00	Piggy Back Status Register              
 
 ## a register written through the IPMC shows up in a later list
 $ ipmitool -I open raw 0x3e 0x62 0x7e 0x31 0xb6 0x0f 0x55 0x00 0xa5 0xff

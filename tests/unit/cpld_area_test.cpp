@@ -23,7 +23,7 @@ using CpldArea = OnSimulatedBoard;
 
 // The same offset names different registers in the two areas; a byte is written.
 TEST_F(CpldArea, TableRegistersAreReachedThroughTheirAreaAndOthersNotAtAll) {
-    SimulatedBoard sim("mezzanine.toml");
+    SimulatedBoard sim;
     ASSERT_EQ(cpld_open(PPC), 0);
     ASSERT_EQ(cpld_open(IPMC), 0);
     uint8_t ppc = 0xEE;

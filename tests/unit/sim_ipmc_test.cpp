@@ -134,8 +134,8 @@ const Bytes kDeviceId = {0, 0, 0x81, 1, 5, 0x51, 0x29, 0xD9, 0x7E, 0, 0x20, 0x31
 const Bytes kAddressInfo = {0, 0, 0x41, kIpmcAddress, 0xFF, 0, 1, 0};
 // The engineering record after reset: completion code, FCAP, board option, the
 // mezzanine flag, mezzanine option, 3 further bytes, MAC, suffix, CRC-8.
-const Bytes kRecord = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 1, 1, 0x6E};
-const Bytes kMezzanineRecord = {0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 2, 0, 0, 0, 0, 1, 1, 0x33};
+const Bytes kRecord = {0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 2, 0, 0, 0, 0, 1, 1, 0x33};
+const Bytes kNoMezzanineRecord = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 1, 1, 0x6E};
 // A record a board file gives verbatim, bad CRC and all; a product without an
 // access code.
 const std::string kGivenRecord = "[ipmc.engineering]\nrecord = [1, 2, 3, 4, 5, 6, 7, 8, 9, 10, "
@@ -149,7 +149,7 @@ const std::string kSharedBytes = "[ipmc.device_id]\ndevice_revision = 15\nprovid
 
 const Answer kAnswers[] = {
     {"Device ID", kNetFnApp, 0x01, {}, kDeviceId},
-    {"PICMG properties", kNetFnPicmg, 0x00, {0x00}, {0x00, 0x00, 0x32, 0x00, 0x00}},
+    {"PICMG properties", kNetFnPicmg, 0x00, {0x00}, {0x00, 0x00, 0x32, 0x01, 0x00}},
     {"address info", kNetFnPicmg, 0x01, {0x00}, kAddressInfo},
     {"register read", kNetFnSigned, 0x62, signed_data({0xFF, 0x01}), {0x00, 0x0C}},
     {"register not implemented", kNetFnSigned, 0x62, signed_data({0x05, 0x01}), {0x00, 0xFF}},
@@ -165,7 +165,7 @@ const Answer kAnswers[] = {
     {"record get", kNetFnCoded, 0x03, coded_data({}), kRecord},
     {"record get, another product's code", kNetFnCoded, 0x03, coded_data({}, 0x3140), {0xD4}},
     {"record set, a byte short", kNetFnCoded, 0x04, coded_data(Bytes(16, 0)), {0xC7}},
-    {"record get", kNetFnCoded, 0x03, coded_data({}), kMezzanineRecord, "mezzanine.toml"},
+    {"record get", kNetFnCoded, 0x03, coded_data({}), kNoMezzanineRecord, "no-mezzanine.toml"},
     {"record get", kNetFnCoded, 0x03, coded_data({}), kGivenRecordAnswer, kGivenRecord},
     {"record get, product without a code", kNetFnCoded, 0x03, coded_data({}), {0xD4}, kNoCode},
     {"Device ID",
@@ -175,6 +175,9 @@ const Answer kAnswers[] = {
      {0, 0, 0x0F, 1, 5, 0x51, 0x29, 0xFF, 0xFF, 0x0F, 0x20, 0x31, 0, 0, 0, 0},
      kSharedBytes},
     {"parameters", kNetFnSigned, 0x05, signed_data({0, 0, 0}), {0, 0, 0x10, 7}, kSharedBytes},
+    {"self-test", kNetFnApp, 0x04, {}, {0x00, 0x55, 0x00}},
+    {"self-test with data", kNetFnApp, 0x04, {0x00}, {0xC7}},
+    {"self-test", kNetFnApp, 0x04, {}, {0x00, 0x57, 0x04}, "selftest-fails.toml"},
 };
 
 class IpmcRequest : public ::testing::TestWithParam<Answer> {};
@@ -356,6 +359,248 @@ TEST(Faults, OccurrenceAndErrnoFaultsHitTheNamedCallOnly) {
     EXPECT_THAT(ipmi.ask(kNetFnSigned, 0x05, signed_data({0, 0, 0})), ElementsAre(0xAB, 0xCD));
 }
 
+TEST(Faults, ACountFiresOnThatManyCallsFromItsOccurrenceOn) {
+    Ipmi ipmi(board_with("[[ipmc.faults]]\nnetfn = 0x06\ncmd = 0x01\noccurrence = 2\ncount = 2\n"
+                         "ccode = 0x80\n[[ipmc.faults]]\nnetfn = 0x2C\ncount = 1\nccode = 0xC5\n"));
+    Bytes got;
+    for (int call = 0; call < 4; ++call) {
+        got.push_back(ipmi.ask(kNetFnApp, 0x01)[0]);
+    }
+    EXPECT_THAT(got, ElementsAre(0x00, 0x80, 0x80, 0x00));
+    EXPECT_THAT(ipmi.ask(kNetFnPicmg, 0x00, {0x00}), ElementsAre(0xC5)); // alone: from the first
+    EXPECT_EQ(ipmi.ask(kNetFnPicmg, 0x00, {0x00}).size(), 5u);
+}
+
+// ---- The sensor device: SDR repository, readings and thresholds ----
+
+constexpr std::uint8_t kNetFnSensor = 0x04;
+constexpr std::uint8_t kCmdSdrInfo = 0x20;
+constexpr std::uint8_t kCmdGetSdr = 0x21;
+constexpr std::uint8_t kCmdReserve = 0x22;
+constexpr std::uint8_t kCmdSetThresholds = 0x26;
+constexpr std::uint8_t kCmdGetThresholds = 0x27;
+constexpr std::uint8_t kCmdReading = 0x2D;
+
+std::uint8_t low(unsigned value) { return static_cast<std::uint8_t>(value); }
+std::uint8_t high(unsigned value) { return static_cast<std::uint8_t>(value >> 8); }
+
+// A full threshold sensor record, ID string "T": its data format in `units1`,
+// the thresholds it returns comparisons of and reads (`mask`), those it sets,
+// the thresholds (LNC, LC, LNR, UNC, UC, UNR) and a nominal reading if >= 0.
+Bytes full_record(std::uint16_t id, std::uint8_t number, std::uint8_t units1, std::uint8_t mask,
+                  const Bytes &thresholds, std::uint8_t settable = 0, int nominal = -1) {
+    Bytes r(49, 0);
+    r[0] = low(id), r[1] = high(id), r[2] = 0x51, r[3] = 0x01, r[4] = 44;
+    r[5] = 0x82, r[7] = number, r[8] = 0x07, r[9] = 0x01, r[12] = 0x01, r[13] = 0x01;
+    r[15] = low((mask & 7) << 4), r[17] = low((mask >> 3 & 7) << 4);
+    r[18] = settable, r[19] = mask, r[20] = units1, r[21] = 0x01, r[24] = 1;
+    r[30] = nominal >= 0 ? 1 : 0, r[31] = low(nominal);
+    for (std::size_t i = 0; i < 6; ++i) {
+        r[41 - i] = thresholds[i];
+    }
+    r[47] = 0xC1, r[48] = 'T';
+    return r;
+}
+
+// The board file's entry of a record.
+std::string sdr_entry(const Bytes &record) {
+    std::string text = "[[ipmc.sdr]]\nrecord = [";
+    for (std::size_t i = 0; i < record.size(); ++i) {
+        text += std::to_string(record[i]) + (i + 1 < record.size() ? ", " : "]\n");
+    }
+    return text;
+}
+
+// A compact record of a discrete sensor, and an MC locator.
+const Bytes kCompact = {0x20, 0x00, 0x51, 0x02, 0x1C, 0x82, 0x00, 0x07, 0xA0, 0x60, 0x63,
+                        0x40, 0xF0, 0x6F, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0xC0, 0x00,
+                        0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC1, 'H'};
+const Bytes kLocator = {0x00, 0x02, 0x51, 0x12, 0x0C, 0x82, 0x00, 0x00, 0x29,
+                        0x00, 0x00, 0x00, 0xA0, 0x60, 0x00, 0xC1, 'M'};
+// Sensor 5: comparisons with and readings of LNC, LC, UNC and UC; UNC and UC
+// settable; nominal reading 45.
+const Bytes kTemp = full_record(0x10, 0x05, 0x00, 0x1B, {10, 5, 0, 80, 90, 0}, 0x18, 45);
+
+// A board with the records of kTemp (ID 0x10), kCompact (0x20) and kLocator (0x200).
+std::unique_ptr<SimBoard> sensor_board(const std::string &extra = "",
+                                       const sim::Options &options = {}) {
+    return board_with(extra + sdr_entry(kTemp) + sdr_entry(kCompact) + sdr_entry(kLocator),
+                      options);
+}
+
+// Get Device SDR: the answer, completion code first.
+Bytes read_sdr(Ipmi &ipmi, unsigned reservation, unsigned id, std::uint8_t offset,
+               std::uint8_t count) {
+    return ipmi.ask(kNetFnSensor, kCmdGetSdr,
+                    {low(reservation), high(reservation), low(id), high(id), offset, count});
+}
+
+unsigned reserve(Ipmi &ipmi) {
+    const Bytes got = ipmi.ask(kNetFnSensor, kCmdReserve);
+    EXPECT_EQ(got.size(), 3u);
+    return got.size() == 3 ? got[1] | got[2] << 8U : 0;
+}
+
+// Completion code 0 and the next record ID, then `count` bytes of `record` from `from`.
+Bytes piece(std::uint16_t next, const Bytes &record, std::size_t from, std::size_t count) {
+    return Bytes{0x00, low(next), high(next)} +
+           Bytes(record.begin() + static_cast<long>(from),
+                 record.begin() + static_cast<long>(from + count));
+}
+
+TEST(SdrRepository, IsWalkedFromRecordZeroByTheNextIdsToTheEnd) {
+    Ipmi ipmi(sensor_board());
+    EXPECT_EQ(read_sdr(ipmi, 0, 0x0000, 0, 5), piece(0x0020, kTemp, 0, 5));
+    EXPECT_EQ(read_sdr(ipmi, 0, 0x0020, 0, 5), piece(0x0200, kCompact, 0, 5));
+    EXPECT_EQ(read_sdr(ipmi, 0, 0x0200, 0, 0xFF), piece(0xFFFF, kLocator, 0, kLocator.size()));
+    EXPECT_THAT(read_sdr(ipmi, 0, 0x0201, 0, 5), ElementsAre(0xCB));
+    EXPECT_THAT(ipmi.ask(kNetFnSensor, kCmdGetSdr, {0, 0, 0x10, 0, 0}), ElementsAre(0xC7));
+    EXPECT_THAT(ipmi.ask(kNetFnSensor, kCmdSdrInfo), ElementsAre(0x00, 2, 0x01)); // sensors
+    EXPECT_THAT(ipmi.ask(kNetFnSensor, kCmdSdrInfo, {0x01}), ElementsAre(0x00, 3, 0x01));
+    EXPECT_THAT(ipmi.ask(kNetFnSensor, kCmdSdrInfo, {0x01, 0x00}), ElementsAre(0xC7));
+}
+
+TEST(SdrRepository, ReadsPastTheHeaderNeedTheLatestReservation) {
+    Ipmi ipmi(sensor_board());
+    EXPECT_THAT(read_sdr(ipmi, 0, 0x10, 5, 4), ElementsAre(0xC5)); // none made yet
+    const unsigned first = reserve(ipmi);
+    const unsigned second = reserve(ipmi);
+    EXPECT_NE(first, second);
+    EXPECT_NE(second, 0u);
+    EXPECT_THAT(read_sdr(ipmi, first, 0x10, 5, 4), ElementsAre(0xC5));
+    EXPECT_EQ(read_sdr(ipmi, second, 0x10, 5, 4), piece(0x20, kTemp, 5, 4));
+    EXPECT_EQ(read_sdr(ipmi, first, 0x10, 0, 5), piece(0x20, kTemp, 0, 5));
+}
+
+TEST(SdrRepository, PiecesEndAtTheRecordsEndAndWithinTheTransferLimit) {
+    Ipmi ipmi(sensor_board());
+    const unsigned id = reserve(ipmi);
+    EXPECT_EQ(read_sdr(ipmi, id, 0x10, 40, 0xFF), piece(0x20, kTemp, 40, 9));
+    EXPECT_EQ(read_sdr(ipmi, id, 0x10, 40, 20), piece(0x20, kTemp, 40, 9));
+    EXPECT_EQ(read_sdr(ipmi, id, 0x10, 49, 5), piece(0x20, kTemp, 49, 0));
+    EXPECT_THAT(read_sdr(ipmi, id, 0x10, 50, 1), ElementsAre(0xC9));
+
+    Ipmi limited(sensor_board("[ipmc]\nsdr_transfer_limit = 16\n"));
+    const unsigned again = reserve(limited);
+    EXPECT_EQ(read_sdr(limited, again, 0x10, 5, 16), piece(0x20, kTemp, 5, 16));
+    EXPECT_THAT(read_sdr(limited, again, 0x10, 5, 17), ElementsAre(0xCA));
+    EXPECT_THAT(read_sdr(limited, again, 0x10, 0, 0xFF), ElementsAre(0xCA)); // 49 bytes
+    EXPECT_EQ(read_sdr(limited, again, 0x10, 40, 0xFF), piece(0x20, kTemp, 40, 9));
+}
+
+TEST(Sensors, ReadTheBoardsReadingElseTheNominalOneAndTheStatesGiven) {
+    Ipmi ipmi(sensor_board("[ipmc.sensors]\n0x07 = { states = [0x10, 0x02] }\n"
+                           "0x30 = { reading = 0x12, unavailable = true }\n"));
+    EXPECT_THAT(ipmi.ask(kNetFnSensor, kCmdReading, {0x05}), ElementsAre(0, 45, 0xC0, 0, 0));
+    EXPECT_THAT(ipmi.ask(kNetFnSensor, kCmdReading, {0x07}), ElementsAre(0, 0, 0xC0, 0x10, 0x02));
+    EXPECT_THAT(ipmi.ask(kNetFnSensor, kCmdReading, {0x30}), ElementsAre(0, 0x12, 0xE0, 0, 0));
+    EXPECT_THAT(ipmi.ask(kNetFnSensor, kCmdReading, {0x06}), ElementsAre(0xCB));
+    EXPECT_THAT(ipmi.ask(kNetFnSensor, kCmdReading, {}), ElementsAre(0xC7));
+}
+
+struct Status {
+    const char *what;
+    std::uint8_t units1; // data format in bits 7:6
+    std::uint8_t mask;   // comparisons returned
+    Bytes thresholds;    // LNC, LC, LNR, UNC, UC, UNR
+    std::uint8_t reading;
+    std::uint8_t status;
+    friend void PrintTo(const Status &c, std::ostream *os) { *os << c.what; }
+};
+
+const Bytes kUnsigned = {10, 5, 1, 80, 90, 100};
+const Bytes kTwos = {0xFB, 0xEC, 0xD8, 70, 85, 100};  // -5, -20, -40
+const Bytes kOnes = {0xF5, 0xEB, 0xE1, 45, 55, 0x7F}; // -10, -20, -30
+
+const Status kStatuses[] = {
+    {"unsigned, between the thresholds", 0x00, 0x3F, kUnsigned, 50, 0x00},
+    {"unsigned, at the upper critical", 0x00, 0x3F, kUnsigned, 90, 0x18},
+    {"unsigned, below the lower critical", 0x00, 0x3F, kUnsigned, 4, 0x03},
+    {"unsigned, 0xF6 is above all", 0x00, 0x3F, kUnsigned, 0xF6, 0x38},
+    {"comparisons not returned are not shown", 0x00, 0x07, kUnsigned, 95, 0x00},
+    {"two's complement, -10", 0x80, 0x3F, kTwos, 0xF6, 0x01},
+    {"two's complement, -40", 0x80, 0x3F, kTwos, 0xD8, 0x07},
+    {"two's complement, 100", 0x80, 0x3F, kTwos, 100, 0x38},
+    {"one's complement, -25", 0x40, 0x3F, kOnes, 0xE6, 0x03},
+    {"one's complement, minus zero is zero", 0x40, 0x3F, {0, 0xF5, 0xE1, 45, 55, 0x7F}, 0xFF, 0x01},
+};
+
+class ThresholdStatus : public ::testing::TestWithParam<Status> {};
+
+TEST_P(ThresholdStatus, ComparesTheReadingInTheRecordsDataFormat) {
+    const Status &c = GetParam();
+    Ipmi ipmi(board_with(sdr_entry(full_record(0x10, 0x05, c.units1, c.mask, c.thresholds)) +
+                         "[ipmc.sensors]\n5 = { reading = " + std::to_string(c.reading) + " }\n"));
+    const Bytes got = ipmi.ask(kNetFnSensor, kCmdReading, {0x05});
+    ASSERT_EQ(got.size(), 5u);
+    EXPECT_EQ(got[3], c.status);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sensors, ThresholdStatus, ::testing::ValuesIn(kStatuses));
+
+TEST(Sensors, ThresholdsStartFromTheRecordAndOnlySettableOnesChange) {
+    Ipmi ipmi(sensor_board());
+    const auto set = [&](std::uint8_t mask, const Bytes &values) {
+        return ipmi.ask(kNetFnSensor, kCmdSetThresholds, Bytes{0x05, mask} + values);
+    };
+    const auto thresholds = [&] { return ipmi.ask(kNetFnSensor, kCmdGetThresholds, {0x05}); };
+    EXPECT_THAT(thresholds(), ElementsAre(0, 0x1B, 10, 5, 0, 80, 90, 0));
+    EXPECT_THAT(set(0x08, {0, 0, 0, 40, 0, 0}), ElementsAre(0x00));
+    EXPECT_THAT(thresholds(), ElementsAre(0, 0x1B, 10, 5, 0, 40, 90, 0));
+    EXPECT_THAT(ipmi.ask(kNetFnSensor, kCmdReading, {0x05}), ElementsAre(0, 45, 0xC0, 0x08, 0));
+    EXPECT_THAT(set(0x19, {1, 0, 0, 2, 3, 0}), ElementsAre(0xCC)); // LNC is not settable
+    EXPECT_THAT(set(0x18, {1, 0, 0, 60, 70, 0}), ElementsAre(0x00));
+    EXPECT_THAT(thresholds(), ElementsAre(0, 0x1B, 10, 5, 0, 60, 70, 0));
+    EXPECT_THAT(set(0x08, {0, 0, 0, 40, 0}), ElementsAre(0xC7));
+    for (const std::uint8_t cmd : {kCmdGetThresholds, kCmdSetThresholds}) {
+        const Bytes data = cmd == kCmdGetThresholds ? Bytes{} : Bytes{0x08, 0, 0, 0, 1, 0, 0};
+        EXPECT_THAT(ipmi.ask(kNetFnSensor, cmd, Bytes{0x07} + data), ElementsAre(0xCD));
+        EXPECT_THAT(ipmi.ask(kNetFnSensor, cmd, Bytes{0x06} + data), ElementsAre(0xCB));
+    }
+}
+
+// What piggy-back detection relies on: the mezzanine's FRU device locator,
+// device type 0x10, modifier 2, at record 0x0200 with a FRU device ID.
+class BoardSdr : public ::testing::TestWithParam<const char *> {};
+
+TEST_P(BoardSdr, HasTheMezzaninesFruLocatorAtRecord0x0200) {
+    Ipmi ipmi(board_file(GetParam()));
+    const Bytes got = read_sdr(ipmi, 0, 0x0200, 0, 0xFF);
+    ASSERT_GE(got.size(), 16u);
+    EXPECT_THAT(Bytes(got.begin() + 3, got.begin() + 8),
+                ElementsAre(0x00, 0x02, 0x51, 0x11, got.size() - 8));
+    const std::size_t body = 3 + 5; // after the completion code, next ID and header
+    EXPECT_NE(got[body + 1], 0x00); // FRU device ID
+    EXPECT_EQ(got[body + 5], 0x10); // device type
+    EXPECT_EQ(got[body + 6], 0x02); // its modifier
+}
+
+INSTANTIATE_TEST_SUITE_P(Boards, BoardSdr, ::testing::Values("default.toml", "rich.toml"));
+
+// A real SDR set (other projects' data, not in the repository) is served as
+// it is: the walk finds every record, bytes and order unchanged.
+TEST(SdrRepository, ServesARealSetRecordForRecord) {
+    const std::string set = std::string(HWREGS_DATA_DIR) + "/sdr/openipmi/marvell-main.sdr.bin";
+    const std::string dump = file_bytes(set);
+    if (dump.empty()) {
+        GTEST_SKIP() << "no SDR set at " << set;
+    }
+    Ipmi ipmi(board_with("[ipmc]\nsdr_file = \"" + set + "\"\n"));
+    std::size_t at = 0;
+    unsigned id = 0;
+    int records = 0;
+    for (; id != 0xFFFF && records < 200; ++records) {
+        const Bytes got = read_sdr(ipmi, 0, id, 0, 0xFF);
+        ASSERT_GE(got.size(), 8u) << "record " << id;
+        ASSERT_EQ(dump.compare(at, got.size() - 3, std::string(got.begin() + 3, got.end())), 0)
+            << "record " << id;
+        at += got.size() - 3;
+        id = got[1] | got[2] << 8U;
+    }
+    EXPECT_EQ(records, 119);
+    EXPECT_EQ(at, dump.size());
+}
+
 // ---- State kept between runs ----
 
 TEST(IpmcState, RegistersRecordAndParametersAreKeptAsWrittenAtFixedPlacesForTheNextRun) {
@@ -379,6 +624,18 @@ TEST(IpmcState, RegistersRecordAndParametersAreKeptAsWrittenAtFixedPlacesForTheN
     // The two mode bits of 0xFE: IPMB mode (bit 4) only.
     EXPECT_THAT(second.ask(kNetFnSigned, 0x05, signed_data({0x00, 0x00, 0x00})),
                 ElementsAre(0x00, 0x00, 0x10, 0x42));
+}
+
+TEST(IpmcState, ThresholdsSetAreKeptForTheNextRun) {
+    TempDir dir;
+    {
+        Ipmi first(sensor_board("", dir.state()));
+        EXPECT_THAT(first.ask(kNetFnSensor, kCmdSetThresholds, {0x05, 0x10, 0, 0, 0, 0, 95, 0}),
+                    ElementsAre(0x00));
+    }
+    Ipmi second(sensor_board("", dir.state()));
+    EXPECT_THAT(second.ask(kNetFnSensor, kCmdGetThresholds, {0x05}),
+                ElementsAre(0, 0x1B, 10, 5, 0, 80, 95, 0));
 }
 
 // ---- A program of the board ----

@@ -124,6 +124,25 @@ const BadBoard kBadBoards[] = {
     {"[[ipmc.faults]]\nnetfn = 6\nccode = 0xC0\nlength = 3\n", "both 'ccode' and 'length' given"},
     {"[[ipmc.faults]]\nrequest = \"open\"\nccode = 0xC0\n", "other requests take errno"},
     {"[[ipmc.faults]]\nnetfn = 6\nlength = 4097\n", "ipmc.faults[0].length: out of range"},
+    {"[[ipmc.faults]]\nnetfn = 4\ncount = 0\nccode = 0x80\n", "ipmc.faults[0].count: out of range"},
+    {"[ipmc]\nsdr = 1\n", "ipmc.sdr: expected an array of tables ([[ipmc.sdr]])"},
+    {"[[ipmc.sdr]]\nbytes = [1, 0, 0x51, 0x12, 0]\n", "ipmc.sdr[0].bytes: unknown key"},
+    {"[[ipmc.sdr]]\nrecord = [1, 0, 0x51, 0x12, 3, 0, 0]\n",
+     "ipmc.sdr[0].record: the length byte (byte 4) disagrees with the 7 bytes given"},
+    {"[[ipmc.sdr]]\nrecord = [1, 0, 0x51, 0x12]\n",
+     "ipmc.sdr[0].record: the length byte (byte 4) disagrees with the 4 bytes given"},
+    {"[[ipmc.sdr]]\nrecord = [1, 0, 0x51, 0x12, 0]\n[[ipmc.sdr]]\nrecord = [1, 0, 0x51, 0x11, 0]\n",
+     "ipmc.sdr: record ID 0x1 is 0, 0xFFFF or given twice"},
+    {"[[ipmc.sdr]]\nrecord = [0xFF, 0xFF, 0x51, 0x12, 0]\n", "record ID 0xFFFF is 0, 0xFFFF"},
+    {"[[ipmc.sdr]]\nrecord = [0, 0, 0x51, 0x12, 0]\n", "record ID 0x0 is 0, 0xFFFF"},
+    {"[ipmc]\nsdr_file = \"nowhere.bin\"\n", "nowhere.bin: cannot read"},
+    {"[ipmc]\nsdr_transfer_limit = 0\n", "ipmc.sdr_transfer_limit: out of range (1 to 0xFF)"},
+    {"[ipmc]\nself_test = [0x55]\n", "ipmc.self_test: expected 2 bytes"},
+    {"[ipmc.sensors]\n0x100 = { reading = 1 }\n",
+     "ipmc.sensors.0x100: above the highest number 0xFF"},
+    {"[ipmc.sensors]\n1 = { reeding = 1 }\n", "ipmc.sensors.1.reeding: unknown key"},
+    {"[ipmc.sensors]\n1 = { states = [1] }\n", "ipmc.sensors.1.states: expected 2 bytes"},
+    {"[ipmc.sensors]\n1 = { reading = 256 }\n", "ipmc.sensors.1.reading: out of range"},
     // toml++ would nest a table per part, each a level deeper on the stack.
     {"[cpld]\n" + dotted_key(20000) + " = 1\n", "board text:4: a dotted key of more than 17 parts"},
     {"[cpld]\nx = " + std::string(20000, '[') + "\n", "board text:4:261: "},
@@ -143,6 +162,33 @@ TEST_P(BadBoardFile, IsRefusedWithAMessageNamingTheKey) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Boards, BadBoardFile, ::testing::ValuesIn(kBadBoards));
+
+// A repository from a file of records (relative to the board file), then
+// from the board file, replaces the base's and its readings.
+TEST(BoardFile, TakesSdrRecordsFromAFileThenFromItsEntries) {
+    TempDir dir;
+    const std::string fru = std::string("\x01\x02\x51\x11\x00", 5);
+    const std::string mc = std::string("\x02\x00\x51\x12\x02\x82\x00", 7);
+    dir.file("sdr/set.bin", fru + mc);
+    const std::string start = "base = \"" + kBoards + "/default.toml\"\nname = \"x\"\n";
+    const sim::Board board = sim::load_board(dir.file(
+        "sdr/board.toml",
+        start + "[ipmc]\nsdr_file = \"set.bin\"\n[[ipmc.sdr]]\nrecord = [3, 0, 0x51, 1, 0]\n"));
+    ASSERT_EQ(board.ipmc.sdr.size(), 3u);
+    EXPECT_EQ(std::string(board.ipmc.sdr[0].begin(), board.ipmc.sdr[0].end()), fru);
+    EXPECT_EQ(std::string(board.ipmc.sdr[1].begin(), board.ipmc.sdr[1].end()), mc);
+    EXPECT_THAT(board.ipmc.sdr[2], ElementsAre(3, 0, 0x51, 1, 0));
+    EXPECT_TRUE(board.ipmc.sensors.empty()) << "the default board's readings are gone";
+
+    dir.file("sdr/cut.bin", fru + mc.substr(0, 6));
+    std::string refusal;
+    try {
+        sim::load_board(dir.file("sdr/cut.toml", start + "[ipmc]\nsdr_file = \"cut.bin\"\n"));
+    } catch (const sim::BoardError &error) {
+        refusal = error.what();
+    }
+    EXPECT_THAT(refusal, HasSubstr("cut.toml:4: ipmc.sdr_file: the record at byte 5 is cut short"));
+}
 
 // A board file is a plain file of sensible size: not a device that never
 // ends, nor a FIFO nobody writes.
