@@ -2,22 +2,30 @@
  * Lists the IPMC's sensors through libhvl, one line per SDR record, fields
  * separated by "|": record ID, kind, sensor number, valid, name, then by kind
  *   analog:     available, value, unit, severity, threshold mask, 6 thresholds
+ *               (na where the mask has none)
  *   discrete:   available, reading, the two state bytes, type name
  *   event-only: entity ID, instance, type name, event/reading type
  *   locators:   entity ID, instance, address, channel, FRU device ID (FRU locators)
- * Values are printed with %.3f. A C program on the public API alone: the
- * benchmark measures it and the client comparison reads it.
+ * Values are printed with %.3f. With -e it prints what `ipmitool sdr elist
+ * full` shows instead, one line per full sensor record: name, sensor number,
+ * state, value and unit. A C program on the public API alone: the benchmark
+ * measures it and the client comparison reads it.
  */
 #include <hvl/hvl_ipmi_interface.h>
 #include <hvl/hvl_ipmi_sensor.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 static void print_analog(const SensorAnalog *a) {
     printf("|%u|%.3f|%s|%u|0x%02x", a->reading_available, (double)a->value, a->unit,
            (unsigned)a->severity, a->threshold_mask);
     for (int i = 0; i < SENSOR_THRESHOLD_COUNT; ++i) {
-        printf("|%.3f", (double)a->thresholds[i]);
+        if ((a->threshold_mask >> i & 1) != 0) {
+            printf("|%.3f", (double)a->thresholds[i]);
+        } else {
+            fputs("|na", stdout);
+        }
     }
 }
 
@@ -52,7 +60,23 @@ static void print_record(const SensorInfo *s) {
     printf("\n");
 }
 
-int main(void) {
+/* The state as ipmitool words it, by severity. */
+static const char *const state_text[] = {"ns", "ok", "nc", "cr", "nr"};
+
+static void print_brief(const SensorInfo *s) {
+    if (s->kind == SENSOR_KIND_ANALOG && s->u.analog.reading_available != 0) {
+        printf("%s | %02Xh | %s | %.2f %s\n", s->name, s->sensor_number,
+               state_text[s->u.analog.severity % 5], (double)s->u.analog.value, s->u.analog.unit);
+    } else if (s->kind == SENSOR_KIND_ANALOG) {
+        printf("%s | %02Xh | ns | No Reading\n", s->name, s->sensor_number);
+    } else if (s->kind == SENSOR_KIND_DISCRETE) {
+        printf("%s | %02Xh | ok | 0x%02x%02x\n", s->name, s->sensor_number,
+               s->u.discrete.state_bits[0], s->u.discrete.state_bits[1]);
+    }
+}
+
+int main(int argc, char **argv) {
+    const int brief = argc > 1 && strcmp(argv[1], "-e") == 0;
     IpmiIntf *intf = NULL;
     if (open_ipmi_intf(&intf) != 0) {
         fprintf(stderr, "sensor_list: cannot open the IPMI interface\n");
@@ -62,7 +86,11 @@ int main(void) {
     const int rc = sensor_info_get_list(intf, &list);
     while (list != NULL) {
         SensorInfo *next = list->next;
-        print_record(list);
+        if (brief) {
+            print_brief(list);
+        } else {
+            print_record(list);
+        }
         free(list);
         list = next;
     }

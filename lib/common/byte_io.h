@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <cstring>
 
+#define HVL_ALWAYS_INLINE inline __attribute__((always_inline))
+
 namespace hvl {
 
 // The position in a buffer of bytes and the sticky overrun error, shared by
@@ -23,7 +25,8 @@ protected:
     ByteCursor(Byte *data, size_t size) : data_(data), size_(data != nullptr ? size : 0) {}
 
     // Moves past `count` bytes if they are all there; the first overrun sticks.
-    bool take(size_t count) {
+    // Inlined even where the build favours size: a call costs more than the test.
+    HVL_ALWAYS_INLINE bool take(size_t count) {
         if (overrun_ || count > size_ - pos_) {
             overrun_ = true;
             return false;
@@ -47,10 +50,10 @@ class ByteReader : public ByteCursor<const uint8_t> {
 public:
     ByteReader(const uint8_t *data, size_t size) : ByteCursor(data, size) {}
 
-    uint8_t u8() { return static_cast<uint8_t>(load(1)); }
-    uint16_t u16() { return static_cast<uint16_t>(load(2)); }
-    uint32_t u32() { return static_cast<uint32_t>(load(4)); }
-    uint64_t u64() { return load(8); }
+    uint8_t u8() { return static_cast<uint8_t>(load<1>()); }
+    uint16_t u16() { return static_cast<uint16_t>(load<2>()); }
+    uint32_t u32() { return static_cast<uint32_t>(load<4>()); }
+    uint64_t u64() { return load<8>(); }
 
     // Copies `count` bytes to `out`; `out` may overlap the source.
     void bytes(uint8_t *out, size_t count) {
@@ -66,11 +69,13 @@ public:
     bool finished() const { return ok() && remaining() == 0; }
 
 private:
-    // A field that is not there whole reads as 0.
-    uint64_t load(size_t count) {
+    // A field that is not there whole reads as 0. The width is a constant and
+    // the loop unrolled, so the compiler makes it one load where it can.
+    template <size_t count> HVL_ALWAYS_INLINE uint64_t load() {
         uint64_t value = 0;
         if (take(count)) {
             const uint8_t *field = taken(count);
+#pragma GCC unroll 8
             for (size_t i = 0; i < count; ++i) {
                 value |= static_cast<uint64_t>(field[i]) << (8 * i);
             }
@@ -83,10 +88,10 @@ class ByteWriter : public ByteCursor<uint8_t> {
 public:
     ByteWriter(uint8_t *data, size_t size) : ByteCursor(data, size) {}
 
-    ByteWriter &u8(uint8_t value) { return store(value, 1); }
-    ByteWriter &u16(uint16_t value) { return store(value, 2); }
-    ByteWriter &u32(uint32_t value) { return store(value, 4); }
-    ByteWriter &u64(uint64_t value) { return store(value, 8); }
+    ByteWriter &u8(uint8_t value) { return store<1>(value); }
+    ByteWriter &u16(uint16_t value) { return store<2>(value); }
+    ByteWriter &u32(uint32_t value) { return store<4>(value); }
+    ByteWriter &u64(uint64_t value) { return store<8>(value); }
 
     ByteWriter &bytes(const uint8_t *in, size_t count) {
         if (take(count) && count > 0) {
@@ -103,9 +108,10 @@ public:
 
 private:
     // A field that does not fit whole is not written at all.
-    ByteWriter &store(uint64_t value, size_t count) {
+    template <size_t count> HVL_ALWAYS_INLINE ByteWriter &store(uint64_t value) {
         if (take(count)) {
             uint8_t *field = taken(count);
+#pragma GCC unroll 8
             for (size_t i = 0; i < count; ++i) {
                 field[i] = static_cast<uint8_t>(value >> (8 * i));
             }
