@@ -167,8 +167,10 @@ typedef struct SensorInfo {
  *   read.
  * - The walks of sdr_find_by_id_string and of the list and number queries end,
  *   as at the end of the repository, when the next record ID is that of the
- *   walk's first record or of the record just read, and after 65536 headers
- *   in any case (more than there are record IDs).
+ *   walk's first record or of the record just read, or the one it remembered
+ *   (the ID asked for at the 1st, 2nd, 4th, 8th, ... header), so that any
+ *   loop ends before the walk has read three times as many headers as there
+ *   are records in it; and after 65536 headers in any case.
  * - sdr_find_by_id_string matches no record for a null name.
  */
 HVL_API int sdr_start(IpmiIntf *intf, SdrIterator *it);

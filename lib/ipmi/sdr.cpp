@@ -155,7 +155,8 @@ namespace hvl::sdr {
 bool Walk::next(SdrHeader *hdr) {
     const uint32_t next_id = it_->next_record_id;
     if (headers_ >= kMaxWalkHeaders ||
-        (headers_ > 0 && (next_id == first_id_ || next_id == last_id_))) {
+        (headers_ > 0 &&
+         (next_id == first_id_ || next_id == last_id_ || next_id == remembered_id_))) {
         return false;
     }
     if (sdr_next_header(intf_, it_, hdr) != 0) {
@@ -166,6 +167,12 @@ bool Walk::next(SdrHeader *hdr) {
         first_id_ = last_id_;
     }
     ++headers_;
+    // The ID asked for at the 1st, 2nd, 4th, ... header: once it lies on a
+    // loop no longer than the headers read so far, the walk meets it again
+    // before the next one is remembered.
+    if ((headers_ & (headers_ - 1)) == 0) {
+        remembered_id_ = next_id;
+    }
     return true;
 }
 

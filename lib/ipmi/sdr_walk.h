@@ -14,8 +14,12 @@ constexpr uint32_t kMaxWalkHeaders = 0x10000;
 
 // The headers of one walk, one after another as sdr_next_header gives them,
 // until the end of the repository, a failed header read, or a chain of
-// next-record IDs that leads back to the walk's first record or to the record
-// just read, or goes on past kMaxWalkHeaders.
+// next-record IDs that goes round: one that leads back to the walk's first
+// record or to the record just read ends before either is read again; any
+// other loop ends when it comes back to the ID remembered at the last power
+// of two headers (Brent's cycle detection), before the walk has read three
+// times as many headers as there are records in it. kMaxWalkHeaders stays as
+// the last bound.
 class Walk {
 public:
     Walk(IpmiIntf *intf, SdrIterator *it) : intf_(intf), it_(it) {}
@@ -29,6 +33,7 @@ private:
     uint32_t headers_ = 0;
     uint32_t first_id_ = 0;
     uint32_t last_id_ = 0;
+    uint32_t remembered_id_ = 0;
 };
 
 // The size of the pieces a record read asks for now; it only shrinks.

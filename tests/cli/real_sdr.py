@@ -4,30 +4,18 @@
 The set (119 records of another project's BMC) and what two independent
 tools showed of its BMC's own sensors, served with chosen raw readings by
 another simulator, lie beside the repository, not in it; without them the
-test is skipped. The board is made here: the default board with the set as
-its repository, the IPMC at the set's BMC address 0x20 (so that clients read
-those sensors directly; the other controllers' sensors time out) and the
-same raw readings. Every sensor record must be listed, and the BMC's sensors
-shown as the independent tools showed them.
+test is skipped. The board is made at test time (sdr_boards.real_set_board)
+with the same raw readings. Every sensor record must be listed, and the
+BMC's sensors shown as the independent tools showed them.
 """
 import argparse
 import itertools
 import os
-import re
-import subprocess
 import sys
 import tempfile
 
-SKIPPED = 77
-
-
-def records(dump):
-    """(type, record bytes) of each record of an SDR dump."""
-    at = 0
-    while at < len(dump):
-        size = 5 + dump[at + 4]
-        yield dump[at + 3], dump[at:at + size]
-        at += size
+from sdr_boards import SKIPPED, REAL_SET_SEEN, real_set_board, records
+from sdr_boards import run as run_on
 
 
 def sensor_names(dump):
@@ -43,32 +31,20 @@ def main():
     parser.add_argument("--boards", required=True, help="directory of the board files")
     parser.add_argument("--data", required=True, help="the shared data directory")
     args = parser.parse_args()
-    sdr_set = os.path.join(args.data, "sdr/openipmi/marvell-main.sdr.bin")
-    seen = os.path.join(args.data, "sdr/openipmi-sim")
-    if not os.path.isfile(sdr_set) or not os.path.isdir(seen):
-        print(f"skipped: no real SDR set at {sdr_set}")
-        return SKIPPED
-    dump = open(sdr_set, "rb").read()
-    expected = {name: open(os.path.join(seen, name), encoding="utf-8").read().splitlines()
-                for name in ("ipmitool-sdr-elist-full.txt", "ipmitool-sensor.txt",
-                             "freeipmi-ipmi-sensors.txt")}
-    readings = re.findall(r"^sensor_set_value 0x20 0 (\d+) (0x[0-9a-f]+) 0$",
-                          open(os.path.join(seen, "oracle.emu"), encoding="utf-8").read(), re.M)
+    seen = os.path.join(args.data, REAL_SET_SEEN)
     failures = []
 
     with tempfile.TemporaryDirectory(prefix="hwregs-real-sdr-") as tmp:
         board = os.path.join(tmp, "board.toml")
-        with open(board, "w", encoding="utf-8") as f:
-            f.write(f'base = "{os.path.abspath(args.boards)}/default.toml"\n'
-                    f'name = "real-sdr"\n[ipmc]\nsdr_file = "{os.path.abspath(sdr_set)}"\n'
-                    "[ipmc.picmg]\nipmb0_address = 0x20\n[ipmc.sensors]\n"
-                    + "".join(f"{n} = {{ reading = {v} }}\n" for n, v in readings))
+        dump = real_set_board(args.boards, args.data, board)
+        if dump is None:
+            return SKIPPED
+        expected = {name: open(os.path.join(seen, name), encoding="utf-8").read().splitlines()
+                    for name in ("ipmitool-sdr-elist-full.txt", "ipmitool-sensor.txt",
+                                 "freeipmi-ipmi-sensors.txt")}
 
         def run(*command):
-            done = subprocess.run([args.runner, "--board", board, "--state",
-                                   os.path.join(tmp, "state"), "--", *command],
-                                  capture_output=True, text=True, timeout=120, check=False)
-            return done.stdout.splitlines(), done.returncode, done.stderr
+            return run_on(args.runner, board, os.path.join(tmp, "state"), *command)
 
         def check(what, got, want):
             if got == want:

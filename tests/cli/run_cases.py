@@ -6,6 +6,7 @@ board state; inside it:
 
   @board NAME       board file (in the boards directory) for the block
   @env NAME=VALUE   environment for the block's commands
+  @timeout SECONDS  each of the block's commands must end within SECONDS (else 120)
   $ PROGRAM ARGS    a command, run on the simulated board under hwsim
   $ trace REGEX     the block's driver trace lines that match REGEX
   [N]               the exit status the command before must end with (else 0)
@@ -34,13 +35,14 @@ import tempfile
 TIME_STAMP = re.compile(r"^\d\d/\d\d/\d\d \d\d:\d\d:\d\d:\d{6}: ", re.M)
 SOURCE_LINE = re.compile(r"(\.cpp)\(\d+ ")
 SANITIZER_REPORT = re.compile(r"ERROR: (Address|Leak)Sanitizer|runtime error:")
-PROJECT_PROGRAMS = {"hwregs"}
+PROJECT_PROGRAMS = {"hwregs", "sensor_list"}
 
 
 class Block:
     def __init__(self, title, line):
         self.title, self.line = title, line
         self.board, self.env, self.steps = "default.toml", {}, []
+        self.timeout = 120
 
 
 def parse(path):
@@ -54,6 +56,8 @@ def parse(path):
                 continue
             elif line.startswith("@board "):
                 blocks[-1].board = line.split(None, 1)[1]
+            elif line.startswith("@timeout "):
+                blocks[-1].timeout = int(line.split()[1])
             elif line.startswith("@env "):
                 name, _, value = line.split(None, 1)[1].partition("=")
                 blocks[-1].env[name] = value
@@ -116,11 +120,14 @@ def run_step(args, block, step, state, trace):
                + (launcher if words[0] in PROJECT_PROGRAMS else []) + [program] + words[1:])
     env = dict(os.environ, **block.env)
     with open("/dev/full", "wb") as full:
-        done = subprocess.run(
-            command, env=env, stdin=subprocess.DEVNULL,
-            stdout=subprocess.PIPE if stdout == "pipe" else full, stderr=subprocess.PIPE,
-            preexec_fn=(lambda: os.close(1)) if stdout == "closed" else None,
-            timeout=120, check=False)
+        try:
+            done = subprocess.run(
+                command, env=env, stdin=subprocess.DEVNULL,
+                stdout=subprocess.PIPE if stdout == "pipe" else full, stderr=subprocess.PIPE,
+                preexec_fn=(lambda: os.close(1)) if stdout == "closed" else None,
+                timeout=block.timeout, check=False)
+        except subprocess.TimeoutExpired:
+            return "", f"not ended after {block.timeout} s", ""
     out = (done.stdout or b"").decode(errors="replace")
     out = SOURCE_LINE.sub(r"\1(LINE ", TIME_STAMP.sub("TIME: ", out))
     if words[0] not in PROJECT_PROGRAMS:
@@ -157,7 +164,7 @@ def report(path, block, failures):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--bin", required=True, help="directory of hwregs")
+    parser.add_argument("--bin", required=True, help="directory of hwregs and sensor_list")
     parser.add_argument("--runner", required=True, help="hwsim, a program of the host")
     parser.add_argument("--boards", required=True, help="directory of the board files")
     parser.add_argument("--launcher", default="", help="emulator prefix for target programs")

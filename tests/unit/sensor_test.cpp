@@ -401,7 +401,8 @@ TEST_F(Sensor, IdStringsMatchAsFarAsTheRecordsOwnLength) {
     }
 }
 
-// An IPMC whose next-record IDs go 1, 2, 3 and then back to `loop_to`.
+// An IPMC whose next-record IDs go 1, 2, 3 and then back to `loop_to` (0
+// names record 1 again).
 uint8_t loop_to = 0;
 int looping_repository(IpmiIntf * /*intf*/, const IpmiRequest *request, IpmiResponse *response) {
     static const Bytes body = with_id(11, "LOOP");
@@ -421,8 +422,12 @@ int looping_repository(IpmiIntf * /*intf*/, const IpmiRequest *request, IpmiResp
 TEST_F(Sensor, WalksEndWhenTheNextRecordIdsGoRound) {
     IpmiIntf intf{};
     intf.send = looping_repository;
+    // Back to the first record or to itself: each record once. Back to record
+    // 2: record 2 is the one remembered after two headers. Back to ID 0: the
+    // records come round once more until the ID 0 remembered after four
+    // headers comes back.
     for (const auto &[to, expected] :
-         {std::pair{1, 3U}, std::pair{3, 3U}, std::pair{2, 0x10000U}}) {
+         {std::pair{1, 3U}, std::pair{3, 3U}, std::pair{2, 3U}, std::pair{0, 6U}}) {
         loop_to = lo(to);
         SdrIterator it{};
         SdrHeader hdr{};
