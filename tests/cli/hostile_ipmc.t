@@ -16,8 +16,8 @@
 @board sdr-length-mismatch.toml
 @timeout 30
 $ sensor_list
-0x0001|2|0x01|1|CPU Temp|1|45.000|degrees C|1|0x38|0.000|0.000|0.000|80.000|90.000|100.000
-0x0002|2|0x02|1|12V|1|12.000|Volts|1|0x1b|10.800|10.200|0.000|13.200|13.800|0.000
+0x0001|2|0x01|1|CPU Temp|1|45.000|degrees C|1|0x38|na|na|na|80.000|90.000|100.000
+0x0002|2|0x02|1|12V|1|12.000|Volts|1|0x1b|10.800|10.200|na|13.200|13.800|na
 0x0003|1|0x03|1|Hot Swap|1|0x00|0x10|0x00|OEM reserved
 [1]
 # Four headers and four pieces; then the detection's header and piece.
@@ -86,8 +86,8 @@ $ trace SEND_COMMAND.*cmd=0x21 | grep -c .
 @board sdr-loop.toml
 @timeout 30
 $ sensor_list
-0x0001|2|0x01|1|CPU Temp|1|45.000|degrees C|1|0x38|0.000|0.000|0.000|80.000|90.000|100.000
-0x0002|2|0x02|1|12V|1|12.000|Volts|1|0x1b|10.800|10.200|0.000|13.200|13.800|0.000
+0x0001|2|0x01|1|CPU Temp|1|45.000|degrees C|1|0x38|na|na|na|80.000|90.000|100.000
+0x0002|2|0x02|1|12V|1|12.000|Volts|1|0x1b|10.800|10.200|na|13.200|13.800|na
 0x0003|1|0x03|1|Hot Swap|1|0x00|0x10|0x00|OEM reserved
 # Three headers and three pieces: after Hot Swap comes 0x0002 again, the ID
 # the walk asked for at its second header. The detection asks for 0x0200 by
