@@ -5,6 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+
+#include "hvl/hvl_ipmi_interface.h"
 
 struct FuzzAnswer {
     uint8_t flags = 0;
@@ -39,3 +42,21 @@ private:
     size_t size_;
     size_t at_ = 0;
 };
+
+// What a send operation does with the input's next answer (completion code
+// first): 0 with the answer in `response`, or 74 (no answer) once the input
+// has none. A request that claims data without a pointer to them traps.
+inline int replay_answer(FuzzInput &input, const IpmiRequest *request, IpmiResponse *response) {
+    if (request->data_len > 0 && request->data == nullptr) {
+        __builtin_trap();
+    }
+    const FuzzAnswer answer = input.next();
+    if (!answer.present || answer.size == 0) {
+        return 74;
+    }
+    const size_t length = answer.size - 1 < IPMI_MAX_DATA_LEN ? answer.size - 1 : IPMI_MAX_DATA_LEN;
+    response->ccode = answer.bytes[0];
+    memcpy(response->data, answer.bytes + 1, length);
+    response->data_len = static_cast<int32_t>(length);
+    return 0;
+}

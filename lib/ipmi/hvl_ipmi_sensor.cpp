@@ -28,6 +28,34 @@ constexpr size_t kSensorNumberAt = 2;
 // the sensor number, the mask and the six thresholds in threshold-index order.
 uint8_t threshold_request[2 + SENSOR_THRESHOLD_COUNT];
 
+// What a query keeps on its stack for the length of the call: one walk's
+// iterator, header and record.
+struct Query {
+    SdrIterator it{};
+    SdrHeader hdr{};
+    SdrRecord rec{};
+};
+
+// Checks the interface (logged at `site`) and starts the walk: 0, or the
+// query's result.
+int start(IpmiIntf *intf, Query &q, const hvl::log::Site &site) {
+    if (intf_missing(intf, site)) {
+        return kNoInterface;
+    }
+    return sdr_start(intf, &q.it) != 0 ? kFailed : 0;
+}
+
+// Reads the header of `record_id` into q.hdr: 0, or -7 with the log line
+// under `function`.
+int find_header(IpmiIntf *intf, Query &q, uint16_t record_id, const char *function) {
+    if (ipmi_sensor_get_header(intf, q.it.reservation_id, record_id, &q.hdr) != 0) {
+        HVL_LOGF_AS(function, TRACE, "ipmi_sensor_get_header for ID= %d failed\n",
+                    static_cast<int>(record_id));
+        return kNotFound;
+    }
+    return 0;
+}
+
 uint8_t sensor_number_of(const SdrRecord &rec) {
     hvl::ByteReader in(rec.body, sizeof rec.body);
     in.skip(kSensorNumberAt);
@@ -35,15 +63,13 @@ uint8_t sensor_number_of(const SdrRecord &rec) {
 }
 
 int sensor_list_parse(IpmiIntf *intf, SensorInfo **list) {
-    if (intf_missing(intf, HVL_HERE)) {
-        return kNoInterface;
+    Query q;
+    if (const int rc = start(intf, q, HVL_HERE); rc != 0) {
+        return rc;
     }
-    SdrIterator it{};
-    SdrHeader hdr{};
-    SdrRecord rec{};
-    if (sdr_start(intf, &it) != 0) {
-        return kFailed;
-    }
+    SdrIterator &it = q.it;
+    SdrHeader &hdr = q.hdr;
+    SdrRecord &rec = q.rec;
     SensorInfo **tail = list;
     int rc = 0;
     hvl::sdr::Walk walk(intf, &it);
@@ -67,65 +93,49 @@ int sensor_list_parse(IpmiIntf *intf, SensorInfo **list) {
 }
 
 int sensor_single_parse(IpmiIntf *intf, SensorInfo *info, uint16_t record_id) {
-    if (intf_missing(intf, HVL_HERE)) {
-        return kNoInterface;
+    Query q;
+    if (const int rc = start(intf, q, HVL_HERE); rc != 0) {
+        return rc;
     }
-    SdrIterator it{};
-    SdrHeader hdr{};
-    SdrRecord rec{};
-    if (sdr_start(intf, &it) != 0) {
-        return kFailed;
+    if (const int rc = find_header(intf, q, record_id, __func__); rc != 0) {
+        return rc;
     }
-    if (ipmi_sensor_get_header(intf, it.reservation_id, record_id, &hdr) != 0) {
-        HVL_LOGF(TRACE, "ipmi_sensor_get_header for ID= %d failed\n", static_cast<int>(record_id));
-        return kNotFound;
-    }
-    const int rc = ipmi_sensor_get_record(intf, &hdr, &it, &rec);
+    const int rc = ipmi_sensor_get_record(intf, &q.hdr, &q.it, &q.rec);
     if (rc == 0) {
-        sensor_record_parse(intf, &hdr, &rec, info);
+        sensor_record_parse(intf, &q.hdr, &q.rec, info);
     }
     return rc;
 }
 
 int sensor_id_parse(IpmiIntf *intf, SensorInfo *info, const char *name) {
-    if (intf_missing(intf, HVL_HERE)) {
-        return kNoInterface;
+    Query q;
+    if (const int rc = start(intf, q, HVL_HERE); rc != 0) {
+        return rc;
     }
-    SdrIterator it{};
-    SdrHeader hdr{};
-    SdrRecord rec{};
-    if (sdr_start(intf, &it) != 0) {
-        return kFailed;
-    }
-    if (sdr_find_by_id_string(intf, &it, name, &hdr, &rec) != 0) {
+    if (sdr_find_by_id_string(intf, &q.it, name, &q.hdr, &q.rec) != 0) {
         HVL_LOGF(TRACE, "no record for ID= %s found\n", name != nullptr ? name : "");
         return kNotFound;
     }
-    sensor_record_parse(intf, &hdr, &rec, info);
+    sensor_record_parse(intf, &q.hdr, &q.rec, info);
     return 0;
 }
 
 int sensor_num_parse(IpmiIntf *intf, SensorInfo *info, uint8_t number) {
-    if (intf_missing(intf, HVL_HERE)) {
-        return kNoInterface;
+    Query q;
+    if (const int rc = start(intf, q, HVL_HERE); rc != 0) {
+        return rc;
     }
-    SdrIterator it{};
-    SdrHeader hdr{};
-    SdrRecord rec{};
-    if (sdr_start(intf, &it) != 0) {
-        return kFailed;
-    }
-    hvl::sdr::Walk walk(intf, &it);
-    while (walk.next(&hdr)) {
-        rec = SdrRecord{};
-        if (ipmi_sensor_get_record(intf, &hdr, &it, &rec) != 0) {
+    hvl::sdr::Walk walk(intf, &q.it);
+    while (walk.next(&q.hdr)) {
+        q.rec = SdrRecord{};
+        if (ipmi_sensor_get_record(intf, &q.hdr, &q.it, &q.rec) != 0) {
             return kFailed;
         }
-        const bool sensor =
-            hdr.record_type == SDR_TYPE_FULL_SENSOR || hdr.record_type == SDR_TYPE_COMPACT_SENSOR;
-        if (sensor && sensor_number_of(rec) == number) {
+        const uint8_t type = q.hdr.record_type;
+        const bool sensor = type == SDR_TYPE_FULL_SENSOR || type == SDR_TYPE_COMPACT_SENSOR;
+        if (sensor && sensor_number_of(q.rec) == number) {
             std::memset(info, 0, sizeof *info);
-            sensor_record_parse(intf, &hdr, &rec, info);
+            sensor_record_parse(intf, &q.hdr, &q.rec, info);
             return 0;
         }
     }
@@ -134,25 +144,20 @@ int sensor_num_parse(IpmiIntf *intf, SensorInfo *info, uint8_t number) {
 
 int sensor_set_threshold_record(IpmiIntf *intf, uint32_t threshold_index, uint16_t record_id,
                                 float value) {
-    if (intf_missing(intf, HVL_HERE)) {
-        return kNoInterface;
+    Query q;
+    if (const int rc = start(intf, q, HVL_HERE); rc != 0) {
+        return rc;
     }
-    SdrIterator it{};
-    SdrHeader hdr{};
-    SdrRecord rec{};
-    if (sdr_start(intf, &it) != 0) {
-        return kFailed;
+    if (const int rc = find_header(intf, q, record_id, __func__); rc != 0) {
+        return rc;
     }
-    if (ipmi_sensor_get_header(intf, it.reservation_id, record_id, &hdr) != 0) {
-        HVL_LOGF(TRACE, "ipmi_sensor_get_header for ID= %d failed\n", static_cast<int>(record_id));
-        return kNotFound;
-    }
-    const int rc = ipmi_sensor_get_record(intf, &hdr, &it, &rec);
+    const SdrRecord &rec = q.rec;
+    const int rc = ipmi_sensor_get_record(intf, &q.hdr, &q.it, &q.rec);
     if (rc != 0) {
         HVL_LOGF(TRACE, "ipmi_sensor_get_record failed\n");
         return rc;
     }
-    if (hdr.record_type != SDR_TYPE_FULL_SENSOR) {
+    if (q.hdr.record_type != SDR_TYPE_FULL_SENSOR) {
         HVL_LOGF(TRACE, "record with ID= %d is not full sensor\n", static_cast<int>(record_id));
         return kNotFound;
     }
