@@ -20,7 +20,7 @@ using hvl::ipmi::kNoInterface;
 constexpr int kFailed = -1;
 constexpr int kNotFound = -7;
 
-constexpr uint8_t kNetFnSensor = 0x04;
+using hvl::sdr::kNetFnSensor;
 constexpr uint8_t kCmdSetThresholds = 0x26;
 constexpr size_t kSensorNumberAt = 2;
 

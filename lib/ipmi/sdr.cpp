@@ -21,7 +21,7 @@ using hvl::ipmi::send_request;
 
 constexpr int kFailed = -1;
 
-constexpr uint8_t kNetFnSensor = 0x04;
+using hvl::sdr::kNetFnSensor;
 constexpr uint8_t kCmdGetSdrInfo = 0x20;
 constexpr uint8_t kCmdGetSdr = 0x21;
 constexpr uint8_t kCmdReserveSdr = 0x22;

@@ -8,6 +8,9 @@
 
 namespace hvl::sdr {
 
+// The network function of every request of the sensor module.
+constexpr uint8_t kNetFnSensor = 0x04;
+
 // Headers one walk reads at most: more than there are record IDs, so a walk
 // that gets this far is going round a loop of next-record IDs.
 constexpr uint32_t kMaxWalkHeaders = 0x10000;

@@ -8,6 +8,7 @@
 #include "common/byte_io.h"
 #include "hvl/hvl_ipmi_sensor.h"
 #include "ipmi/ipmi_request.h"
+#include "ipmi/sdr_walk.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ using hvl::ipmi::unchecked_data;
 
 constexpr int kFailed = -1;
 
-constexpr uint8_t kNetFnSensor = 0x04;
+using hvl::sdr::kNetFnSensor;
 constexpr uint8_t kCmdGetThresholds = 0x27;
 constexpr uint8_t kCmdGetReading = 0x2D;
 
