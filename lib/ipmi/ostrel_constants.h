@@ -32,6 +32,40 @@ constexpr uint8_t kCmdEngRecordSet = 0x04;
 constexpr uint8_t kCmdParams = 0x05;
 constexpr uint8_t kCmdCpldReg = 0x62;
 
+// The configuration requests: code-prefixed, but for the two block transfers
+// (no prefix) and the device ID string (signature-prefixed).
+constexpr uint8_t kCmdRelease = 0x01;
+constexpr uint8_t kCmdDebug = 0x02;
+constexpr uint8_t kCmdBootCycleGet = 0x05;
+constexpr uint8_t kCmdBootCycleSet = 0x06;
+constexpr uint8_t kCmdDeviceIdString = 0x0A;
+constexpr uint8_t kCmdClockSourceSet = 0x70;
+constexpr uint8_t kCmdClockSourceGet = 0x71;
+constexpr uint8_t kCmdClockDriverSet = 0x72;
+constexpr uint8_t kCmdClockDriverGet = 0x73;
+constexpr uint8_t kCmdPllConfigSet = 0x74;
+constexpr uint8_t kCmdPllConfigGet = 0x75;
+constexpr uint8_t kCmdPllStatusGet = 0x76;
+constexpr uint8_t kCmdBlockWrite = 0x81;
+constexpr uint8_t kCmdBlockRead = 0x87;
+constexpr uint8_t kCmdStorageSwGet = 0x91;
+constexpr uint8_t kCmdStorageSwSet = 0x92;
+constexpr uint8_t kCmdPciePortConfGet = 0x93;
+constexpr uint8_t kCmdPciePortConfSet = 0x94;
+constexpr uint8_t kCmdPcieClockGet = 0x95;
+constexpr uint8_t kCmdPcieClockSet = 0x96;
+constexpr uint8_t kCmdPcieHotplugGet = 0x97;
+constexpr uint8_t kCmdPcieHotplugSet = 0x98;
+constexpr uint8_t kCmdPcieModeGet = 0x99;
+constexpr uint8_t kCmdPcieModeSet = 0x9A;
+constexpr uint8_t kCmdXfpRead = 0xA0;
+
+// The release answer: three texts, starting at these data offsets.
+inline constexpr size_t kReleaseTextAt[] = {0, 5, 11};
+
+// The two chunked reads answer a byte of their own before the bytes read.
+constexpr size_t kChunkAnswerSkip = 1;
+
 // Byte 5 of a CPLD register request, and the closing byte of a write.
 constexpr uint8_t kCpldRegWrite = 0;
 constexpr uint8_t kCpldRegRead = 1;

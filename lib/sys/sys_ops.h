@@ -1,9 +1,10 @@
-// The system calls the library makes on device files, and its one pause,
-// behind one table so a test can stand in for the kernel without a simulator
-// process and without waiting.
+// The system calls the library makes on device files, its one pause and the
+// look at a path before a file is opened, behind one table so a test can
+// stand in for the kernel without a simulator process and without waiting.
 #pragma once
 
 #include <sys/select.h>
+#include <sys/stat.h>
 
 namespace hvl::sys {
 
@@ -14,6 +15,8 @@ struct Ops {
     int (*select)(int nfds, fd_set *readfds, fd_set *writefds, fd_set *exceptfds,
                   struct timeval *timeout);
     unsigned (*sleep)(unsigned seconds);
+    // A table that does not name it has the real one.
+    int (*lstat)(const char *path, struct stat *st) = ::lstat;
 };
 
 // The table in use; the real system calls unless a test installed its own.

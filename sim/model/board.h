@@ -107,6 +107,8 @@ struct IpmcBoard {
     std::map<std::uint8_t, SensorLive> sensors;
     unsigned sdr_transfer_limit = 0; // Get Device SDR answers 0xCA above it; 0: no limit
     Bytes self_test = {0x55, 0x00};  // Get Self Test Results: passed
+    Bytes oem;                       // the OEM configuration values (ipmc_oem.h); not given: 0
+    unsigned oem_transfer_limit = 0; // XFP and block reads answer 0xCA above it; 0: no limit
     std::vector<Fault> faults;
 };
 

@@ -7,6 +7,7 @@
 
 #include "board.h"
 #include "cpld_driver.h"
+#include "ipmc_oem.h"
 #include "ipmi_device.h"
 #include "unique_fd.h"
 
@@ -581,13 +582,71 @@ void read_sensors(const Reader &in, const toml::table &ipmc_table, IpmcBoard &ip
     }
 }
 
+// The bytes of an OEM configuration value: a number (its first byte), a
+// text, bytes from its start, byte arrays (one per entry), or texts (at the
+// release's offsets, each with its terminator).
+Bytes oem_bytes(const Reader &in, const toml::node &node, const std::string &key,
+                const OemValue &value) {
+    if (node.is_integer()) {
+        return {static_cast<std::uint8_t>(in.integer(node, key, 0, 0xFF))};
+    }
+    if (node.is_string()) {
+        const auto text = in.as<std::string>(node, key);
+        in.require(text.size() <= value.size, &node, key,
+                   "longer than " + std::to_string(value.size) + " characters");
+        return Bytes(text.begin(), text.end());
+    }
+    const toml::array *array = node.as_array();
+    in.require(array != nullptr, &node, key, "expected a number, a text or an array");
+    if (array->empty() || array->get(0)->is_integer()) {
+        return in.bytes(node, key, 0, value.entries * value.size);
+    }
+    const auto &texts_at = hvl::ostrel::kReleaseTextAt;
+    const bool texts = array->get(0)->is_string();
+    in.require(array->size() <= (texts ? std::size(texts_at) : value.entries), &node, key,
+               "more entries than the value has");
+    Bytes bytes(value.entries * value.size);
+    for (std::size_t i = 0; i < array->size(); ++i) {
+        const std::string at = key + "[" + std::to_string(i) + "]";
+        const std::size_t from = texts ? texts_at[i] : i * value.size;
+        const std::size_t end = !texts                        ? from + value.size
+                                : i + 1 < std::size(texts_at) ? texts_at[i + 1] - 1
+                                                              : value.size - 1;
+        const Bytes given = texts ? oem_bytes(in, *array->get(i), at, {"", 1, end - from, 0})
+                                  : in.bytes(*array->get(i), at, 0, end - from);
+        std::copy(given.begin(), given.end(), bytes.begin() + static_cast<long>(from));
+    }
+    return bytes;
+}
+
+// [ipmc.oem]: the OEM configuration values by name, and the transfer limit
+// of the chunked reads.
+void read_oem(const Reader &in, const toml::table &ipmc_table, IpmcBoard &ipmc) {
+    const toml::table *table = in.table(ipmc_table, "ipmc", "oem");
+    if (table == nullptr) {
+        return;
+    }
+    in.check_keys(*table, "ipmc.oem", [](std::string_view key) {
+        return key == "transfer_limit" || oem_value(key) != nullptr;
+    });
+    in.set(*table, "ipmc.oem", "transfer_limit", ipmc.oem_transfer_limit, 1, 0xFF);
+    ipmc.oem.resize(kOemSize);
+    for (const OemValue &value : kOemValues) {
+        if (const toml::node *node = table->get(value.key)) {
+            const Bytes bytes = oem_bytes(in, *node, "ipmc.oem." + std::string(value.key), value);
+            std::copy(bytes.begin(), bytes.end(),
+                      ipmc.oem.begin() + static_cast<long>(oem_at(value.key)));
+        }
+    }
+}
+
 void read_ipmc(const Reader &in, const toml::table &table, const std::string &dir,
                Loading &loading) {
     IpmcBoard &ipmc = loading.board.ipmc;
     ipmc.present = true;
     in.check_keys(table, "ipmc",
                   {"mezzanine", "device_id", "picmg", "registers", "engineering", "params", "sdr",
-                   "sdr_file", "sdr_transfer_limit", "sensors", "self_test", "faults"});
+                   "sdr_file", "sdr_transfer_limit", "sensors", "self_test", "faults", "oem"});
     in.set(table, "ipmc", "mezzanine", ipmc.mezzanine);
     read_fields(in, table, "device_id", ipmc);
     read_fields(in, table, "picmg", ipmc);
@@ -601,6 +660,7 @@ void read_ipmc(const Reader &in, const toml::table &table, const std::string &di
         ipmc.self_test = in.bytes(*self_test, "ipmc.self_test", 2);
     }
     read_faults(in, table, "ipmc", kIpmiFaults, ipmc.faults);
+    read_oem(in, table, ipmc);
 }
 
 std::string dir_of(const std::string &path) {

@@ -45,8 +45,6 @@ constexpr std::uint8_t kCmdSetThresholds = 0x26;
 constexpr std::uint8_t kCmdGetThresholds = 0x27;
 constexpr std::uint8_t kCmdGetReading = 0x2D;
 constexpr std::uint8_t kCcReservationCancelled = 0xC5;
-constexpr std::uint8_t kCcOutOfRange = 0xC9;
-constexpr std::uint8_t kCcCannotReturn = 0xCA;
 constexpr std::uint8_t kCcNotPresent = 0xCB;
 constexpr std::uint8_t kCcWrongSensorKind = 0xCD;
 constexpr std::uint16_t kEndOfRepository = 0xFFFF;
@@ -76,10 +74,6 @@ constexpr std::size_t kUpperNonRecoverableAt = 36; // the six thresholds, upper 
 constexpr std::size_t kThresholds = 6;             // LNC, LC, LNR, UNC, UC, UNR in messages
 constexpr std::size_t kSensorNumbers = 0x100;
 
-// What opens the data of a request: nothing, the access signature (netfn
-// 0x3E), or the access code of the board's product (netfn 0x30; a product
-// without one refuses them all).
-enum class Prefix { None, Signature, AccessCode };
 static_assert(kSignatureSize <= OSTREL_ACCESS_CODE_SIZE);
 
 // One request being answered: its data to read, the answer data to write.
@@ -483,11 +477,14 @@ Ipmc::Ipmc(const IpmcBoard &board, Store &store)
     : board_(board), registers_(store.region("ipmc.registers", register_reset(board))),
       engineering_(store.region("ipmc.engineering", record_after_reset(board))),
       params_(store.region("ipmc.params", board.params)),
-      thresholds_(store.region("ipmc.thresholds", thresholds_after_reset(board))) {}
+      thresholds_(store.region("ipmc.thresholds", thresholds_after_reset(board))),
+      oem_(board, store) {}
 
 Bytes Ipmc::answer(const IpmiRequestBytes &request) {
     const Command *command = command_for(request.netfn, request.cmd);
-    if (command == nullptr) {
+    const std::optional<Prefix> oem =
+        command == nullptr ? oem_.prefix(request.netfn, request.cmd) : std::nullopt;
+    if (command == nullptr && !oem) {
         return {kCcInvalidCommand};
     }
     std::array<std::uint8_t, kMaxAnswerData> data{};
@@ -499,8 +496,11 @@ Bytes Ipmc::answer(const IpmiRequestBytes &request) {
                reservation_,
                hvl::ByteReader(request.data, request.length),
                hvl::ByteWriter(data.data(), data.size())};
-    std::uint8_t ccode = check_prefix(x, command->prefix);
-    ccode = ccode == kCcSuccess ? command->run(x) : ccode;
+    std::uint8_t ccode = check_prefix(x, command != nullptr ? command->prefix : *oem);
+    if (ccode == kCcSuccess) {
+        ccode = command != nullptr ? command->run(x)
+                                   : oem_.answer(request.netfn, request.cmd, x.in, x.out);
+    }
     Bytes answer{ccode};
     if (ccode == kCcSuccess) {
         answer.insert(answer.end(), x.out.data(), x.out.data() + x.out.length());

@@ -2,10 +2,12 @@
 // answer, completion code first. It answers the standard requests the host
 // software asks at start with the board's bytes as they are, its device SDR
 // repository and sensors, and the board's OEM requests: CPLD registers of
-// the IPMC area, the controller parameters and the engineering record.
+// the IPMC area, the controller parameters, the engineering record and the
+// configuration values (ipmc_oem.h).
 #pragma once
 
 #include "board.h"
+#include "ipmc_oem.h"
 #include "store.h"
 
 #include <cstddef>
@@ -20,6 +22,8 @@ constexpr std::uint8_t kCcTimeout = 0xC3;               // also the driver's "no
 constexpr std::uint8_t kCcInvalidCommand = 0xC1;        // unknown netfn or command
 constexpr std::uint8_t kCcBadLength = 0xC7;             // too few or too many data bytes
 constexpr std::uint8_t kCcInvalidField = 0xCC;          // a data byte out of range
+constexpr std::uint8_t kCcOutOfRange = 0xC9;            // a parameter out of range
+constexpr std::uint8_t kCcCannotReturn = 0xCA;          // more bytes than it can return
 constexpr std::uint8_t kCcInsufficientPrivilege = 0xD4; // wrong access signature or code
 
 // A request as sent: its data are the sender's, read in place.
@@ -44,6 +48,7 @@ private:
     Region &engineering_;
     Region &params_;
     Region &thresholds_;
+    OemConfig oem_;
     std::uint16_t reservation_ = 0; // of the SDR repository; 0: none yet
 };
 

@@ -12,6 +12,7 @@
 #include <hvl/hvl_ipmi_ostrel.h>
 #include <hvl/hvl_ipmi_sensor.h>
 #include <hvl/hvl_log.h>
+#include <hvl/hvl_process_utils.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -56,6 +57,14 @@ int main(void) {
         if (strcmp(sensor_unit_name(4), "Volts") != 0 ||
             sensor_info_get_data(NULL, &info, 0x0200) != -2 || info.kind != 0) {
             return 7;
+        }
+    }
+    {
+        const uint8_t bytes[] = {0x20, 0x18};
+        int mode = 7;
+        if (ostrel_pcie_mode_get(NULL, &mode) != -2 || mode != 7 ||
+            ipmi_checksum(bytes, 2) != 0xC8) {
+            return 8;
         }
     }
     if (hvl_log_module_unregister(&module) != 0) {

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <numeric>
@@ -16,6 +18,7 @@
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -298,6 +301,308 @@ TEST(OstrelConstants, SignatureAndCodesDoNotStandInTheLibraryAsSent) {
                 << path << ", code of product " << product;
         }
     }
+}
+
+// ---- The configuration family ----
+
+constexpr int kU = -7; // an output left alone
+using I = IpmiIntf;
+struct Member {
+    const char *name;
+    int (*call)(I *intf, int *out);
+    uint8_t cmd;
+    Bytes args; // after the access code
+    ScriptedAnswer reply;
+    int result;
+    std::vector<int> out; // the outputs after the call
+    const char *logged;   // the message, if any
+};
+
+// The members as a caller sees them: the bytes sent, the answer judged by the
+// member's rule, what it yields and logs; then the same without an access
+// code (nothing sent or logged; plain gets yield as from an empty answer),
+// and without an interface.
+TEST_F(Ostrel, ConfigurationMembersSendTheirBytesAndJudgeTheirAnswers) {
+    const std::vector<int> none{kU, kU, kU};
+    const std::vector<int> zero{0, kU, kU};
+    const ScriptedAnswer ok = answer(0);
+    // clang-format off
+    const Member members[] = {
+        {"switch 0 to mode 5", [](I *i, int *) { return ostrel_storage_sw_set(i, 3, 5); },
+         0x92, {0, 0}, ok, 0, none, nullptr},
+        {"switch 1 to mode 1", [](I *i, int *) { return ostrel_storage_sw_set(i, 0, 1); },
+         0x92, {1, 1}, ok, 0, none, nullptr},
+        {"switch refused", [](I *i, int *) { return ostrel_storage_sw_set(i, 3, 1); },
+         0x92, {0, 1}, answer(0xD5), -2, none, nullptr},
+        {"switch set fails", [](I *i, int *) { return ostrel_storage_sw_set(i, 3, 2); },
+         0x92, {0, 1}, answer(0xC0), -1, none, nullptr},
+        {"target 3 on", [](I *i, int *o) { return ostrel_storage_sw_get(i, 3, o); },
+         0x91, {0}, answer(0, {1}), 0, {1, kU, kU}, nullptr},
+        {"target 0 on", [](I *i, int *o) { return ostrel_storage_sw_get(i, 0, o); },
+         0x91, {1}, answer(0, {1}), 0, {2, kU, kU}, nullptr},
+        {"target 0 off", [](I *i, int *o) { return ostrel_storage_sw_get(i, 0, o); },
+         0x91, {1}, answer(0, {0}), 0, {5, kU, kU}, nullptr},
+        {"switch state too long", [](I *i, int *o) { return ostrel_storage_sw_get(i, 3, o); },
+         0x91, {0}, answer(0, {1, 1}), 0, {5, kU, kU}, nullptr},
+        {"switch get fails", [](I *i, int *o) { return ostrel_storage_sw_get(i, 3, o); },
+         0x91, {0}, transport_failure(74), -1, {5, kU, kU}, nullptr},
+        {"port configuration set", [](I *i, int *) { return ostrel_pcie_portconf_set(i, 0x1AB, 0x22); },
+         0x94, {0xAB, 0x22}, ok, 0, none, nullptr},
+        {"port configuration", [](I *i, int *o) { return ostrel_pcie_portconf_get(i, o, o + 1); },
+         0x93, {}, answer(0, {3, 4}), 0, {3, 4, kU}, nullptr},
+        {"port configuration short", [](I *i, int *o) { return ostrel_pcie_portconf_get(i, o, o + 1); },
+         0x93, {}, answer(0, {3}), 0, {0, 0, kU}, nullptr},
+        {"mode set", [](I *i, int *) { return ostrel_pcie_mode_set(i, 7); },
+         0x9A, {7}, ok, 0, none, nullptr},
+        {"mode", ostrel_pcie_mode_get, 0x99, {}, answer(0, {9}), 0, {9, kU, kU}, nullptr},
+        {"mode missing", ostrel_pcie_mode_get, 0x99, {}, ok, -1, zero, nullptr},
+        {"mode too long", ostrel_pcie_mode_get, 0x99, {}, answer(0, {9, 9}), -1, zero, nullptr},
+        {"hot-plug set", [](I *i, int *) { return ostrel_pcie_hotplug_set(i, 2, 1); },
+         0x98, {2, 1}, ok, 0, none, nullptr},
+        {"hot-plug, any length", [](I *i, int *o) { return ostrel_pcie_hotplug_get(i, 2, o); },
+         0x97, {2}, answer(0, {5, 6}), 0, {5, kU, kU}, nullptr},
+        {"hot-plug missing", [](I *i, int *o) { return ostrel_pcie_hotplug_get(i, 2, o); },
+         0x97, {2}, ok, 0, zero, nullptr},
+        {"clock set", [](I *i, int *) { return ostrel_pcie_clock_set(i, 0x103); },
+         0x96, {3}, ok, 0, none, nullptr},
+        {"clock", ostrel_pcie_clock_get, 0x95, {}, answer(0, {4}), 0, {4, kU, kU}, nullptr},
+        {"clock too long", ostrel_pcie_clock_get, 0x95, {}, answer(0, {4, 4}), 0, zero, nullptr},
+        {"clock fails", ostrel_pcie_clock_get, 0x95, {}, answer(0xC0, {4}), -1, zero, nullptr},
+        {"boot cycle", [](I *i, int *o) { return ostrel_bootcycle_get(i, o, o + 1, o + 2); },
+         0x05, {}, answer(0, {2, 0x34, 0x12, 9, 9}), 0, {2, 0x1234, 9}, nullptr},
+        {"boot cycle fails", [](I *i, int *o) { return ostrel_bootcycle_get(i, o, o + 1, o + 2); },
+         0x05, {}, answer(0xC0, {2, 0x34, 0x12, 9}), -1, none, nullptr},
+        {"boot cycle set, 12 bits of b", [](I *i, int *) { return ostrel_bootcycle_set(i, 2, 0xF234, 255); },
+         0x06, {2, 0x34, 0x02, 0xFF}, ok, 0, none, nullptr},
+        {"clock source set", [](I *i, int *) { return ostrel_set_clock_source(i, 1, 2); },
+         0x70, {1, 2}, answer(0xC9), 0xC9, none, "ipmi_ostrel_clock_source_set): CC code 0xc9"},
+        {"clock source", [](I *i, int *o) { return ostrel_get_clock_source(i, 1, o); },
+         0x71, {1}, answer(0, {7}), 0, {7, kU, kU}, nullptr},
+        {"clock source fails", [](I *i, int *o) { return ostrel_get_clock_source(i, 1, o); },
+         0x71, {1}, transport_failure(74), -1, none, "ipmi_ostrel_clock_source_get): no response"},
+        {"driver on, bit 0", [](I *i, int *) { return ostrel_set_clock_driver(i, 1, 3); },
+         0x72, {1, 1}, ok, 0, none, nullptr},
+        {"driver off, bit 0", [](I *i, int *) { return ostrel_set_clock_driver(i, 1, 2); },
+         0x72, {1, 0}, ok, 0, none, nullptr},
+        {"driver", [](I *i, int *o) { return ostrel_get_clock_driver(i, 2, o); },
+         0x73, {2}, answer(0xCB, {1}), 0xCB, none, "ipmi_ostrel_clock_driver_get): CC code 0xcb"},
+        {"PLL set", [](I *i, int *) { return ostrel_set_pll_config(i, 1, 0x55); },
+         0x74, {1, 0x55}, transport_failure(-1), -1, none, "ipmi_ostrel_pll_config_set): no response"},
+        {"PLL", [](I *i, int *o) { return ostrel_get_pll_config(i, 1, o); },
+         0x75, {1}, answer(0, {0x66}), 0, {0x66, kU, kU}, nullptr},
+        {"PLL status", ostrel_get_pll_status, 0x76, {}, ok, 0, zero, nullptr},
+        {"debug a", [](I *i, int *) { return ipmi_set_debug(i, 2, 0); }, 0x02, {0x01}, ok, 0, none, nullptr},
+        {"debug b", [](I *i, int *) { return ipmi_set_debug(i, 0, -1); }, 0x02, {0x10}, answer(0xD5), -1, none, nullptr},
+        {"debug both", [](I *i, int *) { return ipmi_set_debug(i, 1, 1); }, 0x02, {0x11}, ok, 0, none, nullptr},
+    };
+    // clang-format on
+    for (const Member &m : members) {
+        SCOPED_TRACE(m.name);
+        log.clear();
+        const size_t before = fake.sent.size();
+        after_product(kKnownProduct, m.reply);
+        int out[3] = {kU, kU, kU};
+        EXPECT_EQ(m.call(fake.intf(), out), m.result);
+        EXPECT_THAT(out, ElementsAreArray(m.out));
+        ASSERT_EQ(fake.sent.size(), before + 2);
+        expect_request(fake.sent.back(), 0x30, m.cmd, cat(kCodes[0].second, m.args));
+        EXPECT_EQ(log.lines().size(), m.logged != nullptr ? 1U : 0U);
+        EXPECT_TRUE(m.logged == nullptr || log.contains(m.logged));
+
+        log.clear();
+        fake.then(device_id_answer(kUnknownProduct));
+        std::fill(std::begin(out), std::end(out), kU);
+        EXPECT_EQ(m.call(fake.intf(), out), -1);
+        EXPECT_EQ(fake.sent.size(), before + 3);
+        EXPECT_TRUE(out[0] == kU || out[0] == (m.cmd == 0x91 ? 5 : 0)) << out[0];
+        EXPECT_EQ(m.call(nullptr, out), -2);
+        EXPECT_THAT(log.lines(), ElementsAre(HasSubstr("API called with intf == NULL")));
+    }
+}
+
+TEST_F(Ostrel, BootCycleSetChecksItsArgumentsBeforeSending) {
+    for (const auto &[a, b, c] :
+         {std::tuple{3, 0, 0}, {-1, 0, 0}, {0, 0x10000, 0}, {0, -1, 0}, {0, 0, 256}}) {
+        EXPECT_EQ(ostrel_bootcycle_set(fake.intf(), a, b, c), 22) << a << " " << b << " " << c;
+    }
+    EXPECT_EQ(ostrel_bootcycle_set(nullptr, 3, 0, 0), -2);
+    EXPECT_TRUE(fake.sent.empty());
+}
+
+// 45 bytes from offset 10 are 20, 20 and 5; byte 254 is the last. A failed
+// chunk ends the read with its completion code, the bytes before it kept.
+TEST_F(Ostrel, XfpReadGoesInChunksOfTwentyFromDataByteOne) {
+    Bytes chunk(21);
+    std::iota(chunk.begin(), chunk.end(), 0x40);
+    for (const auto &reply :
+         {answer(0, chunk), answer(0, chunk), answer(0, chunk), answer(0, chunk), answer(0xCA)}) {
+        after_product(kKnownProduct, reply);
+    }
+    uint8_t buffer[46] = {};
+    EXPECT_EQ(ostrel_xfp_read(fake.intf(), 1, 10, 45, buffer), 0);
+    ASSERT_EQ(fake.sent.size(), 6U);
+    for (const auto &[at, offset, size] :
+         {std::tuple<size_t, uint8_t, uint8_t>{1, 10, 20}, {3, 30, 20}, {5, 50, 5}}) {
+        expect_request(fake.sent[at], 0x30, 0xA0, cat(kCodes[0].second, {1, offset, size}));
+    }
+    EXPECT_EQ(std::make_tuple(buffer[0], buffer[19], buffer[20], buffer[44], buffer[45]),
+              std::make_tuple(0x41, 0x54, 0x41, 0x45, 0));
+
+    const std::tuple<int, int, int> refused[] = {{0, 250, 6}, {2, 0, 1}, {0, 0, -1}, {0, 236, 20}};
+    for (const auto &[port, offset, length] : refused) {
+        EXPECT_EQ(ostrel_xfp_read(fake.intf(), port, offset, length, buffer), 22) << offset;
+    }
+    EXPECT_EQ(ipmi_ostrel_xfp_read(fake.intf(), 0, 0, 21, buffer), 22);
+    EXPECT_EQ(ipmi_ostrel_xfp_read(fake.intf(), 0, 0, -1, buffer), 22);
+    EXPECT_EQ(fake.sent.size(), 6U);
+    EXPECT_TRUE(log.lines().empty());
+
+    std::fill(std::begin(buffer), std::end(buffer), 0xEE);
+    EXPECT_EQ(ostrel_xfp_read(fake.intf(), 0, 0, 45, buffer), 0xCA);
+    EXPECT_EQ(std::make_tuple(buffer[0], buffer[20]), std::make_tuple(0x41, 0xEE));
+    EXPECT_TRUE(log.contains("ipmi_ostrel_xfp_read): CC code 0xca"));
+    fake.then(device_id_answer(kUnknownProduct));
+    EXPECT_EQ(ostrel_xfp_read(fake.intf(), 0, 0, 45, buffer), -1);
+    EXPECT_TRUE(log.contains("ipmi_ostrel_xfp_read): invalid board type"));
+    EXPECT_EQ(ostrel_xfp_read(nullptr, 0, 0, 1, buffer), -2);
+}
+
+// Address least significant byte first, no prefix; a failure is 74.
+TEST_F(Ostrel, BlockTransfersGoInChunksAndStopAtTheFirstFailure) {
+    Bytes chunk(21);
+    std::iota(chunk.begin(), chunk.end(), 0x40);
+    fake.then(answer(0, chunk)).then(answer(0, chunk)).then(answer(0xC0));
+    uint8_t buffer[45] = {};
+    EXPECT_EQ(ipmi_ostrel_block_read(fake.intf(), 0x1FF0, 45, buffer), 74);
+    expect_request(fake.sent[0], 0x30, 0x87, {0xF0, 0x1F, 20});
+    expect_request(fake.sent[2], 0x30, 0x87, {0x18, 0x20, 5});
+    EXPECT_EQ(std::make_tuple(buffer[0], buffer[39], buffer[40]), std::make_tuple(0x41, 0x54, 0));
+
+    std::iota(std::begin(buffer), std::end(buffer), 0);
+    fake.then(answer(0)).then(answer(0)).then(answer(0)).then(answer(0xC0));
+    EXPECT_EQ(ipmi_ostrel_block_write(fake.intf(), 0xFFF8, 45, buffer), 0);
+    expect_request(fake.sent[3], 0x30, 0x81, cat({0xF8, 0xFF}, Bytes(buffer, buffer + 20)));
+    expect_request(fake.sent[5], 0x30, 0x81, {0x20, 0x00, 40, 41, 42, 43, 44});
+    EXPECT_EQ(ipmi_ostrel_block_write(fake.intf(), 0, 5, buffer), 74);
+
+    EXPECT_EQ(ipmi_ostrel_block_read(nullptr, 0, 1, buffer), 19);
+    EXPECT_EQ(ipmi_ostrel_block_write(nullptr, 0, 1, buffer), 19);
+    EXPECT_EQ(ipmi_ostrel_block_read(fake.intf(), 0, 1, nullptr), 22);
+    EXPECT_EQ(ipmi_ostrel_block_write(fake.intf(), 0, -1, buffer), 22);
+    EXPECT_EQ(fake.sent.size(), 7U);
+    EXPECT_TRUE(log.lines().empty());
+}
+
+// A text of 32 characters fills its field without a terminator; the record
+// is zeroed first, also without an interface.
+TEST_F(Ostrel, ReleaseTextsStartAtOffsetsZeroFiveAndEleven) {
+    const std::string text = std::string("1.05\0r0042\0", 11) + std::string(40, 'x');
+    after_product(kKnownProduct, answer(0, Bytes(text.begin(), text.end())));
+    IpmcRelease release;
+    std::memset(&release, 'E', sizeof release);
+    EXPECT_EQ(ipmc_release_get_data(fake.intf(), &release), 0);
+    expect_request(fake.sent.back(), 0x30, 0x01, kCodes[0].second);
+    EXPECT_EQ(std::string(release.text[0], 32), std::string("1.05") + std::string(28, '\0'));
+    EXPECT_EQ(std::string(release.text[1], 32), std::string("r0042") + std::string(27, '\0'));
+    EXPECT_EQ(std::string(release.text[2], sizeof release.text[2]), std::string(32, 'x'));
+
+    std::memset(&release, 'E', sizeof release);
+    EXPECT_EQ(ipmc_release_get_data(nullptr, &release), -2);
+    EXPECT_THAT(release.text[2], ::testing::Each('\0'));
+}
+
+// Zero IDs and no text: the signature alone; no text otherwise: nothing.
+TEST_F(Ostrel, DeviceIdStringCarriesTheIdsAndSixteenCharacters) {
+    fake.then(device_id_answer(0x3456)).then(answer(0));
+    fake.then(answer(0, Bytes(15))).then(answer(0xC0)).then(device_id_answer(1)).then(answer(0xC3));
+    EXPECT_EQ(ostrel_set_device_id_string(fake.intf(), "ABCDEFGHIJKLMNOPQRST"), 0);
+    expect_request(fake.sent[1], 0x3E, 0x0A,
+                   signed_data({0x5A, 0x31, 0x00, 0x56, 0x34, 'A', 'B', 'C', 'D', 'E', 'F',
+                                'G',  'H',  'I',  'J',  'K',  'L', 'M', 'N', 'O', 'P'}));
+    EXPECT_EQ(ostrel_set_device_id_string(fake.intf(), nullptr), -1);
+    expect_request(fake.sent.back(), 0x3E, 0x0A, kSignature);
+    EXPECT_EQ(ostrel_set_device_id_string(fake.intf(), nullptr), -1);
+    expect_device_id_request(fake.sent.back());
+    EXPECT_EQ(ostrel_set_device_id_string(fake.intf(), "x"), 0xC3) << "Get Device ID's failure";
+    EXPECT_EQ(ostrel_set_device_id_string(nullptr, "x"), -2);
+    EXPECT_EQ(fake.sent.size(), 6U);
+}
+
+const FcapDef kFcaps[] = {{"a", "byte 1, bits 2 and 3", 1, 0x0C},
+                          {"bad byte", "", 3, 0x01},
+                          {"bad mask", "", 0, 0x100},
+                          {"negative mask", "", 0, -1},
+                          {"end", "", -1, 0}};
+
+// The record goes back as read but for the row's bits; a bad row is logged,
+// and read as no flag set.
+TEST_F(Ostrel, FcapFlagsChangeTheirBitsOfTheRecordAlone) {
+    for (const auto &[value, fcap1] : {std::pair{1, 0x3E}, {0, 0x32}}) {
+        Bytes record = kGoodRecord;
+        record[1] = 0x36;
+        after_product(kKnownProduct, answer(0, record));
+        after_product(kKnownProduct, answer(0));
+        EXPECT_EQ(ostrel_fcap_set(fake.intf(), value, 0, kFcaps), 0);
+        record[1] = static_cast<uint8_t>(fcap1);
+        expect_request(fake.sent.back(), 0x30, 0x04, cat(kCodes[0].second, record));
+    }
+    for (const int index : {1, 2, 3, 4, -1}) {
+        after_product(kKnownProduct, answer(0, kGoodRecord));
+        EXPECT_EQ(ostrel_fcap_set(fake.intf(), 1, index, kFcaps), -1) << index;
+        expect_request(fake.sent.back(), 0x30, 0x03, kCodes[0].second);
+    }
+    EXPECT_THAT(log.lines(), ElementsAre(HasSubstr("set): invalid fcap locator (1, 3, 1)"),
+                                         HasSubstr("set): invalid fcap locator (2, 0, 256)"),
+                                         HasSubstr("set): invalid fcap locator (3, 0, -1)")));
+
+    int value = kU;
+    for (const auto &[index, fcap1, expected] : {std::tuple{0, 0x08, 1}, {0, 0x33, 0}, {1, 0, 0}}) {
+        Bytes record = kGoodRecord;
+        record[1] = static_cast<uint8_t>(fcap1);
+        record[3] = 0xFF;
+        after_product(kKnownProduct, answer(0, record));
+        EXPECT_EQ(ostrel_fcap_get(fake.intf(), index, &value, kFcaps), 0);
+        EXPECT_EQ(value, expected);
+    }
+    after_product(kKnownProduct, answer(0xC0));
+    EXPECT_EQ(ostrel_fcap_get(fake.intf(), 0, &value, kFcaps), -1);
+    const size_t sent = fake.sent.size();
+    EXPECT_EQ(ostrel_fcap_get(fake.intf(), 4, &value, kFcaps), -1);
+    EXPECT_EQ(ostrel_fcap_get(fake.intf(), 0, &value, nullptr), -1);
+    EXPECT_EQ(ostrel_fcap_set(fake.intf(), 1, 0, nullptr), -1);
+    EXPECT_EQ(ostrel_fcap_set(nullptr, 1, 0, kFcaps), -2);
+    EXPECT_EQ(ostrel_fcap_get(nullptr, 0, &value, kFcaps), -2);
+    EXPECT_EQ(fake.sent.size(), sent);
+    EXPECT_EQ(value, 0);
+}
+
+// A set reads the parameters and writes them only when its mode changes.
+TEST_F(Ostrel, ModesAreFieldsOfTheControllerParameters) {
+    fake.then(answer(0, {0, 0x11, 0x5A})).then(answer(0, {0, 0x01, 0x5A}));
+    fake.then(answer(0, {0, 0x01, 0x5A}));
+    after_product(kIpmbProduct, answer(0));
+    fake.then(answer(0, {0, 0x11, 0x07}));
+    after_product(kKnownProduct, answer(0));
+    fake.then(answer(0xC1)).then(answer(0xC1));
+    int mode = kU;
+    EXPECT_EQ(ostrel_ipmb_mode_get(fake.intf(), &mode), 0);
+    EXPECT_EQ(mode, 1);
+    EXPECT_EQ(ostrel_pm_mode_set(fake.intf(), 1), 0);
+    EXPECT_EQ(fake.sent.size(), 2U) << "only the read";
+    EXPECT_EQ(ostrel_ipmb_mode_set(fake.intf(), 1), 0);
+    expect_request(fake.sent.back(), 0x3E, 0x05, signed_data({0x03, 0x11, 0x5A}));
+    EXPECT_EQ(ostrel_pm_mode_set(fake.intf(), 0), 0);
+    expect_request(fake.sent.back(), 0x3E, 0x05, signed_data({0x03, 0x00, 0x07}));
+    EXPECT_EQ(ostrel_pm_mode_get(fake.intf(), &mode), 0xC1);
+    EXPECT_EQ(ostrel_ipmb_mode_set(fake.intf(), 0), 0xC1);
+    EXPECT_EQ(mode, 1);
+    for (const auto call : {ostrel_ipmb_mode_get, ostrel_pm_mode_get}) {
+        EXPECT_EQ(call(nullptr, &mode), -2);
+    }
+    for (const auto call : {ostrel_ipmb_mode_set, ostrel_pm_mode_set}) {
+        EXPECT_EQ(call(nullptr, 1), -2);
+    }
+    EXPECT_EQ(fake.sent.size(), 10U);
 }
 
 } // namespace

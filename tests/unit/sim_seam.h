@@ -15,7 +15,9 @@ class SimulatedBoard {
 public:
     // The board of a file of the board directory.
     explicit SimulatedBoard(const std::string &file = "default.toml")
-        : board_(sim::SimBoard::from_file(HWREGS_BOARD_DIR "/" + file)), seam_(ops()) {
+        : SimulatedBoard(sim::SimBoard::from_file(HWREGS_BOARD_DIR "/" + file)) {}
+    explicit SimulatedBoard(std::unique_ptr<sim::SimBoard> board)
+        : board_(std::move(board)), seam_(ops()) {
         current() = board_.get();
     }
     ~SimulatedBoard() { current() = nullptr; }
