@@ -10,6 +10,7 @@
 #include <hvl/hvl_ipmi_bmc.h>
 #include <hvl/hvl_ipmi_interface.h>
 #include <hvl/hvl_ipmi_ostrel.h>
+#include <hvl/hvl_ipmi_picmg.h>
 #include <hvl/hvl_ipmi_sensor.h>
 #include <hvl/hvl_log.h>
 #include <stdio.h>
@@ -56,6 +57,12 @@ int main(void) {
         if (strcmp(sensor_unit_name(4), "Volts") != 0 ||
             sensor_info_get_data(NULL, &info, 0x0200) != -2 || info.kind != 0) {
             return 7;
+        }
+    }
+    {
+        PicmgAddrInfo addr;
+        if (picmg_addr_get_data(NULL, &addr) != -2 || addr.site_id != 0) {
+            return 8;
         }
     }
     if (hvl_log_module_unregister(&module) != 0) {
