@@ -1,15 +1,18 @@
-// The PICMG queries against a scripted interface: the bytes of every request,
-// how each outcome is judged and the records read from the answers.
+// The PICMG queries and IPMB-L targeting against a scripted interface: the
+// bytes of every request, how each outcome is judged, the records read from
+// the answers; and the formatting helpers.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstring>
 #include <functional>
+#include <numeric>
 #include <string>
 #include <tuple>
 
 #include "fake_ipmi.h"
+#include "hvl/hvl_ipmi_interface.h"
 #include "hvl/hvl_ipmi_picmg.h"
 #include "log_capture.h"
 
@@ -226,6 +229,8 @@ TEST(Picmg, ANullInterfaceIsRefusedUnderTheCallersNameAndANullOutputSendsNothing
         {"picmg_get_port_state", [&](IpmiIntf *i) { return picmg_get_port_state(i, 1, 0, &r); }},
         {"picmg_get_amc_port_state",
          [&](IpmiIntf *i) { return picmg_get_amc_port_state(i, 1, 0, &r); }},
+        {"set_ipml_target_addr", [&](IpmiIntf *i) { return set_ipml_target_addr(i, 0x72); }},
+        {"set_target_by_fruid", [&](IpmiIntf *i) { return set_target_by_fruid(i, 1); }},
     };
     for (const auto &[name, call] : calls) {
         log.clear();
@@ -238,6 +243,64 @@ TEST(Picmg, ANullInterfaceIsRefusedUnderTheCallersNameAndANullOutputSendsNothing
     EXPECT_EQ(picmg_get_max_fruid(fake.intf(), nullptr), -1);
     EXPECT_EQ(picmg_port_state(fake.intf(), 1, 0, nullptr), -1);
     EXPECT_TRUE(fake.sent.empty());
+}
+
+TEST(Targeting, AFruIsFoundThroughItsSiteAndAFailureKeepsTheTarget) {
+    LogCapture log;
+    FakeIpmi fake;
+    IpmiIntf *intf = fake.intf();
+    const auto target = [&] { return std::make_pair(intf->target_addr, intf->target_channel); };
+    ASSERT_EQ(set_ipml_target_addr(intf, 0x74), 0);
+    EXPECT_EQ(target(), std::make_pair(0x74U, 7U));
+    ASSERT_EQ(set_ipml_target_addr(intf, 0), 0);
+    EXPECT_EQ(target(), std::make_pair(0U, 0U));
+
+    const std::tuple<ScriptedAnswer, int, uint32_t, const char *> cases[] = {
+        // the address answer, the result, the target after it, a line logged
+        {answer(0, {0x00, 0x41, 0x82, 0xFF, 0x02, 0x03, 0x07}), 0, 0x76,
+         "FRU #2 has IPML addr 0x76"},
+        {answer(0xCB), -4, 0x76, "searching IPML addr for FRU #2"},
+        {answer(0, {0x00, 0x41, 0x82, 0xFF, 0x02, 0x09, 0x07}), 22, 0x76,
+         "cannot discover ipml addr for FRU #2"},
+        {transport_failure(74), -1, 0x76, "searching IPML addr for FRU #2"},
+    };
+    for (const auto &[reply, result, addr, line] : cases) {
+        log.clear();
+        fake.then(reply);
+        EXPECT_EQ(set_target_by_fruid(intf, 2), result);
+        EXPECT_EQ(target(), std::make_pair(addr, 7U));
+        EXPECT_TRUE(log.contains(line)) << line;
+        EXPECT_THAT(fake.sent.back().data, ElementsAreArray({0x00, 0x02}));
+    }
+    const size_t sent = fake.sent.size();
+    EXPECT_EQ(set_target_by_fruid(intf, 0), 0);
+    EXPECT_EQ(target(), std::make_pair(0U, 0U));
+    EXPECT_EQ(fake.sent.size(), sent) << "FRU 0 is the IPMC: nothing to ask";
+}
+
+TEST(Formatting, LittleEndianFieldsHexDumpAndCodeTables) {
+    const uint8_t bytes[] = {0x78, 0x56, 0x34, 0xF2, 0xAA};
+    EXPECT_EQ(ipmi_get_le16(bytes), 0x5678);
+    EXPECT_EQ(ipmi_get_le32(bytes), 0xF2345678U);
+    EXPECT_EQ(ipmi_get_le32(nullptr), 0U);
+
+    uint8_t seventeen[17];
+    std::iota(std::begin(seventeen), std::end(seventeen), 0xF0);
+    ::testing::internal::CaptureStdout();
+    ipmi_print_hexdump(seventeen, 17, "answer");
+    ipmi_print_hexdump(seventeen, 0, "nothing");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "answer (17 bytes)\n f0 f1 f2 f3 f4 f5 f6 f7 f8 f9 fa fb fc fd fe ff\n 00\n");
+
+    const ValueText table[] = {{1, "Power"}, {2, "Pressure"}, {0x1000, "Temp"}, {0, nullptr}};
+    EXPECT_STREQ(ipmi_value_to_text(2, table), "Pressure");
+    EXPECT_STREQ(ipmi_value_to_text(0x1234, table), "Unknown (0x1234)");
+    EXPECT_STREQ(ipmi_value_to_text(5, table), "Unknown (0x05)");
+    const std::pair<const char *, uint16_t> names[] = {
+        {"pr", 2}, {"PO", 1}, {"p", 1}, {"", 1}, {"temp", 0x1000}, {"Temps", 0}, {"x", 0}};
+    for (const auto &[text, value] : names) {
+        EXPECT_EQ(ipmi_text_to_value(text, table), value) << text;
+    }
 }
 
 } // namespace
