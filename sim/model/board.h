@@ -3,6 +3,8 @@
 // in the Store.
 #pragma once
 
+#include "picmg.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -108,6 +110,7 @@ struct IpmcBoard {
     unsigned sdr_transfer_limit = 0; // Get Device SDR answers 0xCA above it; 0: no limit
     Bytes self_test = {0x55, 0x00};  // Get Self Test Results: passed
     std::vector<Fault> faults;
+    PicmgBoard picmg; // FRUs, LEDs and ports (picmg.h)
 };
 
 // The IPMC's IPMB-0 address, as its Address Info answer gives it.

@@ -143,6 +143,13 @@ const BadBoard kBadBoards[] = {
     {"[ipmc.sensors]\n1 = { reeding = 1 }\n", "ipmc.sensors.1.reeding: unknown key"},
     {"[ipmc.sensors]\n1 = { states = [1] }\n", "ipmc.sensors.1.states: expected 2 bytes"},
     {"[ipmc.sensors]\n1 = { reading = 256 }\n", "ipmc.sensors.1.reading: out of range"},
+    {"[[ipmc.picmg.led]]\nid = 1\n", "ipmc.picmg.led[0]: 'fru' missing"},
+    {"[[ipmc.picmg.led]]\nfru = 0\nid = 0\ncolors = [8]\n",
+     "picmg.led[0].colors: a colour above 7"},
+    {"[[ipmc.picmg.port]]\ninterface = 4\nchannel = 1\n",
+     "ipmc.picmg.port[0].interface: out of range (0 to 0x3)"},
+    {"[[ipmc.picmg.amc_port]]\nchannel = 0\nspeed = 1\n",
+     "ipmc.picmg.amc_port[0].speed: unknown key"},
     // toml++ would nest a table per part, each a level deeper on the stack.
     {"[cpld]\n" + dotted_key(20000) + " = 1\n", "board text:4: a dotted key of more than 17 parts"},
     {"[cpld]\nx = " + std::string(20000, '[') + "\n", "board text:4:261: "},
