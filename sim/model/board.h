@@ -110,7 +110,9 @@ struct IpmcBoard {
     unsigned sdr_transfer_limit = 0; // Get Device SDR answers 0xCA above it; 0: no limit
     Bytes self_test = {0x55, 0x00};  // Get Self Test Results: passed
     std::vector<Fault> faults;
-    PicmgBoard picmg; // FRUs, LEDs and ports (picmg.h)
+    PicmgBoard picmg;                   // FRUs, LEDs and ports (picmg.h)
+    std::vector<IpmcBoard> controllers; // on IPMB-L, each at its IPMB-0 address
+    unsigned ipmb_timeout_ms = 0;       // until the driver gives up on an IPMB request
 };
 
 // The IPMC's IPMB-0 address, as its Address Info answer gives it.

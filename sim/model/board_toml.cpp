@@ -32,6 +32,7 @@ namespace sim {
 namespace {
 
 constexpr std::size_t kMaxBoardFile = std::size_t{1} << 20;
+constexpr unsigned kMaxIpmbTimeout = 60000; // ms
 constexpr int kMaxBaseDepth = 8;
 constexpr int kMaxDots = 16; // in a dotted key: toml++ nests a table per part
 constexpr std::uint64_t kFnvStart = 0xcbf29ce484222325ULL;
@@ -701,16 +702,38 @@ void read_picmg(const Reader &in, const toml::table &parent, const std::string &
         [&](const toml::table &t, const std::string &k) { return read_link(in, t, k, true); });
 }
 
+// [[ipmc.controller]]: each with the device ID and PICMG tables of an IPMC,
+// at the IPMB-0 address its address information gives.
+void read_controllers(const Reader &in, const toml::table &ipmc_table, IpmcBoard &ipmc) {
+    std::set<unsigned> addresses;
+    read_list(in, ipmc_table, "ipmc", "controller", ipmc.controllers,
+              [&](const toml::table &entry, const std::string &key) {
+                  IpmcBoard controller;
+                  controller.present = true;
+                  in.check_keys(entry, key, {"device_id", "picmg"});
+                  read_fields(in, entry, key, "device_id", controller);
+                  read_picmg(in, entry, key, controller);
+                  in.require(addresses.insert(ipmb0_address(controller)).second &&
+                                 ipmb0_address(controller) != 0,
+                             &entry, key + ".picmg.ipmb0_address",
+                             "missing, or another controller's");
+                  return controller;
+              });
+}
+
 void read_ipmc(const Reader &in, const toml::table &table, const std::string &dir,
                Loading &loading) {
     IpmcBoard &ipmc = loading.board.ipmc;
     ipmc.present = true;
     in.check_keys(table, "ipmc",
                   {"mezzanine", "device_id", "picmg", "registers", "engineering", "params", "sdr",
-                   "sdr_file", "sdr_transfer_limit", "sensors", "self_test", "faults"});
+                   "sdr_file", "sdr_transfer_limit", "sensors", "self_test", "faults", "controller",
+                   "ipmb_timeout_ms"});
     in.set(table, "ipmc", "mezzanine", ipmc.mezzanine);
     read_fields(in, table, "ipmc", "device_id", ipmc);
     read_picmg(in, table, "ipmc", ipmc);
+    read_controllers(in, table, ipmc);
+    in.set(table, "ipmc", "ipmb_timeout_ms", ipmc.ipmb_timeout_ms, 0, kMaxIpmbTimeout);
     read_registers(in, table, "ipmc", ipmc.registers);
     read_fields(in, table, "ipmc", "engineering", ipmc);
     read_fields(in, table, "ipmc", "params", ipmc);

@@ -4,6 +4,7 @@
 #include "ipmc.h"
 
 #include "common/byte_io.h"
+#include "ipmi/ostrel_constants.h"
 
 #include <algorithm>
 
@@ -203,6 +204,25 @@ Bytes picmg_answer(const IpmcBoard &board, const IpmiRequestBytes &request) {
                                : identifier != kPicmgIdentifier ? kCcInvalidField
                                                                 : command->run(a);
     return ccode == kCcSuccess ? out : Bytes{ccode};
+}
+
+// A controller on IPMB-L tells its device ID and answers the PICMG requests.
+std::optional<Bytes> behind_ipmc(const IpmcBoard &ipmc, std::uint16_t channel, std::uint8_t address,
+                                 const IpmiRequestBytes &request) {
+    const auto &all = ipmc.controllers;
+    const auto found = std::find_if(all.begin(), all.end(), [&](const IpmcBoard &controller) {
+        return ipmb0_address(controller) == address;
+    });
+    if (channel != kIpmbLChannel || found == all.end()) {
+        return std::nullopt;
+    }
+    if (request.netfn == hvl::ostrel::kNetFnApp && request.cmd == hvl::ostrel::kCmdGetDeviceId) {
+        Bytes answer{request.length == 0 ? kCcSuccess : kCcBadLength};
+        answer.insert(answer.end(), found->device_id.begin(),
+                      request.length == 0 ? found->device_id.end() : found->device_id.begin());
+        return answer;
+    }
+    return picmg_answer(*found, request);
 }
 
 } // namespace sim

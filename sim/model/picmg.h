@@ -1,6 +1,8 @@
 // The PICMG side of a management controller: the FRUs it represents, their
 // LEDs and the ports of its links, as the board file gives them (read in
-// board_toml.cpp), and its answers to the PICMG requests (netfn 0x2C).
+// board_toml.cpp), and its answers to the PICMG requests (netfn 0x2C). The
+// IPMC answers them, and so do the controllers behind it on IPMB-L, which
+// also tell their device ID.
 #pragma once
 
 #include <array>
@@ -14,6 +16,9 @@ struct IpmcBoard;
 struct IpmiRequestBytes;
 
 constexpr std::uint8_t kNetFnPicmg = 0x2C;
+
+// The IPMB channel of IPMB-L, where the controllers behind the IPMC are.
+constexpr std::uint16_t kIpmbLChannel = 7;
 
 // A FRU other than 0 (the controller itself): where it sits.
 struct PicmgFru {
@@ -54,5 +59,11 @@ struct PicmgBoard {
 
 // The answer of a controller to a PICMG request: completion code, then data.
 std::vector<std::uint8_t> picmg_answer(const IpmcBoard &board, const IpmiRequestBytes &request);
+
+// The answer of the controller behind `ipmc` at IPMB `channel` and `address`,
+// if one is there.
+std::optional<std::vector<std::uint8_t>> behind_ipmc(const IpmcBoard &ipmc, std::uint16_t channel,
+                                                     std::uint8_t address,
+                                                     const IpmiRequestBytes &request);
 
 } // namespace sim

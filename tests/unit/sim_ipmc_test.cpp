@@ -12,6 +12,7 @@
 #include <sys/select.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <vector>
@@ -309,19 +310,28 @@ TEST_P(BadSendCommand, IsRefusedLikeTheDriverAndQueuesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Driver, BadSendCommand, ::testing::ValuesIn(kBadSends));
 
-TEST(Driver, OverIpmbOnlyTheIpmcsOwnAddressAnswersAndOthersTimeOut) {
-    Ipmi ipmi;
+TEST(Driver, OverIpmbTheIpmcAndTheControllersOnIpmbLAnswerAndOthersTimeOutLate) {
+    Ipmi ipmi(board_with("[ipmc]\nipmb_timeout_ms = 40\n"));
     ipmi_ipmb_addr to{kIpmb, 7, kIpmcAddress, 0};
     ASSERT_EQ(ipmi.send_to(&to, sizeof to, kNetFnSigned, 0x62, signed_data({0xFE, 0x01})), 0);
     const Received ipmc = ipmi.receive();
     EXPECT_THAT(ipmc.data, ElementsAre(0x00, 0x14));
     EXPECT_EQ(std::memcmp(&ipmc.from, &to, sizeof to), 0); // ipmi_ipmb_addr has no padding
 
-    to.slave_addr = 0x20;
+    to.slave_addr = 0x72; // the AMC module's controller
     ASSERT_EQ(ipmi.send_to(&to, sizeof to, kNetFnApp, 0x01, {}), 0);
-    const Received nobody = ipmi.receive();
-    EXPECT_THAT(nobody.data, ElementsAre(0xC3));
-    EXPECT_EQ(nobody.recv.msg.netfn, kNetFnApp | 1);
+    EXPECT_EQ(ipmi.receive().data.size(), 16U);
+    for (const auto &[channel, address] : {std::pair(7, 0x20), std::pair(0, 0x72)}) {
+        to.channel = static_cast<short>(channel);
+        to.slave_addr = static_cast<unsigned char>(address);
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_EQ(ipmi.send_to(&to, sizeof to, kNetFnApp, 0x01, {}), 0);
+        const Received nobody = ipmi.receive();
+        EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(40));
+        EXPECT_THAT(nobody.data, ElementsAre(0xC3));
+        EXPECT_EQ(nobody.recv.msg.netfn, kNetFnApp | 1);
+        EXPECT_EQ(std::memcmp(&nobody.from, &to, sizeof to), 0);
+    }
 }
 
 TEST(Driver, DescriptorsShareTheOwnAddressAndLunButEachReceivesOnlyItsOwnAnswers) {

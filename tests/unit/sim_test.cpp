@@ -150,6 +150,10 @@ const BadBoard kBadBoards[] = {
      "ipmc.picmg.port[0].interface: out of range (0 to 0x3)"},
     {"[[ipmc.picmg.amc_port]]\nchannel = 0\nspeed = 1\n",
      "ipmc.picmg.amc_port[0].speed: unknown key"},
+    {"[[ipmc.controller]]\n[ipmc.controller.picmg]\nipmb0_address = 0x72\n[[ipmc.controller]]\n"
+     "[ipmc.controller.picmg]\nipmb0_address = 0x72\n",
+     "ipmc.controller[1].picmg.ipmb0_address: missing, or another controller's"},
+    {"[ipmc]\nipmb_timeout_ms = 60001\n", "ipmc.ipmb_timeout_ms: out of range"},
     // toml++ would nest a table per part, each a level deeper on the stack.
     {"[cpld]\n" + dotted_key(20000) + " = 1\n", "board text:4: a dotted key of more than 17 parts"},
     {"[cpld]\nx = " + std::string(20000, '[') + "\n", "board text:4:261: "},
