@@ -587,9 +587,10 @@ void read_sensors(const Reader &in, const toml::table &ipmc_table, IpmcBoard &ip
 
 // The entries of the array of tables `name` of `table` (at `where`), each
 // made by `read` from its table; a file that gives them replaces its base's.
-template <typename T, typename Read>
+template <typename T>
 void read_list(const Reader &in, const toml::table &table, const std::string &where,
-               std::string_view name, std::vector<T> &list, Read read) {
+               std::string_view name, std::vector<T> &list,
+               T (*read)(const Reader &, const toml::table &, const std::string &)) {
     const toml::node *node = table.get(name);
     const std::string key = Reader::join(where, name);
     const toml::array *array = node != nullptr ? node->as_array() : nullptr;
@@ -601,7 +602,7 @@ void read_list(const Reader &in, const toml::table &table, const std::string &wh
     for (std::size_t i = 0; array != nullptr && i < array->size(); ++i) {
         const std::string entry = key + "[" + std::to_string(i) + "]";
         in.require(array->get(i)->is_table(), array->get(i), entry, "expected a table");
-        list.push_back(read(*array->get(i)->as_table(), entry));
+        list.push_back(read(in, *array->get(i)->as_table(), entry));
     }
 }
 
@@ -671,9 +672,13 @@ PicmgLed read_led(const Reader &in, const toml::table &entry, const std::string 
     return led;
 }
 
-PicmgLink read_link(const Reader &in, const toml::table &entry, const std::string &key, bool amc) {
-    PicmgLink link = amc ? read_entry(in, entry, key, kAmcPortKeys, {"enabled"})
-                         : read_entry(in, entry, key, kPortKeys, {"enabled"});
+PicmgFru read_fru(const Reader &in, const toml::table &entry, const std::string &key) {
+    return read_entry(in, entry, key, kFruKeys, {});
+}
+
+template <const auto &keys>
+PicmgLink read_link(const Reader &in, const toml::table &entry, const std::string &key) {
+    PicmgLink link = read_entry(in, entry, key, keys, {"enabled"});
     in.set(entry, key, "enabled", link.enabled);
     return link;
 }
@@ -688,37 +693,32 @@ void read_picmg(const Reader &in, const toml::table &parent, const std::string &
     }
     const std::string prefix = Reader::join(where, "picmg");
     PicmgBoard &picmg = ipmc.picmg;
-    read_list(in, *table, prefix, "fru", picmg.frus,
-              [&](const toml::table &t, const std::string &k) {
-                  return read_entry(in, t, k, kFruKeys, {});
-              });
-    read_list(in, *table, prefix, "led", picmg.leds,
-              [&](const toml::table &t, const std::string &k) { return read_led(in, t, k); });
-    read_list(
-        in, *table, prefix, "port", picmg.ports,
-        [&](const toml::table &t, const std::string &k) { return read_link(in, t, k, false); });
-    read_list(
-        in, *table, prefix, "amc_port", picmg.amc_ports,
-        [&](const toml::table &t, const std::string &k) { return read_link(in, t, k, true); });
+    read_list(in, *table, prefix, "fru", picmg.frus, read_fru);
+    read_list(in, *table, prefix, "led", picmg.leds, read_led);
+    read_list(in, *table, prefix, "port", picmg.ports, read_link<kPortKeys>);
+    read_list(in, *table, prefix, "amc_port", picmg.amc_ports, read_link<kAmcPortKeys>);
 }
 
-// [[ipmc.controller]]: each with the device ID and PICMG tables of an IPMC,
-// at the IPMB-0 address its address information gives.
+// A controller of [[ipmc.controller]]: the device ID and PICMG tables of an IPMC.
+IpmcBoard read_controller(const Reader &in, const toml::table &entry, const std::string &key) {
+    IpmcBoard controller;
+    controller.present = true;
+    in.check_keys(entry, key, {"device_id", "picmg"});
+    read_fields(in, entry, key, "device_id", controller);
+    read_picmg(in, entry, key, controller);
+    return controller;
+}
+
+// The controllers, each at the IPMB-0 address its address information gives.
 void read_controllers(const Reader &in, const toml::table &ipmc_table, IpmcBoard &ipmc) {
+    read_list(in, ipmc_table, "ipmc", "controller", ipmc.controllers, read_controller);
     std::set<unsigned> addresses;
-    read_list(in, ipmc_table, "ipmc", "controller", ipmc.controllers,
-              [&](const toml::table &entry, const std::string &key) {
-                  IpmcBoard controller;
-                  controller.present = true;
-                  in.check_keys(entry, key, {"device_id", "picmg"});
-                  read_fields(in, entry, key, "device_id", controller);
-                  read_picmg(in, entry, key, controller);
-                  in.require(addresses.insert(ipmb0_address(controller)).second &&
-                                 ipmb0_address(controller) != 0,
-                             &entry, key + ".picmg.ipmb0_address",
-                             "missing, or another controller's");
-                  return controller;
-              });
+    for (std::size_t i = 0; i < ipmc.controllers.size(); ++i) {
+        const std::uint8_t address = ipmb0_address(ipmc.controllers[i]);
+        in.require(address != 0 && addresses.insert(address).second, ipmc_table.get("controller"),
+                   "ipmc.controller[" + std::to_string(i) + "].picmg.ipmb0_address",
+                   "missing, or another controller's");
+    }
 }
 
 void read_ipmc(const Reader &in, const toml::table &table, const std::string &dir,
