@@ -95,6 +95,47 @@ HVL_API int ipmi_adjust_addr(IpmiIntf *intf);
  */
 HVL_API const char *ipmi_hex_string(const uint8_t *data, int len);
 
+/*
+ * Targeting: the requests of an interface go to the IPMC until they are sent
+ * to another controller on IPMB-L (IPMB channel 7).
+ * set_ipml_target_addr: to the controller at `addr`; 0 is the IPMC again. 0,
+ * or -2 for a null interface.
+ * set_target_by_fruid: to the controller of the IPMC's FRU `fruid`, whose
+ * AMC site the PICMG address query names; FRU 0 is the IPMC again. 0; -2 null
+ * interface; else the failure of the address query, or 22 when the site has
+ * no IPMB-L address. A failure leaves the target as it was.
+ */
+HVL_API int set_ipml_target_addr(IpmiIntf *intf, uint8_t addr);
+HVL_API int set_target_by_fruid(IpmiIntf *intf, uint8_t fruid);
+
+/* The little-endian number in the first 2 or 4 bytes; 0 for null. */
+HVL_API uint16_t ipmi_get_le16(const uint8_t *bytes);
+HVL_API uint32_t ipmi_get_le32(const uint8_t *bytes);
+
+/*
+ * Prints "TITLE (N bytes)" and the bytes to standard output, sixteen to a
+ * line, each as a blank and two hexadecimal digits; nothing for no bytes.
+ */
+HVL_API void ipmi_print_hexdump(const uint8_t *data, int len, const char *title);
+
+/* One row of a code table; a table ends with a row whose text is null. */
+typedef struct ValueText {
+    uint16_t value;
+    const char *text;
+} ValueText;
+
+/*
+ * The text of the first row of `table` with `value`; without one,
+ * "Unknown (0x%02x)" of the value, in a buffer the library owns and the next
+ * call reuses.
+ */
+HVL_API const char *ipmi_value_to_text(uint16_t value, const ValueText *table);
+/*
+ * The value of the first row whose text starts with `text`, letter case
+ * aside (an abbreviation names the first row it begins); 0 without one.
+ */
+HVL_API uint16_t ipmi_text_to_value(const char *text, const ValueText *table);
+
 HVL_END_DECLS
 
 #endif /* HVL_IPMI_INTERFACE_H */

@@ -3,6 +3,8 @@
 // in the Store.
 #pragma once
 
+#include "picmg.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -110,6 +112,9 @@ struct IpmcBoard {
     Bytes oem;                       // the OEM configuration values (ipmc_oem.h); not given: 0
     unsigned oem_transfer_limit = 0; // XFP and block reads answer 0xCA above it; 0: no limit
     std::vector<Fault> faults;
+    PicmgBoard picmg;                   // FRUs, LEDs and ports (picmg.h)
+    std::vector<IpmcBoard> controllers; // on IPMB-L, each at its IPMB-0 address
+    unsigned ipmb_timeout_ms = 0;       // until the driver gives up on an IPMB request
 };
 
 // The IPMC's IPMB-0 address, as its Address Info answer gives it.

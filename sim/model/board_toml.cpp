@@ -33,6 +33,7 @@ namespace sim {
 namespace {
 
 constexpr std::size_t kMaxBoardFile = std::size_t{1} << 20;
+constexpr unsigned kMaxIpmbTimeout = 60000; // ms
 constexpr int kMaxBaseDepth = 8;
 constexpr int kMaxDots = 16; // in a dotted key: toml++ nests a table per part
 constexpr std::uint64_t kFnvStart = 0xcbf29ce484222325ULL;
@@ -270,18 +271,21 @@ void set_field(const Reader &in, const toml::node &node, const std::string &key,
     }
 }
 
-// The table `name` of [ipmc], each key set where kFields says.
-void read_fields(const Reader &in, const toml::table &ipmc_table, std::string_view name,
-                 IpmcBoard &ipmc) {
-    const toml::table *table = in.table(ipmc_table, "ipmc", name);
+// The table `name` of `parent` (the table at `where`), each key set where
+// kFields says; the keys `others` are read elsewhere.
+void read_fields(const Reader &in, const toml::table &parent, const std::string &where,
+                 std::string_view name, IpmcBoard &ipmc,
+                 std::initializer_list<std::string_view> others = {}) {
+    const toml::table *table = in.table(parent, where, name);
     if (table == nullptr) {
         return;
     }
-    const std::string prefix = "ipmc." + std::string(name);
+    const std::string prefix = Reader::join(where, name);
     in.check_keys(*table, prefix, [&](std::string_view key) {
-        return std::any_of(std::begin(kFields), std::end(kFields), [&](const Field &field) {
-            return field.table == name && field.key == key;
-        });
+        return std::find(others.begin(), others.end(), key) != others.end() ||
+               std::any_of(std::begin(kFields), std::end(kFields), [&](const Field &field) {
+                   return field.table == name && field.key == key;
+               });
     });
     for (const Field &field : kFields) {
         if (const toml::node *node = field.table == name ? table->get(field.key) : nullptr) {
@@ -640,19 +644,158 @@ void read_oem(const Reader &in, const toml::table &ipmc_table, IpmcBoard &ipmc) 
     }
 }
 
+// The entries of the array of tables `name` of `table` (at `where`), each
+// made by `read` from its table; a file that gives them replaces its base's.
+template <typename T>
+void read_list(const Reader &in, const toml::table &table, const std::string &where,
+               std::string_view name, std::vector<T> &list,
+               T (*read)(const Reader &, const toml::table &, const std::string &)) {
+    const toml::node *node = table.get(name);
+    const std::string key = Reader::join(where, name);
+    const toml::array *array = node != nullptr ? node->as_array() : nullptr;
+    in.require(node == nullptr || array != nullptr, node, key,
+               "expected an array of tables ([[" + key + "]])");
+    if (array != nullptr) {
+        list.clear();
+    }
+    for (std::size_t i = 0; array != nullptr && i < array->size(); ++i) {
+        const std::string entry = key + "[" + std::to_string(i) + "]";
+        in.require(array->get(i)->is_table(), array->get(i), entry, "expected a table");
+        list.push_back(read(in, *array->get(i)->as_table(), entry));
+    }
+}
+
+// A byte of a PICMG entry: its key, where it goes, its highest value, and
+// whether the entry must give it.
+template <typename T> struct ByteKey {
+    std::string_view key;
+    std::uint8_t T::*field;
+    std::uint8_t max;
+    bool required;
+};
+
+template <typename T, std::size_t N>
+T read_entry(const Reader &in, const toml::table &entry, const std::string &key,
+             const ByteKey<T> (&keys)[N], std::initializer_list<std::string_view> others) {
+    in.check_keys(entry, key, [&](std::string_view name) {
+        return std::find(others.begin(), others.end(), name) != others.end() ||
+               std::any_of(keys, keys + N, [&](const ByteKey<T> &k) { return k.key == name; });
+    });
+    T out{};
+    for (const ByteKey<T> &k : keys) {
+        in.require(!k.required || entry.contains(k.key), &entry, key,
+                   "'" + std::string(k.key) + "' missing");
+        in.set(entry, key, k.key, out.*k.field, 0, k.max);
+    }
+    return out;
+}
+
+constexpr ByteKey<PicmgFru> kFruKeys[] = {
+    {"id", &PicmgFru::id, 0xFF, true},
+    {"site_id", &PicmgFru::site_id, 0xFF, false},
+    {"site_type", &PicmgFru::site_type, 0xFF, false},
+};
+constexpr ByteKey<PicmgLed> kLedKeys[] = {
+    {"fru", &PicmgLed::fru, 0xFF, true},
+    {"id", &PicmgLed::id, 0xFF, true},
+};
+// A backplane port by interface and channel, an AMC port by on-carrier device and channel.
+constexpr ByteKey<PicmgLink> kPortKeys[] = {
+    {"interface", &PicmgLink::where, 3, true},         {"channel", &PicmgLink::channel, 0x3F, true},
+    {"ports", &PicmgLink::lanes, 0x0F, false},         {"link_type", &PicmgLink::type, 0xFF, false},
+    {"extension", &PicmgLink::extension, 0x0F, false}, {"group", &PicmgLink::group, 0xFF, false},
+};
+constexpr ByteKey<PicmgLink> kAmcPortKeys[] = {
+    {"device", &PicmgLink::where, 0xFF, false},        {"channel", &PicmgLink::channel, 0xFF, true},
+    {"lanes", &PicmgLink::lanes, 0x0F, false},         {"link_type", &PicmgLink::type, 0xFF, false},
+    {"extension", &PicmgLink::extension, 0x0F, false}, {"group", &PicmgLink::group, 0xFF, false},
+};
+constexpr std::uint8_t kLastColour = 7; // colour codes are bits of the capabilities byte
+
+PicmgLed read_led(const Reader &in, const toml::table &entry, const std::string &key) {
+    PicmgLed led = read_entry(in, entry, key, kLedKeys, {"colors", "local", "override"});
+    if (const toml::node *colours = entry.get("colors")) {
+        for (const std::uint8_t colour : in.bytes(*colours, key + ".colors", 0, kLastColour + 1)) {
+            in.require(colour <= kLastColour, colours, key + ".colors", "a colour above 7");
+            led.colours = static_cast<std::uint8_t>(led.colours | 1U << colour);
+        }
+    }
+    if (const toml::node *local = entry.get("local")) {
+        const Bytes state = in.bytes(*local, key + ".local", led.local.size());
+        std::copy(state.begin(), state.end(), led.local.begin());
+    }
+    if (const toml::node *over = entry.get("override")) {
+        const Bytes state = in.bytes(*over, key + ".override", led.local.size());
+        led.override_state = LedState{state[0], state[1], state[2]};
+    }
+    return led;
+}
+
+PicmgFru read_fru(const Reader &in, const toml::table &entry, const std::string &key) {
+    return read_entry(in, entry, key, kFruKeys, {});
+}
+
+template <const auto &keys>
+PicmgLink read_link(const Reader &in, const toml::table &entry, const std::string &key) {
+    PicmgLink link = read_entry(in, entry, key, keys, {"enabled"});
+    in.set(entry, key, "enabled", link.enabled);
+    return link;
+}
+
+// [PREFIX.picmg]: the answers' bytes, then the FRUs, LEDs and ports.
+void read_picmg(const Reader &in, const toml::table &parent, const std::string &where,
+                IpmcBoard &ipmc) {
+    read_fields(in, parent, where, "picmg", ipmc, {"fru", "led", "port", "amc_port"});
+    const toml::table *table = in.table(parent, where, "picmg");
+    if (table == nullptr) {
+        return;
+    }
+    const std::string prefix = Reader::join(where, "picmg");
+    PicmgBoard &picmg = ipmc.picmg;
+    read_list(in, *table, prefix, "fru", picmg.frus, read_fru);
+    read_list(in, *table, prefix, "led", picmg.leds, read_led);
+    read_list(in, *table, prefix, "port", picmg.ports, read_link<kPortKeys>);
+    read_list(in, *table, prefix, "amc_port", picmg.amc_ports, read_link<kAmcPortKeys>);
+}
+
+// A controller of [[ipmc.controller]]: the device ID and PICMG tables of an IPMC.
+IpmcBoard read_controller(const Reader &in, const toml::table &entry, const std::string &key) {
+    IpmcBoard controller;
+    controller.present = true;
+    in.check_keys(entry, key, {"device_id", "picmg"});
+    read_fields(in, entry, key, "device_id", controller);
+    read_picmg(in, entry, key, controller);
+    return controller;
+}
+
+// The controllers, each at the IPMB-0 address its address information gives.
+void read_controllers(const Reader &in, const toml::table &ipmc_table, IpmcBoard &ipmc) {
+    read_list(in, ipmc_table, "ipmc", "controller", ipmc.controllers, read_controller);
+    std::set<unsigned> addresses;
+    for (std::size_t i = 0; i < ipmc.controllers.size(); ++i) {
+        const std::uint8_t address = ipmb0_address(ipmc.controllers[i]);
+        in.require(address != 0 && addresses.insert(address).second, ipmc_table.get("controller"),
+                   "ipmc.controller[" + std::to_string(i) + "].picmg.ipmb0_address",
+                   "missing, or another controller's");
+    }
+}
+
 void read_ipmc(const Reader &in, const toml::table &table, const std::string &dir,
                Loading &loading) {
     IpmcBoard &ipmc = loading.board.ipmc;
     ipmc.present = true;
     in.check_keys(table, "ipmc",
                   {"mezzanine", "device_id", "picmg", "registers", "engineering", "params", "sdr",
-                   "sdr_file", "sdr_transfer_limit", "sensors", "self_test", "faults", "oem"});
+                   "sdr_file", "sdr_transfer_limit", "sensors", "self_test", "faults", "oem",
+                   "controller", "ipmb_timeout_ms"});
     in.set(table, "ipmc", "mezzanine", ipmc.mezzanine);
-    read_fields(in, table, "device_id", ipmc);
-    read_fields(in, table, "picmg", ipmc);
+    read_fields(in, table, "ipmc", "device_id", ipmc);
+    read_picmg(in, table, "ipmc", ipmc);
+    read_controllers(in, table, ipmc);
+    in.set(table, "ipmc", "ipmb_timeout_ms", ipmc.ipmb_timeout_ms, 0, kMaxIpmbTimeout);
     read_registers(in, table, "ipmc", ipmc.registers);
-    read_fields(in, table, "engineering", ipmc);
-    read_fields(in, table, "params", ipmc);
+    read_fields(in, table, "ipmc", "engineering", ipmc);
+    read_fields(in, table, "ipmc", "params", ipmc);
     read_sdr(in, table, dir, loading);
     read_sensors(in, table, ipmc);
     in.set(table, "ipmc", "sdr_transfer_limit", ipmc.sdr_transfer_limit, 1, 0xFF);

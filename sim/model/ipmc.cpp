@@ -1,5 +1,7 @@
 #include "ipmc.h"
 
+#include "picmg.h"
+
 #include "common/byte_io.h"
 #include "ipmi/ostrel_constants.h"
 
@@ -15,15 +17,6 @@ using namespace hvl::ostrel;
 
 // The driver's largest message: enough for a whole SDR record.
 constexpr std::size_t kMaxAnswerData = IPMI_MAX_MSG_LENGTH;
-
-// PICMG requests name the PICMG identifier first. Get Address Info may go on
-// with a FRU, an address key and its type, and a site type: the IPMC's own
-// address is answered all the same.
-constexpr std::uint8_t kNetFnPicmg = 0x2C;
-constexpr std::uint8_t kCmdGetPicmgProperties = 0x00;
-constexpr std::uint8_t kCmdGetAddressInfo = 0x01;
-constexpr std::uint8_t kPicmgIdentifier = 0x00;
-constexpr std::size_t kAddressInfoOptional = 4;
 
 constexpr std::uint8_t kParamsModes = kParamsPmBit | kParamsIpmbBit;
 
@@ -116,24 +109,6 @@ std::uint8_t get_device_id(Exchange &x) {
     }
     x.out.bytes(x.board.device_id.data(), x.board.device_id.size());
     return kCcSuccess;
-}
-
-std::uint8_t picmg_answer(Exchange &x, const Bytes &answer, std::size_t optional) {
-    const std::uint8_t identifier = x.in.u8();
-    if (!x.in.ok() || x.in.remaining() > optional) {
-        return kCcBadLength;
-    }
-    if (identifier != kPicmgIdentifier) {
-        return kCcInvalidField;
-    }
-    x.out.bytes(answer.data(), answer.size());
-    return kCcSuccess;
-}
-
-std::uint8_t get_picmg_properties(Exchange &x) { return picmg_answer(x, x.board.properties, 0); }
-
-std::uint8_t get_address_info(Exchange &x) {
-    return picmg_answer(x, x.board.address_info, kAddressInfoOptional);
 }
 
 std::uint8_t read_register(Exchange &x, std::uint8_t offset) {
@@ -412,8 +387,6 @@ constexpr Command kCommands[] = {
     {kNetFnSensor, kCmdGetReading, Prefix::None, get_reading},
     {kNetFnSensor, kCmdGetThresholds, Prefix::None, get_thresholds},
     {kNetFnSensor, kCmdSetThresholds, Prefix::None, set_thresholds},
-    {kNetFnPicmg, kCmdGetPicmgProperties, Prefix::None, get_picmg_properties},
-    {kNetFnPicmg, kCmdGetAddressInfo, Prefix::None, get_address_info},
     {kNetFnSigned, kCmdCpldReg, Prefix::Signature, cpld_register},
     {kNetFnSigned, kCmdParams, Prefix::Signature, controller_params},
     {kNetFnCoded, kCmdEngRecordGet, Prefix::AccessCode, eng_record_get},
@@ -481,6 +454,9 @@ Ipmc::Ipmc(const IpmcBoard &board, Store &store)
       oem_(board, store) {}
 
 Bytes Ipmc::answer(const IpmiRequestBytes &request) {
+    if (request.netfn == kNetFnPicmg) {
+        return picmg_answer(board_, request);
+    }
     const Command *command = command_for(request.netfn, request.cmd);
     const std::optional<Prefix> oem =
         command == nullptr ? oem_.prefix(request.netfn, request.cmd) : std::nullopt;

@@ -4,6 +4,7 @@
 
 #include <linux/ipmi.h>
 #include <sys/ioctl.h>
+#include <time.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -61,7 +62,7 @@ struct Call {
     Outcome &outcome;
     FaultPlan &faults;
     Ipmc &ipmc;
-    std::uint8_t ipmc_address;
+    const IpmcBoard &board;
     std::uint8_t &my_address;
     std::uint8_t &my_lun;
 };
@@ -144,6 +145,13 @@ int check_message(const IpmiAddress &to, const IpmiRequestBytes &request) {
     return request.length + kIpmbHeader > IPMI_MAX_MSG_LENGTH ? -EMSGSIZE : 0;
 }
 
+// The driver tries an IPMB request a few times before it gives up on it.
+void wait_ms(unsigned ms) {
+    timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
 int send_command(Call &call) {
     Values<7> req{};
     if (!call.memory.read_record(call.ioctl.arg, kReq, req)) {
@@ -180,11 +188,16 @@ int send_command(Call &call) {
         return -static_cast<int>(fault->value);
     }
     const bool to_ipmc =
-        to.type == IPMI_SYSTEM_INTERFACE_ADDR_TYPE || to.slave_address == call.ipmc_address;
-    std::vector<std::uint8_t> own =
-        to_ipmc ? call.ipmc.answer(request) : std::vector<std::uint8_t>{kCcTimeout};
+        to.type == IPMI_SYSTEM_INTERFACE_ADDR_TYPE || to.slave_address == ipmb0_address(call.board);
+    std::optional<Bytes> own = to_ipmc
+                                   ? call.ipmc.answer(request)
+                                   : behind_ipmc(call.board, to.channel, to.slave_address, request);
+    if (!own) {
+        wait_ms(call.board.ipmb_timeout_ms);
+        own = Bytes{kCcTimeout};
+    }
     IpmiReceived answer{to, req[kReqMsgid], static_cast<std::uint8_t>(request.netfn | 1),
-                        request.cmd, faulty_answer(std::move(own), fault)};
+                        request.cmd, faulty_answer(std::move(*own), fault)};
     call.outcome.got = answer_text(answer.data);
     call.user.queue.push_back(std::move(answer));
     return 0;
@@ -350,8 +363,7 @@ Outcome IpmiDevice::ioctl(IpmiUser &user, const IoctlCall &call, UserMemory &mem
     if (const Fault *fault = faults.on_call(known->name)) {
         result = -static_cast<int>(fault->value);
     } else {
-        Call run{call,        user,   memory, outcome, faults, ipmc_, ipmb0_address(board_),
-                 my_address_, my_lun_};
+        Call run{call, user, memory, outcome, faults, ipmc_, board_, my_address_, my_lun_};
         result = known->run(run);
     }
     outcome.ret = result < 0 ? -1 : 0;

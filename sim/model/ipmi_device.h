@@ -6,9 +6,10 @@
 // IPMB address and LUN belong to the interface, shared by all of them.
 //
 // Requests to the system interface and over IPMB to the IPMC's own IPMB-0
-// address are answered by the IPMC. Over IPMB nothing else answers: the
-// driver gives up on such a request and delivers completion code 0xC3
-// (timeout) as its answer, at once rather than after its retries.
+// address are answered by the IPMC, those over IPMB-L by the controllers the
+// board has there. Where nobody answers, the driver gives up on the request
+// after the board's IPMB timeout and delivers completion code 0xC3 (timeout)
+// as its answer.
 #pragma once
 
 #include "board.h"

@@ -10,6 +10,7 @@
 #include <hvl/hvl_ipmi_bmc.h>
 #include <hvl/hvl_ipmi_interface.h>
 #include <hvl/hvl_ipmi_ostrel.h>
+#include <hvl/hvl_ipmi_picmg.h>
 #include <hvl/hvl_ipmi_sensor.h>
 #include <hvl/hvl_log.h>
 #include <hvl/hvl_process_utils.h>
@@ -65,6 +66,12 @@ int main(void) {
         if (ostrel_pcie_mode_get(NULL, &mode) != -2 || mode != 7 ||
             ipmi_checksum(bytes, 2) != 0xC8) {
             return 8;
+        }
+    }
+    {
+        PicmgAddrInfo addr;
+        if (picmg_addr_get_data(NULL, &addr) != -2 || addr.site_id != 0) {
+            return 9;
         }
     }
     if (hvl_log_module_unregister(&module) != 0) {

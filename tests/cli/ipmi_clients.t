@@ -32,7 +32,7 @@ ipmi open flags=0x00000002 -> ret=3 errno=0
 ipmi SET_GETS_EVENTS_CMD value=1 -> ret=0 errno=0
 ipmi SET_MY_ADDRESS_CMD value=0x20 -> ret=0 errno=0
 ipmi SEND_COMMAND msgid=0 addr=si lun=0 netfn=0x06 cmd=0x01 data= -> ret=0 errno=0 ccode=0x00 data=008101055129d97e00203100000000
-ipmi SEND_COMMAND msgid=1 addr=si lun=0 netfn=0x2c cmd=0x00 data=00 -> ret=0 errno=0 ccode=0x00 data=00320100
+ipmi SEND_COMMAND msgid=1 addr=si lun=0 netfn=0x2c cmd=0x00 data=00 -> ret=0 errno=0 ccode=0x00 data=00320200
 ipmi SEND_COMMAND msgid=2 addr=si lun=0 netfn=0x2c cmd=0x01 data=00 -> ret=0 errno=0 ccode=0x00 data=004182ff000100
 ipmi SET_MY_ADDRESS_CMD value=0x82 -> ret=0 errno=0
 

@@ -36,6 +36,8 @@ def real_set_board(boards, data, board):
     with open(board, "w", encoding="utf-8") as f:
         f.write(f'base = "{os.path.abspath(boards)}/default.toml"\n'
                 f'name = "real-sdr"\n[ipmc]\nsdr_file = "{os.path.abspath(sdr_set)}"\n'
+                # hundreds of bridged readings time out: at once here
+                "ipmb_timeout_ms = 0\n"
                 "[ipmc.picmg]\nipmb0_address = 0x20\n[ipmc.sensors]\n"
                 + "".join(f"{n} = {{ reading = {v} }}\n" for n, v in readings))
     return open(sdr_set, "rb").read()

@@ -12,6 +12,7 @@
 #include <sys/select.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <vector>
@@ -149,7 +150,7 @@ const std::string kSharedBytes = "[ipmc.device_id]\ndevice_revision = 15\nprovid
 
 const Answer kAnswers[] = {
     {"Device ID", kNetFnApp, 0x01, {}, kDeviceId},
-    {"PICMG properties", kNetFnPicmg, 0x00, {0x00}, {0x00, 0x00, 0x32, 0x01, 0x00}},
+    {"PICMG properties", kNetFnPicmg, 0x00, {0x00}, {0x00, 0x00, 0x32, 0x02, 0x00}},
     {"address info", kNetFnPicmg, 0x01, {0x00}, kAddressInfo},
     {"register read", kNetFnSigned, 0x62, signed_data({0xFF, 0x01}), {0x00, 0x0C}},
     {"register not implemented", kNetFnSigned, 0x62, signed_data({0x05, 0x01}), {0x00, 0xFF}},
@@ -157,6 +158,25 @@ const Answer kAnswers[] = {
     {"unknown App command", kNetFnApp, 0x02, {}, {0xC1}},
     {"Device ID with data", kNetFnApp, 0x01, {0x00}, {0xC7}},
     {"PICMG properties of another group", kNetFnPicmg, 0x00, {0x03}, {0xCC}},
+    {"LED properties: LEDs 0-3 and one more", kNetFnPicmg, 0x05, {0x00, 0x00}, {0, 0, 0x0F, 1}},
+    {"LED colours: amber and orange by default", kNetFnPicmg, 0x06, {0, 0, 3}, {0, 0, 0x30, 4, 5}},
+    {"LED state in override", kNetFnPicmg, 0x08, {0, 0, 3}, {0, 0, 3, 0x32, 0x0A, 4, 0xFF, 0, 5}},
+    {"address info of a FRU it lacks", kNetFnPicmg, 0x01, {0x00, 0x07}, {0xCB}},
+    {"LED state of an LED it lacks", kNetFnPicmg, 0x08, {0x00, 0x01, 0x03}, {0xCC}},
+    {"LED state, a byte short", kNetFnPicmg, 0x08, {0x00, 0x01}, {0xC7}},
+    {"AMC port state of five links: four",
+     kNetFnPicmg,
+     0x1A,
+     {0x00, 0x09},
+     {0, 0, 0x2F, 0, 0, 1, 0x2F, 0, 0, 1, 0x2F, 0, 0, 1, 0x2F, 0, 0, 1},
+     [] {
+         std::string five;
+         for (int i = 0; i < 5; ++i) {
+             five += "[[ipmc.picmg.amc_port]]\nchannel = 9\nlanes = 0xF\nlink_type = 2\nenabled = "
+                     "true\n";
+         }
+         return five;
+     }()},
     {"register read, wrong signature", kNetFnSigned, 0x62, {0x7E, 0x31, 0xB6, 0, 0x10, 1}, {0xD4}},
     {"register read, signature cut", kNetFnSigned, 0x62, {0x7E, 0x31, 0xB6}, {0xC7}},
     {"register write, wrong end byte", kNetFnSigned, 0x62, signed_data({0x55, 0, 0x12, 0}), {0xCC}},
@@ -290,19 +310,28 @@ TEST_P(BadSendCommand, IsRefusedLikeTheDriverAndQueuesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Driver, BadSendCommand, ::testing::ValuesIn(kBadSends));
 
-TEST(Driver, OverIpmbOnlyTheIpmcsOwnAddressAnswersAndOthersTimeOut) {
-    Ipmi ipmi;
+TEST(Driver, OverIpmbTheIpmcAndTheControllersOnIpmbLAnswerAndOthersTimeOutLate) {
+    Ipmi ipmi(board_with("[ipmc]\nipmb_timeout_ms = 40\n"));
     ipmi_ipmb_addr to{kIpmb, 7, kIpmcAddress, 0};
     ASSERT_EQ(ipmi.send_to(&to, sizeof to, kNetFnSigned, 0x62, signed_data({0xFE, 0x01})), 0);
     const Received ipmc = ipmi.receive();
     EXPECT_THAT(ipmc.data, ElementsAre(0x00, 0x14));
     EXPECT_EQ(std::memcmp(&ipmc.from, &to, sizeof to), 0); // ipmi_ipmb_addr has no padding
 
-    to.slave_addr = 0x20;
+    to.slave_addr = 0x72; // the AMC module's controller
     ASSERT_EQ(ipmi.send_to(&to, sizeof to, kNetFnApp, 0x01, {}), 0);
-    const Received nobody = ipmi.receive();
-    EXPECT_THAT(nobody.data, ElementsAre(0xC3));
-    EXPECT_EQ(nobody.recv.msg.netfn, kNetFnApp | 1);
+    EXPECT_EQ(ipmi.receive().data.size(), 16U);
+    for (const auto &[channel, address] : {std::pair(7, 0x20), std::pair(0, 0x72)}) {
+        to.channel = static_cast<short>(channel);
+        to.slave_addr = static_cast<unsigned char>(address);
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_EQ(ipmi.send_to(&to, sizeof to, kNetFnApp, 0x01, {}), 0);
+        const Received nobody = ipmi.receive();
+        EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(40));
+        EXPECT_THAT(nobody.data, ElementsAre(0xC3));
+        EXPECT_EQ(nobody.recv.msg.netfn, kNetFnApp | 1);
+        EXPECT_EQ(std::memcmp(&nobody.from, &to, sizeof to), 0);
+    }
 }
 
 TEST(Driver, DescriptorsShareTheOwnAddressAndLunButEachReceivesOnlyItsOwnAnswers) {

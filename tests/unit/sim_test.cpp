@@ -152,6 +152,17 @@ const BadBoard kBadBoards[] = {
     {"[ipmc.oem]\ndevice_id_string = \"" + std::string(17, 'x') + "\"\n",
      "ipmc.oem.device_id_string: longer than 16 characters"},
     {"[ipmc.oem]\ntransfer_limit = 0\n", "ipmc.oem.transfer_limit: out of range (1 to 0xFF)"},
+    {"[[ipmc.picmg.led]]\nid = 1\n", "ipmc.picmg.led[0]: 'fru' missing"},
+    {"[[ipmc.picmg.led]]\nfru = 0\nid = 0\ncolors = [8]\n",
+     "picmg.led[0].colors: a colour above 7"},
+    {"[[ipmc.picmg.port]]\ninterface = 4\nchannel = 1\n",
+     "ipmc.picmg.port[0].interface: out of range (0 to 0x3)"},
+    {"[[ipmc.picmg.amc_port]]\nchannel = 0\nspeed = 1\n",
+     "ipmc.picmg.amc_port[0].speed: unknown key"},
+    {"[[ipmc.controller]]\n[ipmc.controller.picmg]\nipmb0_address = 0x72\n[[ipmc.controller]]\n"
+     "[ipmc.controller.picmg]\nipmb0_address = 0x72\n",
+     "ipmc.controller[1].picmg.ipmb0_address: missing, or another controller's"},
+    {"[ipmc]\nipmb_timeout_ms = 60001\n", "ipmc.ipmb_timeout_ms: out of range"},
     // toml++ would nest a table per part, each a level deeper on the stack.
     {"[cpld]\n" + dotted_key(20000) + " = 1\n", "board text:4: a dotted key of more than 17 parts"},
     {"[cpld]\nx = " + std::string(20000, '[') + "\n", "board text:4:261: "},

@@ -1,0 +1,76 @@
+// Feeds arbitrary answers to the PICMG queries and to targeting by FRU: each
+// request takes the next answer of the input (completion code first), or
+// fails when the input ends. The texts must end inside their fields, and a
+// failed targeting must leave the target alone.
+#include <cstring>
+
+#include "fuzz_input.h"
+#include "hvl/hvl_ipmi_interface.h"
+#include "hvl/hvl_ipmi_picmg.h"
+
+namespace {
+
+FuzzInput *input = nullptr;
+
+constexpr int no_answer = 74;
+
+int replay(IpmiIntf * /*intf*/, const IpmiRequest *request, IpmiResponse *response) {
+    if (request->data_len > 0 && request->data == nullptr) {
+        __builtin_trap();
+    }
+    const FuzzAnswer answer = input->next();
+    if (!answer.present || answer.size == 0) {
+        return no_answer;
+    }
+    const size_t length = answer.size - 1 < IPMI_MAX_DATA_LEN ? answer.size - 1 : IPMI_MAX_DATA_LEN;
+    response->ccode = answer.bytes[0];
+    memcpy(response->data, answer.bytes + 1, length);
+    response->data_len = static_cast<int32_t>(length);
+    return 0;
+}
+
+void require_text(const char (&text)[PICMG_TEXT_SIZE]) {
+    if (memchr(text, '\0', sizeof text) == nullptr) {
+        __builtin_trap();
+    }
+}
+
+void run_every_query(IpmiIntf *intf, uint8_t selector) {
+    PicmgAddrInfo addr{};
+    picmg_addr_get_data(intf, &addr);
+    picmg_addr_get_by_fruid(intf, selector, &addr);
+    PicmgLedInfo leds[PICMG_LED_COUNT];
+    picmg_led_get_data(intf, leds, selector);
+    for (const PicmgLedInfo &led : leds) {
+        require_text(led.color);
+    }
+    AmcPortInfo port{};
+    port.channel = selector;
+    std::memset(port.protocol, 'x', sizeof port.protocol - 1); // text left alone must stay ended
+    picmg_amc_portstate(intf, &port);
+    require_text(port.protocol);
+    uint8_t value = 0;
+    picmg_port_state(intf, selector & 0x3FU, selector >> 6, &value);
+    picmg_get_max_fruid(intf, &value);
+    const uint32_t before = intf->target_addr;
+    if (set_target_by_fruid(intf, selector) != 0 && intf->target_addr != before) {
+        __builtin_trap();
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    FuzzInput fuzz(data + 1, size - 1);
+    input = &fuzz;
+    IpmiIntf intf{};
+    intf.fd = 3;
+    intf.opened = 1;
+    intf.send = replay;
+    run_every_query(&intf, data[0]);
+    input = nullptr;
+    return 0;
+}
