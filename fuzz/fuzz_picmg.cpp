@@ -12,21 +12,8 @@ namespace {
 
 FuzzInput *input = nullptr;
 
-constexpr int no_answer = 74;
-
 int replay(IpmiIntf * /*intf*/, const IpmiRequest *request, IpmiResponse *response) {
-    if (request->data_len > 0 && request->data == nullptr) {
-        __builtin_trap();
-    }
-    const FuzzAnswer answer = input->next();
-    if (!answer.present || answer.size == 0) {
-        return no_answer;
-    }
-    const size_t length = answer.size - 1 < IPMI_MAX_DATA_LEN ? answer.size - 1 : IPMI_MAX_DATA_LEN;
-    response->ccode = answer.bytes[0];
-    memcpy(response->data, answer.bytes + 1, length);
-    response->data_len = static_cast<int32_t>(length);
-    return 0;
+    return replay_answer(*input, request, response);
 }
 
 void require_text(const char (&text)[PICMG_TEXT_SIZE]) {
