@@ -60,3 +60,12 @@ inline int replay_answer(FuzzInput &input, const IpmiRequest *request, IpmiRespo
     response->data_len = static_cast<int32_t>(length);
     return 0;
 }
+
+// An interface as a successful open leaves it, whose requests `send` answers.
+inline IpmiIntf replaying_intf(int (*send)(IpmiIntf *, const IpmiRequest *, IpmiResponse *)) {
+    IpmiIntf intf{};
+    intf.fd = 3;
+    intf.opened = 1;
+    intf.send = send;
+    return intf;
+}

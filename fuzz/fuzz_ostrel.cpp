@@ -115,10 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     FuzzInput fuzz(data + 1, size - 1);
     input = &fuzz;
-    IpmiIntf intf{};
-    intf.fd = 3;
-    intf.opened = 1;
-    intf.send = replay;
+    IpmiIntf intf = replaying_intf(replay);
     run_every_command(&intf, data[0]);
     // One of the products, or one without an access code.
     const size_t pick = data[0] % (hvl::ostrel::kCodedProductCount + 1);

@@ -53,10 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     FuzzInput fuzz(data + 1, size - 1);
     input = &fuzz;
-    IpmiIntf intf{};
-    intf.fd = 3;
-    intf.opened = 1;
-    intf.send = replay;
+    IpmiIntf intf = replaying_intf(replay);
     run_every_query(&intf, data[0]);
     input = nullptr;
     return 0;

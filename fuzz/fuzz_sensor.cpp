@@ -82,10 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     hvl::sys::OpsOverride seam(no_waiting);
     FuzzInput fuzz(data + 1, size - 1);
     input = &fuzz;
-    IpmiIntf intf{};
-    intf.fd = 3;
-    intf.opened = 1;
-    intf.send = replay;
+    IpmiIntf intf = replaying_intf(replay);
     interpret_record(&intf, fuzz.next(), data[0]);
     run_every_query(&intf, data[0]);
     input = nullptr;
