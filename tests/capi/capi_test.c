@@ -8,6 +8,7 @@
 #include <hvl/cpld_registers.h>
 #include <hvl/hvl_export.h>
 #include <hvl/hvl_ipmi_bmc.h>
+#include <hvl/hvl_ipmi_fru.h>
 #include <hvl/hvl_ipmi_interface.h>
 #include <hvl/hvl_ipmi_ostrel.h>
 #include <hvl/hvl_ipmi_picmg.h>
