@@ -126,7 +126,11 @@ HVL_API int fru_field_parse(const uint8_t *data, int *position, int end, char *o
 /* Three bytes of minutes since 1996-01-01 00:00 as "%Y-%m-%d %H:%M". */
 HVL_API int fru_mfg_date_parse(const uint8_t *data, int *position, int end, char *out,
                                int out_size);
-/* The fields from *position to end; always 0, the outcome is in valid. */
+/*
+ * The fields from *position up to end, the area's checksum byte; always 0,
+ * the outcome is in valid. A field that does not decode leaves the position
+ * on it, and the custom fields are read from there.
+ */
 HVL_API int fru_board_info_area_parse(const uint8_t *data, int *position, int end,
                                       FruBoardInfo *board);
 HVL_API int fru_product_area_parse(const uint8_t *data, int *position, int end,

@@ -1,13 +1,15 @@
-// Decoding of FRU inventory areas already read: checksums, type/length coded
-// fields, the manufacturing date and the board and product info areas. Every
-// byte is read through a reader bounded by the area's end, so a field whose
-// length runs past the area stops there.
+// Decoding of FRU inventory data already read: checksums, type/length coded
+// fields, the manufacturing date, the board and product info areas and the
+// multirecord list. Every byte is read through a reader bounded by the end of
+// what was read, so a field whose length runs past its area stops there.
 #include "hvl/hvl_ipmi_fru.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
 #include "common/byte_io.h"
+#include "ipmi/fru_multi_record.h"
 #include "log/log_site.h"
 
 namespace {
@@ -231,3 +233,73 @@ int fru_product_area_parse(const uint8_t *data, int *position, int end, FruProdu
     }
     return FRU_OK;
 }
+
+namespace hvl::fru {
+
+namespace {
+
+constexpr uint8_t kEndOfList = 0x80;
+
+// A node with room for its data right behind it, in the same heap block.
+FruMultiRecord *node_new(uint8_t length) {
+    void *block = std::malloc(sizeof(FruMultiRecord) + length);
+    if (block == nullptr) {
+        return nullptr;
+    }
+    auto *node = static_cast<FruMultiRecord *>(block);
+    *node = FruMultiRecord{};
+    node->data = reinterpret_cast<uint8_t *>(node + 1);
+    return node;
+}
+
+} // namespace
+
+int multi_record_list_parse(const uint8_t *data, int size, int offset, FruMultiRecord **list) {
+    if (list == nullptr || offset < 0 || size < 0) {
+        return kFailed;
+    }
+    FruMultiRecord **tail = list;
+    while (*tail != nullptr) {
+        tail = &(*tail)->next;
+    }
+    hvl::ByteReader in(data, static_cast<size_t>(size));
+    in.skip(static_cast<size_t>(offset));
+    for (;;) {
+        uint8_t header[FRU_MULTI_RECORD_HEADER_SIZE];
+        in.bytes(header, sizeof header);
+        if (!in.ok()) {
+            return kFailed;
+        }
+        if (fru_checksum(header, sizeof header) != FRU_OK) {
+            return FRU_BAD_CHECKSUM;
+        }
+        const uint8_t length = header[2];
+        if (length > in.remaining()) {
+            return kFailed;
+        }
+        FruMultiRecord *node = node_new(length);
+        if (node == nullptr) {
+            return kFailed;
+        }
+        node->type_id = header[0];
+        node->format = header[1] & ~kEndOfList;
+        node->length = length;
+        node->record_checksum = header[3];
+        in.bytes(node->data, length);
+        unsigned sum = node->record_checksum;
+        for (unsigned i = 0; i < length; ++i) {
+            sum += node->data[i];
+        }
+        if ((sum & 0xFFU) != 0) {
+            std::free(node);
+            return FRU_BAD_CHECKSUM;
+        }
+        *tail = node;
+        tail = &node->next;
+        if ((header[1] & kEndOfList) != 0) {
+            return FRU_OK;
+        }
+    }
+}
+
+} // namespace hvl::fru

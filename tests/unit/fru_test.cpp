@@ -2,6 +2,8 @@
 // and the board and product areas of real images of other projects.
 #include "hvl/hvl_ipmi_fru.h"
 
+#include "ipmi/fru_multi_record.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -76,8 +78,8 @@ TEST(FruChecksum, SumsToZero) {
     const struct {
         Bytes bytes;
         int result;
-    } cases[] = {
-        {{}, 0}, {{0x00}, 0}, {{0x01, 0xFF}, 0}, {{0x80, 0x80, 0x01}, -5}, {{0x01, 0x00}, -5}};
+    } cases[] = {{{}, 0},      {{0x00}, 0},       {{0x01, 0xFF}, 0}, {{0x80, 0x80, 0x01}, -5},
+                 {{0x80}, -5}, {{0x01, 0x00}, -5}};
     for (const auto &c : cases) {
         EXPECT_EQ(fru_checksum(c.bytes.data(), static_cast<int>(c.bytes.size())), c.result);
     }
@@ -260,6 +262,81 @@ TEST_F(UtcClock, RealImagesDecodeAsFreeIpmiReadsThem) {
         }
         EXPECT_EQ(custom_count(product.custom), c.product_custom);
     }
+}
+
+struct RecordList {
+    FruMultiRecord *first = nullptr;
+    RecordList() = default;
+    RecordList(const RecordList &) = delete;
+    RecordList &operator=(const RecordList &) = delete;
+    ~RecordList() {
+        while (first != nullptr) {
+            FruMultiRecord *next = first->next;
+            std::free(first);
+            first = next;
+        }
+    }
+    std::vector<int> types() const {
+        std::vector<int> out;
+        for (const FruMultiRecord *r = first; r != nullptr; r = r->next) {
+            out.push_back(r->type_id);
+        }
+        return out;
+    }
+};
+
+TEST(FruMultiRecordList, StopsAtTheFirstBrokenRecord) {
+    const Bytes good = {0x01, 0x02, 0x02, 0xFE, 0xFD, 0x01, 0x01};
+    const Bytes last = {0x03, 0x82, 0x01, 0xFF, 0x7B, 0x01};
+    struct Case {
+        const char *name;
+        Bytes image;
+        int result;
+        std::vector<int> types;
+    };
+    const Case cases[] = {
+        {"two records",
+         {good[0], good[1], good[2], good[3], good[4], good[5], good[6], last[0], last[1], last[2],
+          last[3], last[4], last[5]},
+         0,
+         {1, 3}},
+        {"no end of list", good, -1, {1}},
+        {"header checksum", {0x01, 0x82, 0x00, 0x00, 0x7C}, -5, {}},
+        {"record checksum", {0x01, 0x82, 0x01, 0x00, 0x7C, 0x01}, -5, {}},
+        {"data past the image", {0x01, 0x82, 0x02, 0xFE, 0x7D, 0x01}, -1, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordList list;
+        EXPECT_EQ(hvl::fru::multi_record_list_parse(
+                      c.image.data(), static_cast<int>(c.image.size()), 0, &list.first),
+                  c.result);
+        EXPECT_EQ(list.types(), c.types);
+    }
+}
+
+TEST(FruMultiRecordList, ReadsTheRecordsOfARealImage) {
+    const std::string path = std::string(HWREGS_DATA_DIR) + "/fru/adi-fru_tools/AD-FMCDAQ3-EBZ.bin";
+    const Bytes image = image_bytes(path);
+    if (image.empty()) {
+        GTEST_SKIP() << "no FRU image at " << path;
+    }
+    RecordList list;
+    ASSERT_EQ(hvl::fru::multi_record_list_parse(image.data(), static_cast<int>(image.size()),
+                                                image[5] * 8, &list.first),
+              0);
+    // Three DC loads, three DC outputs and two OEM records, as FreeIPMI lists them.
+    EXPECT_EQ(list.types(), (std::vector<int>{2, 2, 2, 1, 1, 1, 0xFA, 0xFA}));
+    // The first load: output 0, nominal 2500 mV in units of 10 mV.
+    ASSERT_EQ(list.first->length, 13);
+    EXPECT_EQ(list.first->format, 2);
+    EXPECT_EQ(list.first->data[0], 0);
+    EXPECT_EQ(list.first->data[1] | (list.first->data[2] << 8), 250);
+    const FruMultiRecord *last = list.first;
+    while (last->next != nullptr) {
+        last = last->next;
+    }
+    EXPECT_EQ(last->format, 2) << "the end-of-list flag is not part of the format";
 }
 
 } // namespace
