@@ -13,11 +13,9 @@ namespace {
 
 using hvl::ipmi::intf_missing;
 using hvl::ipmi::kNoInterface;
+using hvl::ipmi::kNotAvailable;
 
 constexpr int kFailed = -1;
-constexpr int kNotAvailable = -4;
-constexpr uint8_t kCcTimeout = 0xC3;
-constexpr uint8_t kCcNotPresent = 0xCB;
 constexpr uint8_t kCmdGetSelfTestResults = 0x04;
 
 // The self-test result codes and the state each sets; `detailed` codes also
@@ -70,7 +68,7 @@ int ipmc_devid_get_data(IpmiIntf *intf, IpmcDeviceId *out) {
     }
     IpmiResponse response{};
     const int rc = ipmi_device_id_get(intf, &response);
-    if (rc == kCcTimeout || rc == kCcNotPresent) {
+    if (hvl::ipmi::not_available(rc)) {
         return kNotAvailable;
     }
     if (rc != 0) {

@@ -17,13 +17,10 @@ using hvl::ipmi::intf_missing;
 using hvl::ipmi::kNoInterface;
 
 constexpr int kFailed = -1;
-constexpr int kNotAvailable = -4;
 constexpr int kBadSite = 22;
-constexpr uint8_t kCcTimeout = 0xC3;
-constexpr uint8_t kCcNotPresent = 0xCB;
-
-constexpr uint8_t kNetFnPicmg = 0x2C;
-constexpr uint8_t kPicmgIdentifier = 0x00;
+using hvl::ipmi::kNetFnPicmg;
+using hvl::ipmi::kNotAvailable;
+using hvl::ipmi::kPicmgIdentifier;
 
 // How a query reports a request that failed: the value itself (the send
 // operation's result, the completion code), or -1.
@@ -36,7 +33,7 @@ struct Query {
 };
 
 constexpr Query kGetProperties{0x00, Report::Value, Report::Value};
-constexpr Query kGetAddressInfo{0x01, Report::Failed, Report::Value};
+constexpr Query kGetAddressInfo{hvl::ipmi::kCmdGetAddressInfo, Report::Failed, Report::Value};
 constexpr Query kGetFruLedState{0x08, Report::Failed, Report::Failed};
 constexpr Query kGetPortState{0x0F, Report::Failed, Report::Failed};
 constexpr Query kGetAmcPortState{0x1A, Report::Failed, Report::Value};
@@ -198,7 +195,7 @@ int picmg_addr_parse(IpmiIntf *intf, uint8_t fruid, PicmgAddrInfo *info) {
     }
     IpmiResponse response{};
     const int rc = picmg_get_address_info(intf, fruid, &response);
-    if (rc == kCcTimeout || rc == kCcNotPresent) {
+    if (hvl::ipmi::not_available(rc)) {
         return kNotAvailable;
     }
     if (rc != 0) {

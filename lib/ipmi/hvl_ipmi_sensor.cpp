@@ -22,7 +22,7 @@ constexpr int kNotFound = -7;
 
 using hvl::sdr::kNetFnSensor;
 constexpr uint8_t kCmdSetThresholds = 0x26;
-constexpr size_t kSensorNumberAt = 2;
+using hvl::sdr::kSensorNumberAt;
 
 // The request data of every Set Sensor Thresholds request of the process:
 // the sensor number, the mask and the six thresholds in threshold-index order.

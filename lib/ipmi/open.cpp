@@ -14,6 +14,7 @@
 #include "common/byte_io.h"
 #include "hvl/hvl_ipmi_interface.h"
 #include "ipmi/ipmi_codes.h"
+#include "ipmi/ipmi_request.h"
 #include "log/log_site.h"
 #include "sys/sys_ops.h"
 
@@ -31,10 +32,7 @@ namespace {
 using hvl::ipmi::kCcSuccess;
 using hvl::ipmi::kNoAddress;
 
-// PICMG Get Address Info, asked once at open.
-constexpr uint8_t kNetFnPicmg = 0x2C;
-constexpr uint8_t kCmdGetAddressInfo = 0x01;
-constexpr uint8_t kPicmgIdentifier = 0x00;
+// Where PICMG Get Address Info, asked once at open, answers the IPMB-0 address.
 constexpr size_t kIpmb0AddressOffset = 2;
 
 // Completion codes with which an IPMC declines the address query.
@@ -234,14 +232,10 @@ int ipmi_adjust_addr(IpmiIntf *intf) {
     }
     uint8_t data[1];
     hvl::ByteWriter out(data, sizeof data);
-    out.u8(kPicmgIdentifier);
-    IpmiRequest request{};
-    request.netfn = kNetFnPicmg;
-    request.cmd = kCmdGetAddressInfo;
-    request.data = out.data();
-    request.data_len = static_cast<uint16_t>(out.length());
+    out.u8(hvl::ipmi::kPicmgIdentifier);
     IpmiResponse response{};
-    const int rc = intf->send(intf, &request, &response);
+    const int rc = hvl::ipmi::send_request(intf, hvl::ipmi::kNetFnPicmg, 0,
+                                           hvl::ipmi::kCmdGetAddressInfo, out, &response);
     if (rc != 0) {
         HVL_LOGF(MINOR, "Cannot communicate with IPMC, return code %d", rc);
         return rc;

@@ -2,6 +2,7 @@
 // device SDR repository.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "hvl/hvl_ipmi_sensor.h"
@@ -10,6 +11,9 @@ namespace hvl::sdr {
 
 // The network function of every request of the sensor module.
 constexpr uint8_t kNetFnSensor = 0x04;
+
+// Where a full or compact sensor record's body holds its sensor number.
+constexpr size_t kSensorNumberAt = 2;
 
 // Headers one walk reads at most: more than there are record IDs, so a walk
 // that gets this far is going round a loop of next-record IDs.

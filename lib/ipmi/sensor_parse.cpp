@@ -22,7 +22,7 @@ constexpr uint8_t kCmdGetThresholds = 0x27;
 constexpr uint8_t kCmdGetReading = 0x2D;
 
 // Body offsets: the standard's record byte numbers minus 6.
-constexpr size_t kSensorNumberAt = 2;
+using hvl::sdr::kSensorNumberAt;
 constexpr size_t kSensorTypeAt = 7;
 constexpr size_t kUnits1At = 15;
 constexpr size_t kBaseUnitAt = 16;
