@@ -8,6 +8,13 @@
 #define HVL_API
 #endif
 
+/* A function kept for old callers; the library itself may still call it. */
+#if defined(__GNUC__) && !defined(HVL_BUILDING_LIBRARY)
+#define HVL_DEPRECATED(text) __attribute__((deprecated(text)))
+#else
+#define HVL_DEPRECATED(text)
+#endif
+
 #ifdef __cplusplus
 #define HVL_BEGIN_DECLS extern "C" {
 #define HVL_END_DECLS }

@@ -127,9 +127,10 @@ HVL_API int fru_field_parse(const uint8_t *data, int *position, int end, char *o
 HVL_API int fru_mfg_date_parse(const uint8_t *data, int *position, int end, char *out,
                                int out_size);
 /*
- * The fields from *position up to end, the area's checksum byte; always 0,
- * the outcome is in valid. A field that does not decode leaves the position
- * on it, and the custom fields are read from there.
+ * The fields of an area of end + 3 bytes (its length less 3 as end), read
+ * while *position is below end; nothing at or beyond the area's end is read.
+ * Always 0, the outcome is in valid. A field that does not decode leaves the
+ * position on it, and the custom fields are read from there.
  */
 HVL_API int fru_board_info_area_parse(const uint8_t *data, int *position, int end,
                                       FruBoardInfo *board);

@@ -2,7 +2,7 @@
 // and the board and product areas of real images of other projects.
 #include "hvl/hvl_ipmi_fru.h"
 
-#include "ipmi/fru_multi_record.h"
+#include "fru_image.h"
 
 #include <gtest/gtest.h>
 
@@ -104,6 +104,14 @@ TEST_F(UtcClock, DateCountsMinutesFrom1996) {
     EXPECT_EQ(fru_mfg_date_parse(cases[0].bytes.data(), &position, 2, out, sizeof out), -1);
 }
 
+// Parses an area's fields followed by the 3 bytes its parse leaves aside.
+void parse_board(Bytes area, FruBoardInfo *board) {
+    const int end = static_cast<int>(area.size());
+    area.insert(area.end(), {0x00, 0x00, 0x00});
+    int position = 0;
+    EXPECT_EQ(fru_board_info_area_parse(area.data(), &position, end, board), 0);
+}
+
 TEST(FruBoardArea, SixteenCustomFieldsAreNeverValid) {
     Bytes area = {0x00, 0x00, 0x00, 0xC0, 0xC0, 0xC0, 0xC0, 0xC0};
     for (int i = 0; i < FRU_CUSTOM_FIELD_COUNT; ++i) {
@@ -111,18 +119,14 @@ TEST(FruBoardArea, SixteenCustomFieldsAreNeverValid) {
     }
     area.push_back(0xC1);
     FruBoardInfo board{};
-    int position = 0;
-    EXPECT_EQ(
-        fru_board_info_area_parse(area.data(), &position, static_cast<int>(area.size()), &board),
-        0);
+    parse_board(area, &board);
     EXPECT_EQ(board.valid, 0);
     EXPECT_EQ(board.custom[15].type_length, 0xC2);
 
     // Fifteen are, and the entry behind them stays unused.
     area.erase(area.end() - 4, area.end() - 1);
     board = FruBoardInfo{};
-    position = 0;
-    fru_board_info_area_parse(area.data(), &position, static_cast<int>(area.size()), &board);
+    parse_board(area, &board);
     EXPECT_EQ(board.valid, 1);
     EXPECT_EQ(board.custom[14].type_length, 0xC2);
     EXPECT_EQ(board.custom[15].type_length, 0);
@@ -134,8 +138,7 @@ TEST(FruBoardArea, AFieldThatDoesNotDecodeMarksTheEnd) {
     area.resize(area.size() + 32, 0xAA);
     area.insert(area.end(), {0xC0, 0xC0, 0xC0, 0xC0, 0xC2, 'c', 'f', 0xC1});
     FruBoardInfo board{};
-    int position = 0;
-    fru_board_info_area_parse(area.data(), &position, static_cast<int>(area.size()), &board);
+    parse_board(area, &board);
     EXPECT_EQ(board.valid, 0);
     // The fields behind stay on it, so it is read again as a custom field;
     // the marker goes behind the last one read.
@@ -158,22 +161,6 @@ struct ImageCase {
 Bytes image_bytes(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// The area at the common header's offset number `slot`, checked; its parse
-// runs from behind version, length and language to the checksum byte.
-bool area_of(const Bytes &image, int slot, Bytes *area) {
-    const size_t offset = size_t{image.at(static_cast<size_t>(slot))} * 8;
-    if (offset == 0 || offset + 2 > image.size()) {
-        return false;
-    }
-    const size_t length = size_t{image[offset + 1]} * 8;
-    if (offset + length > image.size()) {
-        return false;
-    }
-    area->assign(image.begin() + static_cast<long>(offset),
-                 image.begin() + static_cast<long>(offset + length));
-    return fru_checksum(area->data(), static_cast<int>(length)) == 0;
 }
 
 int custom_count(const FruCustomField *custom) {
@@ -223,13 +210,9 @@ TEST_F(UtcClock, RealImagesDecodeAsFreeIpmiReadsThem) {
         if (image.empty()) {
             GTEST_SKIP() << "no FRU image at " << path;
         }
-        Bytes area;
-        ASSERT_TRUE(area_of(image, 3, &area));
-        FruBoardInfo board{};
-        int position = 3;
-        EXPECT_EQ(fru_board_info_area_parse(area.data(), &position,
-                                            static_cast<int>(area.size()) - 1, &board),
-                  0);
+        FruImage device(image);
+        FruBoardInfo board;
+        EXPECT_EQ(fru_board_info_get(device.intf(), 0, &board), 0);
         EXPECT_EQ(board.valid, 1);
         const char *board_texts[] = {board.mfg_date,      board.manufacturer, board.product_name,
                                      board.serial_number, board.part_number,  board.fru_file_id};
@@ -245,14 +228,12 @@ TEST_F(UtcClock, RealImagesDecodeAsFreeIpmiReadsThem) {
         EXPECT_EQ(first, c.first_custom);
         EXPECT_EQ(board.custom[0].bytes[c.first_custom.size() - 1], 0);
 
+        FruProductInfo product;
         if (c.product[0] == nullptr) {
-            EXPECT_FALSE(area_of(image, 4, &area));
+            EXPECT_EQ(fru_product_info_get(device.intf(), 0, &product), -13);
             continue;
         }
-        ASSERT_TRUE(area_of(image, 4, &area));
-        FruProductInfo product{};
-        position = 3;
-        fru_product_area_parse(area.data(), &position, static_cast<int>(area.size()) - 1, &product);
+        EXPECT_EQ(fru_product_info_get(device.intf(), 0, &product), 0);
         EXPECT_EQ(product.valid, 1);
         const char *product_texts[] = {
             product.manufacturer,  product.product_name, product.part_number, product.version,
@@ -264,79 +245,30 @@ TEST_F(UtcClock, RealImagesDecodeAsFreeIpmiReadsThem) {
     }
 }
 
-struct RecordList {
-    FruMultiRecord *first = nullptr;
-    RecordList() = default;
-    RecordList(const RecordList &) = delete;
-    RecordList &operator=(const RecordList &) = delete;
-    ~RecordList() {
-        while (first != nullptr) {
-            FruMultiRecord *next = first->next;
-            std::free(first);
-            first = next;
-        }
-    }
-    std::vector<int> types() const {
-        std::vector<int> out;
-        for (const FruMultiRecord *r = first; r != nullptr; r = r->next) {
-            out.push_back(r->type_id);
-        }
-        return out;
-    }
-};
-
-TEST(FruMultiRecordList, StopsAtTheFirstBrokenRecord) {
-    const Bytes good = {0x01, 0x02, 0x02, 0xFE, 0xFD, 0x01, 0x01};
-    const Bytes last = {0x03, 0x82, 0x01, 0xFF, 0x7B, 0x01};
-    struct Case {
-        const char *name;
-        Bytes image;
-        int result;
-        std::vector<int> types;
-    };
-    const Case cases[] = {
-        {"two records",
-         {good[0], good[1], good[2], good[3], good[4], good[5], good[6], last[0], last[1], last[2],
-          last[3], last[4], last[5]},
-         0,
-         {1, 3}},
-        {"no end of list", good, -1, {1}},
-        {"header checksum", {0x01, 0x82, 0x00, 0x00, 0x7C}, -5, {}},
-        {"record checksum", {0x01, 0x82, 0x01, 0x00, 0x7C, 0x01}, -5, {}},
-        {"data past the image", {0x01, 0x82, 0x02, 0xFE, 0x7D, 0x01}, -1, {}},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        RecordList list;
-        EXPECT_EQ(hvl::fru::multi_record_list_parse(
-                      c.image.data(), static_cast<int>(c.image.size()), 0, &list.first),
-                  c.result);
-        EXPECT_EQ(list.types(), c.types);
-    }
-}
-
-TEST(FruMultiRecordList, ReadsTheRecordsOfARealImage) {
+TEST(FruMultiRecords, ReadTheRecordsOfARealImage) {
     const std::string path = std::string(HWREGS_DATA_DIR) + "/fru/adi-fru_tools/AD-FMCDAQ3-EBZ.bin";
-    const Bytes image = image_bytes(path);
-    if (image.empty()) {
+    FruImage image(image_bytes(path));
+    if (image.bytes.empty()) {
         GTEST_SKIP() << "no FRU image at " << path;
     }
-    RecordList list;
-    ASSERT_EQ(hvl::fru::multi_record_list_parse(image.data(), static_cast<int>(image.size()),
-                                                image[5] * 8, &list.first),
-              0);
+    FruMultiRecord *list = nullptr;
+    ASSERT_EQ(fru_multi_record_info_get(image.intf(), 0, &list), 0);
     // Three DC loads, three DC outputs and two OEM records, as FreeIPMI lists them.
-    EXPECT_EQ(list.types(), (std::vector<int>{2, 2, 2, 1, 1, 1, 0xFA, 0xFA}));
-    // The first load: output 0, nominal 2500 mV in units of 10 mV.
-    ASSERT_EQ(list.first->length, 13);
-    EXPECT_EQ(list.first->format, 2);
-    EXPECT_EQ(list.first->data[0], 0);
-    EXPECT_EQ(list.first->data[1] | (list.first->data[2] << 8), 250);
-    const FruMultiRecord *last = list.first;
-    while (last->next != nullptr) {
-        last = last->next;
+    std::vector<int> types;
+    for (const FruMultiRecord *r = list; r != nullptr; r = r->next) {
+        types.push_back(r->type_id);
     }
-    EXPECT_EQ(last->format, 2) << "the end-of-list flag is not part of the format";
+    EXPECT_EQ(types, (std::vector<int>{2, 2, 2, 1, 1, 1, 0xFA, 0xFA}));
+    // The first load: output 0, nominal 2500 mV in units of 10 mV.
+    ASSERT_EQ(list->length, 13);
+    EXPECT_EQ(list->format, 2);
+    EXPECT_EQ(list->data[0], 0);
+    EXPECT_EQ(list->data[1] | (list->data[2] << 8), 250);
+    while (list != nullptr) {
+        FruMultiRecord *next = list->next;
+        std::free(list);
+        list = next;
+    }
 }
 
 } // namespace
