@@ -743,6 +743,7 @@ TEST_P(FruRequest, GetsItsAnswerOrACompletionCodeAlone) {
 struct BadFru {
     std::string keys; // of FRU 3 after its ID
     const char *message;
+    friend void PrintTo(const BadFru &c, std::ostream *os) { *os << c.message; }
 };
 
 const BadFru kBadFrus[] = {
@@ -773,7 +774,8 @@ TEST_P(BadFruBoard, IsRefusedWithTheLineAndKey) {
     dir.file("odd.bin", "abc");
     dir.file("big.bin", std::string(0x10000, 'x'));
     const auto with_dir = [&](std::string text) {
-        for (std::size_t at; (at = text.find("IMAGES")) != std::string::npos;) {
+        for (std::size_t at = text.find("IMAGES"); at != std::string::npos;
+             at = text.find("IMAGES")) {
             text.replace(at, 6, dir.path);
         }
         return text;
