@@ -61,3 +61,7 @@ foreach(case writers kill)
             --runner ${hwsim_runner} --launcher "${hwsim_launcher_words}")
   set_tests_properties(sim.state_under_load.${case} PROPERTIES TIMEOUT 120)
 endforeach()
+
+# The FRU images of the boards are what their script makes.
+add_test(NAME sim.fru_images_match_their_script
+  COMMAND ${Python3_EXECUTABLE} -B ${hwsim_boards}/fru/make_images.py --check)

@@ -93,6 +93,17 @@ struct SensorLive {
     Bytes states; // the two state bytes; none: a threshold sensor's comparison status
 };
 
+// A FRU device of the IPMC: its inventory area as the board file's image gives
+// it (changed by writes, in the store), how it is addressed and how much a
+// read may ask for.
+struct FruDevice {
+    std::uint8_t id = 0;
+    Bytes image;                 // 1 to 65535 bytes; an even number with word access
+    bool word_access = false;    // offsets and counts of reads and writes in 16-bit words
+    unsigned transfer_limit = 0; // Read FRU Data of more bytes answers limit_code; 0: none
+    std::uint8_t limit_code = 0xC8;
+};
+
 // The IPMC keeps its answers and records as the bytes it sends; the board
 // file sets them key by key (board_toml.cpp says where each key goes).
 struct IpmcBoard {
@@ -115,6 +126,7 @@ struct IpmcBoard {
     PicmgBoard picmg;                   // FRUs, LEDs and ports (picmg.h)
     std::vector<IpmcBoard> controllers; // on IPMB-L, each at its IPMB-0 address
     unsigned ipmb_timeout_ms = 0;       // until the driver gives up on an IPMB request
+    std::vector<FruDevice> fru;         // Get FRU Inventory Area Info, Read and Write FRU Data
 };
 
 // The IPMC's IPMB-0 address, as its Address Info answer gives it.

@@ -646,10 +646,9 @@ void read_oem(const Reader &in, const toml::table &ipmc_table, IpmcBoard &ipmc) 
 
 // The entries of the array of tables `name` of `table` (at `where`), each
 // made by `read` from its table; a file that gives them replaces its base's.
-template <typename T>
+template <typename T, typename Read>
 void read_list(const Reader &in, const toml::table &table, const std::string &where,
-               std::string_view name, std::vector<T> &list,
-               T (*read)(const Reader &, const toml::table &, const std::string &)) {
+               std::string_view name, std::vector<T> &list, Read read) {
     const toml::node *node = table.get(name);
     const std::string key = Reader::join(where, name);
     const toml::array *array = node != nullptr ? node->as_array() : nullptr;
@@ -780,6 +779,64 @@ void read_controllers(const Reader &in, const toml::table &ipmc_table, IpmcBoard
     }
 }
 
+constexpr std::size_t kMaxFruImage = 0xFFFF; // Get FRU Inventory Area Info's size
+constexpr std::uint8_t kFruLimitCodes[] = {0xC7, 0xC8};
+
+// A FRU device of [[ipmc.fru]]: its ID, its image (a file relative to the
+// board file), its access and transfer limit.
+FruDevice read_fru_device(const Reader &in, const toml::table &entry, const std::string &key,
+                          const std::string &dir, Loading &loading) {
+    in.check_keys(entry, key, {"id", "image", "access", "transfer_limit", "limit_code"});
+    in.require(entry.contains("id") && entry.contains("image"), &entry, key,
+               "'id' and 'image' required");
+    FruDevice fru;
+    in.set(entry, key, "id", fru.id, 0, 0xFE);
+    const toml::node &image = *entry.get("image");
+    const auto name = in.as<std::string>(image, key + ".image");
+    const std::string path = name.empty() || name[0] == '/' ? name : dir + "/" + name;
+    std::string bytes;
+    try {
+        bytes = read_text(Reader("FRU image " + path), path);
+    } catch (const BoardError &error) {
+        in.refuse(image.source().begin.line, key + ".image: " + error.what());
+    }
+    in.require(!bytes.empty() && bytes.size() <= kMaxFruImage, &image, key + ".image",
+               path + ": " + std::to_string(bytes.size()) + " bytes, not 1 to 65535");
+    fingerprint(loading.board, bytes);
+    fru.image.assign(bytes.begin(), bytes.end());
+    std::string access = "byte";
+    in.set(entry, key, "access", access);
+    in.require(access == "byte" || access == "word", entry.get("access"), key + ".access",
+               "'byte' or 'word', not '" + access + "'");
+    fru.word_access = access == "word";
+    in.require(!fru.word_access || fru.image.size() % 2 == 0, &image, key + ".image",
+               "an odd number of bytes with word access");
+    in.set(entry, key, "transfer_limit", fru.transfer_limit, 1, 0xFF);
+    in.set(entry, key, "limit_code", fru.limit_code, 0, 0xFF);
+    in.require(std::find(std::begin(kFruLimitCodes), std::end(kFruLimitCodes), fru.limit_code) !=
+                   std::end(kFruLimitCodes),
+               entry.get("limit_code"), key + ".limit_code", "0xC7 or 0xC8");
+    return fru;
+}
+
+// The FRU devices, each ID once; a board that gives them replaces its base's.
+void read_fru_devices(const Reader &in, const toml::table &ipmc_table, const std::string &dir,
+                      Loading &loading) {
+    std::vector<FruDevice> &frus = loading.board.ipmc.fru;
+    read_list(in, ipmc_table, "ipmc", "fru", frus,
+              [&](const Reader &r, const toml::table &entry, const std::string &key) {
+                  return read_fru_device(r, entry, key, dir, loading);
+              });
+    const toml::node *given = ipmc_table.get("fru");
+    std::set<unsigned> ids;
+    for (std::size_t i = 0; given != nullptr && i < frus.size(); ++i) {
+        const toml::node *entry = given->as_array()->get(i);
+        in.require(ids.insert(frus[i].id).second, entry->as_table()->get("id"),
+                   "ipmc.fru[" + std::to_string(i) + "].id",
+                   "FRU " + std::to_string(frus[i].id) + " given twice");
+    }
+}
+
 void read_ipmc(const Reader &in, const toml::table &table, const std::string &dir,
                Loading &loading) {
     IpmcBoard &ipmc = loading.board.ipmc;
@@ -787,7 +844,7 @@ void read_ipmc(const Reader &in, const toml::table &table, const std::string &di
     in.check_keys(table, "ipmc",
                   {"mezzanine", "device_id", "picmg", "registers", "engineering", "params", "sdr",
                    "sdr_file", "sdr_transfer_limit", "sensors", "self_test", "faults", "oem",
-                   "controller", "ipmb_timeout_ms"});
+                   "controller", "ipmb_timeout_ms", "fru"});
     in.set(table, "ipmc", "mezzanine", ipmc.mezzanine);
     read_fields(in, table, "ipmc", "device_id", ipmc);
     read_picmg(in, table, "ipmc", ipmc);
@@ -804,6 +861,7 @@ void read_ipmc(const Reader &in, const toml::table &table, const std::string &di
     }
     read_faults(in, table, "ipmc", kIpmiFaults, ipmc.faults);
     read_oem(in, table, ipmc);
+    read_fru_devices(in, table, dir, loading);
 }
 
 std::string dir_of(const std::string &path) {

@@ -29,6 +29,12 @@ constexpr std::uint8_t kCrcPolynomial = 0x07;
 
 constexpr std::uint8_t kCmdGetSelfTest = 0x04; // App: Get Self Test Results
 
+// The Storage requests of the FRU devices.
+constexpr std::uint8_t kNetFnStorage = 0x0A;
+constexpr std::uint8_t kCmdFruAreaInfo = 0x10;
+constexpr std::uint8_t kCmdReadFru = 0x11;
+constexpr std::uint8_t kCmdWriteFru = 0x12;
+
 // The sensor device (netfn 0x04): the device SDR repository and the sensors.
 constexpr std::uint8_t kNetFnSensor = 0x04;
 constexpr std::uint8_t kCmdSdrInfo = 0x20;
@@ -38,7 +44,6 @@ constexpr std::uint8_t kCmdSetThresholds = 0x26;
 constexpr std::uint8_t kCmdGetThresholds = 0x27;
 constexpr std::uint8_t kCmdGetReading = 0x2D;
 constexpr std::uint8_t kCcReservationCancelled = 0xC5;
-constexpr std::uint8_t kCcNotPresent = 0xCB;
 constexpr std::uint8_t kCcWrongSensorKind = 0xCD;
 constexpr std::uint16_t kEndOfRepository = 0xFFFF;
 constexpr std::uint8_t kWholeRecord = 0xFF;
@@ -77,6 +82,7 @@ struct Exchange {
     Region &params;
     Region &thresholds; // kThresholds bytes per sensor number
     std::uint16_t &reservation;
+    FruDevices &fru;
     hvl::ByteReader in;
     hvl::ByteWriter out;
 };
@@ -371,6 +377,10 @@ std::uint8_t set_thresholds(Exchange &x) {
     return kCcSuccess;
 }
 
+std::uint8_t fru_area_info(Exchange &x) { return x.fru.area_info(x.in, x.out); }
+std::uint8_t read_fru(Exchange &x) { return x.fru.read(x.in, x.out); }
+std::uint8_t write_fru(Exchange &x) { return x.fru.write(x.in, x.out); }
+
 struct Command {
     std::uint8_t netfn;
     std::uint8_t cmd;
@@ -387,6 +397,9 @@ constexpr Command kCommands[] = {
     {kNetFnSensor, kCmdGetReading, Prefix::None, get_reading},
     {kNetFnSensor, kCmdGetThresholds, Prefix::None, get_thresholds},
     {kNetFnSensor, kCmdSetThresholds, Prefix::None, set_thresholds},
+    {kNetFnStorage, kCmdFruAreaInfo, Prefix::None, fru_area_info},
+    {kNetFnStorage, kCmdReadFru, Prefix::None, read_fru},
+    {kNetFnStorage, kCmdWriteFru, Prefix::None, write_fru},
     {kNetFnSigned, kCmdCpldReg, Prefix::Signature, cpld_register},
     {kNetFnSigned, kCmdParams, Prefix::Signature, controller_params},
     {kNetFnCoded, kCmdEngRecordGet, Prefix::AccessCode, eng_record_get},
@@ -451,7 +464,7 @@ Ipmc::Ipmc(const IpmcBoard &board, Store &store)
       engineering_(store.region("ipmc.engineering", record_after_reset(board))),
       params_(store.region("ipmc.params", board.params)),
       thresholds_(store.region("ipmc.thresholds", thresholds_after_reset(board))),
-      oem_(board, store) {}
+      oem_(board, store), fru_(board, store) {}
 
 Bytes Ipmc::answer(const IpmiRequestBytes &request) {
     if (request.netfn == kNetFnPicmg) {
@@ -470,6 +483,7 @@ Bytes Ipmc::answer(const IpmiRequestBytes &request) {
                params_,
                thresholds_,
                reservation_,
+               fru_,
                hvl::ByteReader(request.data, request.length),
                hvl::ByteWriter(data.data(), data.size())};
     std::uint8_t ccode = check_prefix(x, command != nullptr ? command->prefix : *oem);

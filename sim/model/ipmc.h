@@ -1,12 +1,13 @@
 // The board's IPMC as the host reaches it: every request it is sent gets one
 // answer, completion code first. It answers the standard requests the host
 // software asks at start with the board's bytes as they are, its device SDR
-// repository and sensors, and the board's OEM requests: CPLD registers of
-// the IPMC area, the controller parameters, the engineering record and the
+// repository and sensors, its FRU devices (ipmc_fru.h), and the board's OEM requests: CPLD
+// registers of the IPMC area, the controller parameters, the engineering record and the
 // configuration values (ipmc_oem.h).
 #pragma once
 
 #include "board.h"
+#include "ipmc_fru.h"
 #include "ipmc_oem.h"
 #include "store.h"
 
@@ -23,6 +24,7 @@ constexpr std::uint8_t kCcInvalidCommand = 0xC1;        // unknown netfn or comm
 constexpr std::uint8_t kCcBadLength = 0xC7;             // too few or too many data bytes
 constexpr std::uint8_t kCcInvalidField = 0xCC;          // a data byte out of range
 constexpr std::uint8_t kCcOutOfRange = 0xC9;            // a parameter out of range
+constexpr std::uint8_t kCcNotPresent = 0xCB;            // no such sensor, record or device
 constexpr std::uint8_t kCcCannotReturn = 0xCA;          // more bytes than it can return
 constexpr std::uint8_t kCcInsufficientPrivilege = 0xD4; // wrong access signature or code
 
@@ -49,6 +51,7 @@ private:
     Region &params_;
     Region &thresholds_;
     OemConfig oem_;
+    FruDevices fru_;
     std::uint16_t reservation_ = 0; // of the SDR repository; 0: none yet
 };
 

@@ -12,7 +12,6 @@ namespace sim {
 namespace {
 
 constexpr std::uint8_t kPicmgIdentifier = 0x00;
-constexpr std::uint8_t kCcNotPresent = 0xCB; // a FRU the controller does not have
 
 // Get Address Info may go on after the FRU with an address key type, the key
 // and a site type, which are not looked at. The FRU, its site number and site

@@ -1,5 +1,6 @@
 """What the client tests share: the records of an SDR dump, a board that
-serves a real SDR set, and a program run on a board."""
+serves a real SDR set, one that serves a real FRU image, and a program run
+on a board."""
 import os
 import re
 import subprocess
@@ -9,6 +10,7 @@ REAL_SET = "sdr/openipmi/marvell-main.sdr.bin"
 # What two independent tools showed of the set's BMC sensors on another
 # simulator, and the raw readings it served them with.
 REAL_SET_SEEN = "sdr/openipmi-sim"
+REAL_FRU = "fru"
 
 
 def records(dump):
@@ -43,9 +45,33 @@ def real_set_board(boards, data, board):
     return open(sdr_set, "rb").read()
 
 
-def run(runner, board, state, *command, trace=None):
+def real_fru_images(data):
+    """The real FRU images beside the repository (another projects' data),
+    sorted, or None, saying so, when there are none."""
+    folder = os.path.join(data, REAL_FRU)
+    images = sorted(os.path.join(d, f) for d, _, files in os.walk(folder)
+                    for f in files if f.endswith(".bin"))
+    if not images:
+        print(f"skipped: no real FRU images under {folder}")
+        return None
+    return images
+
+
+def real_fru_board(boards, image, board, fru_id=0):
+    """Writes `board`: the default board with the real FRU `image` as its FRU
+    device `fru_id` (the mezzanine's FRU 1 stays, unless that is the one)."""
+    mezzanine = "" if fru_id == 1 else (
+        f'[[ipmc.fru]]\nid = 1\nimage = "{os.path.abspath(boards)}/fru/default-1.bin"\n')
+    with open(board, "w", encoding="utf-8") as f:
+        f.write(f'base = "{os.path.abspath(boards)}/default.toml"\nname = "real-fru"\n'
+                f'[[ipmc.fru]]\nid = {fru_id}\nimage = "{os.path.abspath(image)}"\n'
+                + mezzanine)
+
+
+def run(runner, board, state, *command, trace=None, fresh=False, timeout=120):
     """Standard output lines, exit status and standard error of `command` on the board."""
     done = subprocess.run([runner, "--board", board, "--state", state]
-                          + (["--trace", trace] if trace else []) + ["--", *command],
-                          capture_output=True, text=True, timeout=120, check=False)
+                          + (["--trace", trace] if trace else []) + (["--fresh"] if fresh else [])
+                          + ["--", *command],
+                          capture_output=True, text=True, timeout=timeout, check=False)
     return done.stdout.splitlines(), done.returncode, done.stderr

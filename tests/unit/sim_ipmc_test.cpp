@@ -630,6 +630,207 @@ TEST(SdrRepository, ServesARealSetRecordForRecord) {
     EXPECT_EQ(at, dump.size());
 }
 
+// ---- FRU devices ----
+
+constexpr std::uint8_t kNetFnStorage = 0x0A;
+constexpr std::uint8_t kCmdAreaInfo = 0x10;
+constexpr std::uint8_t kCmdReadFru = 0x11;
+constexpr std::uint8_t kCmdWriteFru = 0x12;
+
+// A board on the default one whose FRU 3 is ten bytes 0x10 to 0x19, with
+// the device's further keys `keys`; the image lies in `dir`.
+std::unique_ptr<SimBoard> fru_board(const TempDir &dir, const std::string &keys,
+                                    const sim::Options &options = {}) {
+    const std::string image = dir.file("fru3.bin", "\x10\x11\x12\x13\x14\x15\x16\x17\x18\x19");
+    return board_with("[[ipmc.fru]]\nid = 3\nimage = \"" + image + "\"\n" + keys, options);
+}
+
+const std::string kWord = "access = \"word\"\n";
+
+struct FruCase {
+    const char *what;
+    std::string keys; // of FRU 3
+    std::uint8_t cmd;
+    Bytes data;
+    Bytes answer;    // completion code first
+    Bytes area = {}; // after a write: the whole area
+    friend void PrintTo(const FruCase &c, std::ostream *os) { *os << c.what; }
+};
+
+const FruCase kFruCases[] = {
+    {"area info", "", kCmdAreaInfo, {3}, {0, 10, 0, 0}},
+    {"area info, word access", kWord, kCmdAreaInfo, {3}, {0, 10, 0, 1}},
+    {"area info of a FRU it lacks", "", kCmdAreaInfo, {4}, {0xCB}},
+    {"area info, no FRU ID", "", kCmdAreaInfo, {}, {0xC7}},
+    {"read", "", kCmdReadFru, {3, 2, 0, 3}, {0, 3, 0x12, 0x13, 0x14}},
+    {"read across the end: what there is", "", kCmdReadFru, {3, 8, 0, 5}, {0, 2, 0x18, 0x19}},
+    {"read from the end", "", kCmdReadFru, {3, 10, 0, 1}, {0xC9}},
+    {"read from offset 0x100", "", kCmdReadFru, {3, 0, 1, 1}, {0xC9}},
+    {"read of a FRU it lacks", "", kCmdReadFru, {4, 0, 0, 1}, {0xCB}},
+    {"read, count missing", "", kCmdReadFru, {3, 0, 0}, {0xC7}},
+    {"read in words", kWord, kCmdReadFru, {3, 1, 0, 2}, {0, 2, 0x12, 0x13, 0x14, 0x15}},
+    {"read in words across the end", kWord, kCmdReadFru, {3, 4, 0, 3}, {0, 1, 0x18, 0x19}},
+    {"read in words from the end", kWord, kCmdReadFru, {3, 5, 0, 1}, {0xC9}},
+    {"read at the transfer limit",
+     "transfer_limit = 4\n",
+     kCmdReadFru,
+     {3, 0, 0, 4},
+     {0, 4, 0x10, 0x11, 0x12, 0x13}},
+    {"read above the transfer limit: 0xC8 unless told",
+     "transfer_limit = 4\n",
+     kCmdReadFru,
+     {3, 0, 0, 5},
+     {0xC8}},
+    {"read above the transfer limit",
+     "transfer_limit = 4\nlimit_code = 0xC7\n",
+     kCmdReadFru,
+     {3, 0, 0, 5},
+     {0xC7}},
+    {"read in words above the limit in bytes",
+     "transfer_limit = 5\n" + kWord,
+     kCmdReadFru,
+     {3, 0, 0, 3},
+     {0xC8}},
+    {"read of more words than a message holds", kWord, kCmdReadFru, {3, 0, 0, 0x88}, {0xCA}},
+    {"write",
+     "",
+     kCmdWriteFru,
+     {3, 1, 0, 0xA1, 0xA2},
+     {0, 2},
+     {0x10, 0xA1, 0xA2, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19}},
+    {"write across the end: what fits",
+     "",
+     kCmdWriteFru,
+     {3, 8, 0, 1, 2, 3},
+     {0, 2},
+     {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 1, 2}},
+    {"write from the end", "", kCmdWriteFru, {3, 10, 0, 1}, {0xC9}},
+    {"write of nothing", "", kCmdWriteFru, {3, 1, 0}, {0xC7}},
+    {"write to a FRU it lacks", "", kCmdWriteFru, {4, 0, 0, 1}, {0xCB}},
+    {"write in words",
+     kWord,
+     kCmdWriteFru,
+     {3, 3, 0, 1, 2},
+     {0, 1},
+     {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 1, 2, 0x18, 0x19}},
+    {"write in words, half a word", kWord, kCmdWriteFru, {3, 1, 0, 1, 2, 3}, {0xC7}},
+    {"area info answered 0xCB by a fault",
+     "[[ipmc.faults]]\nnetfn = 0x0A\ncmd = 0x10\nccode = 0xCB\n",
+     kCmdAreaInfo,
+     {3},
+     {0xCB}},
+    {"read cut short by a fault",
+     "[[ipmc.faults]]\nnetfn = 0x0A\ncmd = 0x11\nlength = 3\n",
+     kCmdReadFru,
+     {3, 0, 0, 4},
+     {0, 4, 0x10}},
+};
+
+class FruRequest : public ::testing::TestWithParam<FruCase> {};
+
+TEST_P(FruRequest, GetsItsAnswerOrACompletionCodeAlone) {
+    const FruCase &c = GetParam();
+    TempDir dir;
+    Ipmi ipmi(fru_board(dir, c.keys));
+    EXPECT_EQ(ipmi.ask(kNetFnStorage, c.cmd, c.data), c.answer);
+    if (!c.area.empty()) {
+        const std::uint8_t count = c.keys == kWord ? 5 : 10;
+        const Bytes all = ipmi.ask(kNetFnStorage, kCmdReadFru, {3, 0, 0, count});
+        EXPECT_EQ(all, Bytes({0, count}) + c.area);
+    }
+}
+
+struct BadFru {
+    std::string keys; // of FRU 3 after its ID
+    const char *message;
+    friend void PrintTo(const BadFru &c, std::ostream *os) { *os << c.message; }
+};
+
+const BadFru kBadFrus[] = {
+    {"image = \"nowhere.bin\"\n",
+     "board text:5: ipmc.fru[0].image: FRU image " HWREGS_BOARD_DIR "/nowhere.bin: cannot read"},
+    {"image = \"IMAGES/empty.bin\"\n",
+     "board text:5: ipmc.fru[0].image: IMAGES/empty.bin: 0 bytes"},
+    {"image = \"IMAGES/big.bin\"\n",
+     "ipmc.fru[0].image: IMAGES/big.bin: 65536 bytes, not 1 to 65535"},
+    {"image = \"IMAGES/odd.bin\"\naccess = \"word\"\n",
+     "board text:5: ipmc.fru[0].image: an odd number of bytes with word access"},
+    {"image = \"IMAGES/odd.bin\"\naccess = \"words\"\n",
+     "board text:6: ipmc.fru[0].access: 'byte' or 'word', not 'words'"},
+    {"image = \"IMAGES/odd.bin\"\nlimit_code = 0xC9\n", "ipmc.fru[0].limit_code: 0xC7 or 0xC8"},
+    {"image = \"IMAGES/odd.bin\"\ntransfer_limit = 0\n",
+     "ipmc.fru[0].transfer_limit: out of range (1 to 0xFF)"},
+    {"imgae = \"IMAGES/odd.bin\"\n", "ipmc.fru[0].imgae: unknown key"},
+    {"access = \"word\"\n", "ipmc.fru[0]: 'id' and 'image' required"},
+    {"image = \"IMAGES/odd.bin\"\n[[ipmc.fru]]\nid = 3\nimage = \"IMAGES/odd.bin\"\n",
+     "board text:7: ipmc.fru[1].id: FRU 3 given twice"},
+};
+
+class BadFruBoard : public ::testing::TestWithParam<BadFru> {};
+
+TEST_P(BadFruBoard, IsRefusedWithTheLineAndKey) {
+    TempDir dir;
+    dir.file("empty.bin", "");
+    dir.file("odd.bin", "abc");
+    dir.file("big.bin", std::string(0x10000, 'x'));
+    const auto with_dir = [&](std::string text) {
+        for (std::size_t at = text.find("IMAGES"); at != std::string::npos;
+             at = text.find("IMAGES")) {
+            text.replace(at, 6, dir.path);
+        }
+        return text;
+    };
+    std::string refusal = "accepted";
+    try {
+        board_with("[[ipmc.fru]]\nid = 3\n" + with_dir(GetParam().keys));
+    } catch (const sim::BoardError &error) {
+        refusal = error.what();
+    }
+    EXPECT_THAT(refusal, ::testing::HasSubstr(with_dir(GetParam().message)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Fru, BadFruBoard, ::testing::ValuesIn(kBadFrus));
+
+INSTANTIATE_TEST_SUITE_P(Fru, FruRequest, ::testing::ValuesIn(kFruCases));
+
+// A write lasts into the next run, until a fresh start puts the board file's
+// image back.
+TEST(IpmcState, FruWritesAreKeptForTheNextRunUntilAFreshStart) {
+    TempDir dir;
+    const Bytes read_all = {3, 0, 0, 10};
+    {
+        Ipmi first(fru_board(dir, "", dir.state()));
+        EXPECT_THAT(first.ask(kNetFnStorage, kCmdWriteFru, {3, 1, 0, 0xA1, 0xA2}),
+                    ElementsAre(0, 2));
+    }
+    {
+        Ipmi next(fru_board(dir, "", dir.state()));
+        EXPECT_THAT(next.ask(kNetFnStorage, kCmdReadFru, read_all),
+                    ElementsAre(0, 10, 0x10, 0xA1, 0xA2, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19));
+    }
+    sim::Options fresh = dir.state();
+    fresh.fresh = true;
+    Ipmi again(fru_board(dir, "", fresh));
+    EXPECT_THAT(again.ask(kNetFnStorage, kCmdReadFru, read_all),
+                ElementsAre(0, 10, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19));
+}
+
+// The default board's FRUs are the generated images, its own with room for a
+// write in its internal use area.
+TEST(Fru, DefaultBoardServesTheImagesOfItsFrusZeroAndOne) {
+    Ipmi ipmi;
+    for (const std::uint8_t id : {0, 1}) {
+        const std::string image =
+            file_bytes(kBoards + "/fru/default-" + std::to_string(id) + ".bin");
+        ASSERT_FALSE(image.empty());
+        EXPECT_EQ(ipmi.ask(kNetFnStorage, kCmdAreaInfo, {id}),
+                  Bytes({0, static_cast<std::uint8_t>(image.size()),
+                         static_cast<std::uint8_t>(image.size() >> 8), 0}));
+        const Bytes head = ipmi.ask(kNetFnStorage, kCmdReadFru, {id, 0, 0, 8});
+        EXPECT_EQ(Bytes(head.begin() + 2, head.end()), Bytes(image.begin(), image.begin() + 8));
+    }
+}
+
 // ---- State kept between runs ----
 
 TEST(IpmcState, RegistersRecordAndParametersAreKeptAsWrittenAtFixedPlacesForTheNextRun) {

@@ -1,0 +1,102 @@
+# ipmitool reads and writes the IPMC's FRU devices: what it shows is what the
+# board's images (sim/boards/fru/make_images.py) say. On the build host only.
+
+## ipmitool shows the board's own FRU: board and product areas, the MAC as text
+$ ipmitool -I open fru print 0
+ Board Mfg Date        : Fri Sep  6 00:00:00 2019 UTC
+ Board Mfg             : Example Systems
+ Board Product         : PPC Board
+ Board Serial          : B0000001
+ Board Part Number     : PB-1400
+ Board Extra           : MAC=02:00:00:00:00:01/1
+ Board Extra           : REV=B
+ Product Manufacturer  : Example Systems
+ Product Name          : PPC Service Board
+ Product Part Number   : PB-1400-01
+ Product Version       : REV-B
+ Product Serial        : S0000001
+ Product Asset Tag     : ASSET-0001
+$ ipmitool -I open -v fru print 0 | grep "Record|Capacity|Nominal|FRU ID"
+ Board FRU ID          : FRU-1.0
+ Product FRU ID        : FRU-1.0
+ Power Supply Record
+  Capacity                   : 300 W
+ DC Output Record
+  Nominal voltage            : 12.00 V
+  OEM (Example Enterprise Number for Documentation Use) Record
+$ trace 'SEND_COMMAND.*cmd=0x10'
+ipmi SEND_COMMAND msgid=3 addr=si lun=0 netfn=0x0a cmd=0x10 data=00 -> ret=0 errno=0 ccode=0x00 data=100100
+ipmi SEND_COMMAND msgid=3 addr=si lun=0 netfn=0x0a cmd=0x10 data=00 -> ret=0 errno=0 ccode=0x00 data=100100
+
+## the mezzanine's FRU: 6-bit packed and BCD-plus fields decoded
+$ ipmitool -I open fru print 1
+ Board Mfg Date        : Fri Sep  6 00:00:00 2019 UTC
+ Board Mfg             : Example Systems
+ Board Product         : PMC MEZZ
+ Board Serial          : 20190614
+ Board Part Number     : PM-0200 
+ Product Manufacturer  : Example Systems
+ Product Name          : Mezzanine PMC
+ Product Part Number   : PM-0200-01
+ Product Version       : REV-B
+ Product Serial        : M0000001
+ Product Asset Tag     : ASSET-0001
+
+## a write to the internal use area (from byte 8) reads back, also in a later run
+$ ipmitool -I open raw 0x0a 0x12 0 9 0 0xaa 0xbb
+ 02
+$ ipmitool -I open raw 0x0a 0x11 0 8 0 4
+ 04 01 aa bb 12
+$ ipmitool -I open raw 0x0a 0x11 0 0x10 0x01 1
+[1]
+$ trace 'SEND_COMMAND.*cmd=0x11 data=00100101'
+ipmi SEND_COMMAND msgid=3 addr=si lun=0 netfn=0x0a cmd=0x11 data=00100101 -> ret=0 errno=0 ccode=0xc9 data=
+
+## the board still to migrate keeps its MAC and options as binary custom fields
+@board migrate.toml
+$ ipmitool -I open fru print 0 | grep Extra
+ Board Extra           : 02000000100103
+ Board Extra           : 0500010000000000000000000000000000000000000000000000000000000000
+$ ipmitool -I open fru print 1 | grep Extra
+ Board Extra           : 03000000000000000000000000000000
+$ ipmitool -I open raw 0x30 0x03 0x5a 0xc3 0x17 0x8e 0x21
+ ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff
+ ff
+
+## an IPMC that reads 16 bytes at a time: ipmitool asks for less until it is answered
+@board fru-limit.toml
+$ ipmitool -I open fru print 1 | grep Board
+ Board Mfg Date        : Fri Sep  6 00:00:00 2019 UTC
+ Board Mfg             : Example Systems
+ Board Product         : PMC MEZZ
+ Board Serial          : 20190614
+ Board Part Number     : PM-0200 
+$ trace 'ccode=0xc7' | grep -c .
+10
+
+## the same with 0xC8
+@board fru-limit-c8.toml
+$ ipmitool -I open fru print 1 | grep "Board Product"
+ Board Product         : PMC MEZZ
+$ trace 'ccode=0xc8' | grep -c .
+10
+
+## a FRU the IPMC says is not there
+@board fru-absent.toml
+$ ipmitool -I open fru print 0
+ Device not present (Requested sensor, data, or record not found)
+[1]
+$ ipmitool -I open fru print 1 | grep "Board Product"
+ Board Product         : PMC MEZZ
+
+## reads that answer fewer bytes than they say: ipmitool gives up
+@board fru-short.toml
+$ ipmitool -I open fru print 1
+ Not enough buffer size Not enough buffer size
+
+## a word-accessed FRU: ipmitool takes the offsets in words, and gives up
+@board fru-word.toml
+$ ipmitool -I open fru print 0
+ Not enough buffer size Not enough buffer size
+$ trace 'SEND_COMMAND.*cmd=0x11 data=000c0002'
+ipmi SEND_COMMAND msgid=5 addr=si lun=0 netfn=0x0a cmd=0x11 data=000c0002 -> ret=0 errno=0 ccode=0x00 data=02010c00a0
