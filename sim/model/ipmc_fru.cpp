@@ -12,9 +12,7 @@ namespace {
 
 constexpr std::uint8_t kWordAccess = 0x01; // Get FRU Inventory Area Info: the access byte
 constexpr std::size_t kWordSize = 2;
-// A read's bytes after the completion code and the count returned must fit a
-// message of the driver; a count of bytes written fits its byte.
-constexpr std::size_t kMaxRead = IPMI_MAX_MSG_LENGTH - 2;
+// A count of bytes written fits its byte.
 constexpr std::size_t kMaxWrite = 0xFF;
 
 std::size_t unit(const FruDevice &device) { return device.word_access ? kWordSize : 1; }
@@ -50,8 +48,9 @@ std::uint8_t FruDevices::area_info(hvl::ByteReader &in, hvl::ByteWriter &out) co
 }
 
 // FRU ID, offset (2 bytes), count: the count returned, then the area's bytes
-// from the offset, cut at its end. Offsets and counts are in words with word
-// access; the transfer limit counts bytes.
+// from the offset, cut at its end. With word access the offset and the count
+// returned are in words, while the count asked is in bytes, as the board's
+// IPMC takes it: it sends the whole words within it.
 std::uint8_t FruDevices::read(hvl::ByteReader &in, hvl::ByteWriter &out) const {
     const Device *fru = device(in);
     const std::size_t offset = in.u16();
@@ -64,12 +63,9 @@ std::uint8_t FruDevices::read(hvl::ByteReader &in, hvl::ByteWriter &out) const {
     }
     const std::size_t size = unit(fru->board);
     const std::size_t from = offset * size;
-    const std::size_t asked = count * size;
-    if (fru->board.transfer_limit != 0 && asked > fru->board.transfer_limit) {
+    const std::size_t asked = count / size * size;
+    if (fru->board.transfer_limit != 0 && count > fru->board.transfer_limit) {
         return fru->board.limit_code;
-    }
-    if (asked > kMaxRead) {
-        return kCcCannotReturn;
     }
     if (from >= fru->area.size()) {
         return kCcOutOfRange;

@@ -94,9 +94,10 @@ $ ipmitool -I open fru print 1 | grep "Board Product"
 $ ipmitool -I open fru print 1
  Not enough buffer size Not enough buffer size
 
-## a word-accessed FRU: ipmitool takes the offsets in words, and gives up
+## a word-accessed FRU (the count asked in bytes, the one returned in words): ipmitool reads it
 @board fru-word.toml
-$ ipmitool -I open fru print 0
- Not enough buffer size Not enough buffer size
+$ ipmitool -I open fru print 0 | grep "Board Product|Product Asset"
+ Board Product         : PPC Board
+ Product Asset Tag     : ASSET-0001
 $ trace 'SEND_COMMAND.*cmd=0x11 data=000c0002'
-ipmi SEND_COMMAND msgid=5 addr=si lun=0 netfn=0x0a cmd=0x11 data=000c0002 -> ret=0 errno=0 ccode=0x00 data=02010c00a0
+ipmi SEND_COMMAND msgid=5 addr=si lun=0 netfn=0x0a cmd=0x11 data=000c0002 -> ret=0 errno=0 ccode=0x00 data=01010c

@@ -668,7 +668,9 @@ const FruCase kFruCases[] = {
     {"read from offset 0x100", "", kCmdReadFru, {3, 0, 1, 1}, {0xC9}},
     {"read of a FRU it lacks", "", kCmdReadFru, {4, 0, 0, 1}, {0xCB}},
     {"read, count missing", "", kCmdReadFru, {3, 0, 0}, {0xC7}},
-    {"read in words", kWord, kCmdReadFru, {3, 1, 0, 2}, {0, 2, 0x12, 0x13, 0x14, 0x15}},
+    // In words but the count asked, which is in bytes: the IPMC sends the
+    // whole words within it.
+    {"read in words", kWord, kCmdReadFru, {3, 1, 0, 5}, {0, 2, 0x12, 0x13, 0x14, 0x15}},
     {"read in words across the end", kWord, kCmdReadFru, {3, 4, 0, 3}, {0, 1, 0x18, 0x19}},
     {"read in words from the end", kWord, kCmdReadFru, {3, 5, 0, 1}, {0xC9}},
     {"read at the transfer limit",
@@ -686,12 +688,8 @@ const FruCase kFruCases[] = {
      kCmdReadFru,
      {3, 0, 0, 5},
      {0xC7}},
-    {"read in words above the limit in bytes",
-     "transfer_limit = 5\n" + kWord,
-     kCmdReadFru,
-     {3, 0, 0, 3},
+    {"read in words above the limit", "transfer_limit = 5\n" + kWord, kCmdReadFru, {3, 0, 0, 6},
      {0xC8}},
-    {"read of more words than a message holds", kWord, kCmdReadFru, {3, 0, 0, 0x88}, {0xCA}},
     {"write",
      "",
      kCmdWriteFru,
@@ -734,9 +732,8 @@ TEST_P(FruRequest, GetsItsAnswerOrACompletionCodeAlone) {
     Ipmi ipmi(fru_board(dir, c.keys));
     EXPECT_EQ(ipmi.ask(kNetFnStorage, c.cmd, c.data), c.answer);
     if (!c.area.empty()) {
-        const std::uint8_t count = c.keys == kWord ? 5 : 10;
-        const Bytes all = ipmi.ask(kNetFnStorage, kCmdReadFru, {3, 0, 0, count});
-        EXPECT_EQ(all, Bytes({0, count}) + c.area);
+        const Bytes all = ipmi.ask(kNetFnStorage, kCmdReadFru, {3, 0, 0, 10});
+        EXPECT_EQ(all, Bytes({0, static_cast<std::uint8_t>(c.keys == kWord ? 5 : 10)}) + c.area);
     }
 }
 
