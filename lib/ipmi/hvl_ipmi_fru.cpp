@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
 
 #include "common/byte_io.h"
 #include "ipmi/ipmi_codes.h"
@@ -178,13 +177,16 @@ private:
     int fru_id_;
 };
 
-using WorkBuffer = std::unique_ptr<uint8_t[]>;
+struct Release {
+    void operator()(uint8_t *bytes) const { std::free(bytes); }
+};
+using WorkBuffer = std::unique_ptr<uint8_t[], Release>;
 
 // Reads the area at `offset` whole into a fresh work buffer and checks its
 // sum; *length is its length.
 int read_area(int fru_id, IpmiIntf *intf, const FruAreaInfo *info, int offset, int first_bytes,
               WorkBuffer *buffer, int *length) {
-    buffer->reset(new (std::nothrow) uint8_t[kWorkBufferSize]());
+    buffer->reset(static_cast<uint8_t *>(std::calloc(kWorkBufferSize, 1)));
     if (*buffer == nullptr) {
         return kFailed;
     }

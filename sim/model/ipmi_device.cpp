@@ -189,7 +189,10 @@ int send_command(Call &call) {
     }
     const bool to_ipmc =
         to.type == IPMI_SYSTEM_INTERFACE_ADDR_TYPE || to.slave_address == ipmb0_address(call.board);
-    std::optional<Bytes> own = to_ipmc
+    // A request refused with a completion code is not carried out.
+    const bool refused = fault != nullptr && fault->effect == FaultEffect::Ccode;
+    std::optional<Bytes> own = refused ? Bytes{}
+                               : to_ipmc
                                    ? call.ipmc.answer(request)
                                    : behind_ipmc(call.board, to.channel, to.slave_address, request);
     if (!own) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -25,6 +26,13 @@ public:
     SimulatedBoard &operator=(const SimulatedBoard &) = delete;
 
     size_t requests() const { return board_->trace().size(); }
+    // The IPMI messages sent so far.
+    size_t messages() const {
+        const auto &lines = board_->trace();
+        return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [](const auto &line) {
+            return line.find("SEND_COMMAND") != std::string::npos;
+        }));
+    }
 
 private:
     static sim::SimBoard *&current() {
