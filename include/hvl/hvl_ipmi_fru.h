@@ -97,10 +97,25 @@ HVL_API int fru_product_info_get(IpmiIntf *intf, int fru_id, FruProductInfo *pro
 HVL_API int fru_multi_record_info_get(IpmiIntf *intf, int fru_id, FruMultiRecord **list);
 /* *size: in, the buffer's size; out, the bytes read. */
 HVL_API int fru_internal_area_info_get(IpmiIntf *intf, int fru_id, uint8_t *buffer, int *size);
-/* Writes, reads back and restores 8 bytes of FRU device 0's internal use area. */
+/*
+ * Writes the pattern 55 AA 33 CC 0F F0 00 FF over the first 8 bytes of FRU
+ * device 0's internal use area, reads them back, and writes the saved bytes
+ * back whatever the outcome: 0 passed; -5 the common header's checksum
+ * failed; -1 any other failure or a difference. A FRU without an internal
+ * use area is refused (-1) before anything is written: the range would be
+ * the common header.
+ */
 HVL_API int seeprom_rw_test(IpmiIntf *intf);
 
-/* The exchanges: completion codes other than 0 pass through unchanged. */
+/*
+ * The exchanges. The area info passes a completion code other than 0
+ * through unchanged. A read goes out in pieces of 23 bytes (11 by words),
+ * 22 (16) when the interface's target is 0x20, each piece smaller by one
+ * after 0xC7 or 0xC8 down to 9; a write in pieces of 16. Both give -1 for a
+ * range past the inventory without a request, and 1 when they end early: a
+ * failed exchange, or a read answer that returns nothing, more than asked or
+ * fewer bytes than it says.
+ */
 HVL_API int fru_inventory_area_info_get(IpmiIntf *intf, int fru_id, FruAreaInfo *info);
 HVL_API int fru_data_read(IpmiIntf *intf, const FruAreaInfo *info, int fru_id, int offset,
                           int length, uint8_t *buffer);
@@ -137,7 +152,10 @@ HVL_API int fru_board_info_area_parse(const uint8_t *data, int *position, int en
 HVL_API int fru_product_area_parse(const uint8_t *data, int *position, int end,
                                    FruProductInfo *product);
 
-/* The areas of a FRU device, located through its common header. */
+/*
+ * The areas of a FRU device, located through its common header. An area
+ * whose length byte is 0 is malformed (-1).
+ */
 HVL_API int fru_board_area_read(int fru_id, IpmiIntf *intf, const FruAreaInfo *info, int offset,
                                 FruBoardInfo *board);
 HVL_API int fru_board_info_parse(IpmiIntf *intf, int fru_id, FruBoardInfo *board);
