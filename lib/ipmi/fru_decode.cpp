@@ -4,6 +4,7 @@
 // field whose length runs past its area stops there.
 #include "hvl/hvl_ipmi_fru.h"
 
+#include <array>
 #include <cstring>
 #include <ctime>
 
@@ -121,6 +122,35 @@ int next_field(const uint8_t *data, int *position, int end, char *out) {
     return fru_field_parse(data, position, end + kAreaTail, out, FRU_FIELD_SIZE);
 }
 
+// The text fields of the records, in the order the areas hold them.
+template <typename Record> using Text = char (Record::*)[FRU_FIELD_SIZE];
+constexpr std::array<Text<FruBoardInfo>, 5> kBoardTexts{
+    &FruBoardInfo::manufacturer, &FruBoardInfo::product_name, &FruBoardInfo::serial_number,
+    &FruBoardInfo::part_number, &FruBoardInfo::fru_file_id};
+constexpr std::array<Text<FruProductInfo>, 7> kProductTexts{
+    &FruProductInfo::manufacturer, &FruProductInfo::product_name,  &FruProductInfo::part_number,
+    &FruProductInfo::version,      &FruProductInfo::serial_number, &FruProductInfo::asset_tag,
+    &FruProductInfo::fru_file_id};
+
+// The text fields and then the custom fields (*count of them), with
+// `result` so far: the combined result, -1 when the custom fields fill all
+// 16 entries. valid is set when it is 0.
+template <typename Record, size_t N>
+int parse_fields(const uint8_t *data, int *position, int end,
+                 const std::array<Text<Record>, N> &texts, int result, Record *record, int *count) {
+    for (const Text<Record> text : texts) {
+        result |= next_field(data, position, end, record->*text);
+    }
+    *count = parse_custom_fields(data, position, end, record->custom);
+    if (*count == FRU_CUSTOM_FIELD_COUNT) {
+        result = kFailed;
+    }
+    if (result == 0) {
+        record->valid = 1;
+    }
+    return result;
+}
+
 } // namespace
 
 int fru_checksum(const uint8_t *data, int length) {
@@ -197,20 +227,10 @@ int fru_board_info_area_parse(const uint8_t *data, int *position, int end, FruBo
         result =
             fru_mfg_date_parse(data, position, end + kAreaTail, board->mfg_date, FRU_FIELD_SIZE);
     }
-    result |= next_field(data, position, end, board->manufacturer);
-    result |= next_field(data, position, end, board->product_name);
-    result |= next_field(data, position, end, board->serial_number);
-    result |= next_field(data, position, end, board->part_number);
-    result |= next_field(data, position, end, board->fru_file_id);
-
-    const int count = parse_custom_fields(data, position, end, board->custom);
-    if (count == FRU_CUSTOM_FIELD_COUNT) {
-        result = kFailed;
-    }
-    if (result == 0) {
-        board->valid = 1;
-    } else if (count < FRU_CUSTOM_FIELD_COUNT) {
-        board->custom[count].type_length = FRU_END_OF_FIELDS;
+    int count = 0;
+    if (parse_fields(data, position, end, kBoardTexts, result, board, &count) != 0 &&
+        count < FRU_CUSTOM_FIELD_COUNT) {
+        board->custom[count].type_length = FRU_END_OF_FIELDS; // behind the last one read
     }
     return FRU_OK;
 }
@@ -219,21 +239,7 @@ int fru_product_area_parse(const uint8_t *data, int *position, int end, FruProdu
     if (position == nullptr || product == nullptr) {
         return FRU_OK;
     }
-    int result = 0;
-    result |= next_field(data, position, end, product->manufacturer);
-    result |= next_field(data, position, end, product->product_name);
-    result |= next_field(data, position, end, product->part_number);
-    result |= next_field(data, position, end, product->version);
-    result |= next_field(data, position, end, product->serial_number);
-    result |= next_field(data, position, end, product->asset_tag);
-    result |= next_field(data, position, end, product->fru_file_id);
-
-    const int count = parse_custom_fields(data, position, end, product->custom);
-    if (count == FRU_CUSTOM_FIELD_COUNT) {
-        result = kFailed;
-    }
-    if (result == 0) {
-        product->valid = 1;
-    }
+    int count = 0;
+    parse_fields(data, position, end, kProductTexts, 0, product, &count);
     return FRU_OK;
 }
