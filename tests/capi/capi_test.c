@@ -75,6 +75,17 @@ int main(void) {
             return 9;
         }
     }
+    {
+        const uint8_t raw[7] = {2, 0, 0, 0, 0, 1, 3};
+        const uint8_t sum[2] = {0x20, 0xE0};
+        MacInfo mac;
+        FruBoardInfo board;
+        if (board_info_mac_parse(raw, &mac) != 0 || strcmp(mac.text, "02:00:00:00:00:01") != 0 ||
+            fru_checksum(sum, 2) != 0 || fru_board_info_get(NULL, 0, &board) != -2 ||
+            board.valid != 0 || strcmp(board_info_fcap_table[0].name, "handle ") != 0) {
+            return 10;
+        }
+    }
     if (hvl_log_module_unregister(&module) != 0) {
         return 5;
     }
