@@ -101,8 +101,9 @@ def custom_text(type_length, data, hex_format):
 
 
 def library(lines):
-    """fru_print's lines: {area: {field: text}, area.custom: [(tl, bytes)],
-    "records": [(type, length)], area|rc...}."""
+    """fru_print's lines: "board" and "product": [rc, valid]; "board.FIELD":
+    text; "board.custom": [(type/length, bytes)]; "multirecord": [rc];
+    "records": [(type, length)]; "mac": [rc, text, octets, suffix]."""
     got = {"board.custom": [], "product.custom": [], "records": []}
     for line in lines:
         key, *rest = line.split("|")
