@@ -1,9 +1,10 @@
 /*
  * Prints the library's decoding of FRU devices, one line per item, fields
  * separated by "|":
- *   board|rc|valid                 then board.FIELD|text for mfg_date,
- *                                  mfg_minutes, manufacturer, product_name,
- *                                  serial_number, part_number, fru_file_id
+ *   board|rc|valid                 then board.mfg_minutes|N (as stored) and
+ *                                  board.FIELD|text for mfg_date, manufacturer,
+ *                                  product_name, serial_number, part_number,
+ *                                  fru_file_id
  *   board.custom|i|type_length|data  each used custom field, both in hex
  *   product|rc|valid               then product.FIELD|text for manufacturer,
  *                                  product_name, part_number, version,
@@ -19,6 +20,7 @@
 #include <hvl/board_info.h>
 #include <hvl/hvl_ipmi_fru.h>
 #include <hvl/hvl_ipmi_interface.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -35,10 +37,38 @@ static void print_text(const char *text) {
     }
 }
 
-static void print_field(const char *area, const char *name, const char *text) {
-    printf("%s.%s|", area, name);
-    print_text(text);
-    putchar('\n');
+/* A text field of a record: its name and where it lies in the record. */
+typedef struct TextField {
+    const char *name;
+    size_t offset;
+} TextField;
+
+static const TextField board_fields[] = {
+    {"mfg_date", offsetof(FruBoardInfo, mfg_date)},
+    {"manufacturer", offsetof(FruBoardInfo, manufacturer)},
+    {"product_name", offsetof(FruBoardInfo, product_name)},
+    {"serial_number", offsetof(FruBoardInfo, serial_number)},
+    {"part_number", offsetof(FruBoardInfo, part_number)},
+    {"fru_file_id", offsetof(FruBoardInfo, fru_file_id)},
+};
+
+static const TextField product_fields[] = {
+    {"manufacturer", offsetof(FruProductInfo, manufacturer)},
+    {"product_name", offsetof(FruProductInfo, product_name)},
+    {"part_number", offsetof(FruProductInfo, part_number)},
+    {"version", offsetof(FruProductInfo, version)},
+    {"serial_number", offsetof(FruProductInfo, serial_number)},
+    {"asset_tag", offsetof(FruProductInfo, asset_tag)},
+    {"fru_file_id", offsetof(FruProductInfo, fru_file_id)},
+};
+
+static void print_fields(const char *area, const void *record, const TextField *fields,
+                         size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        printf("%s.%s|", area, fields[i].name);
+        print_text((const char *)record + fields[i].offset);
+        putchar('\n');
+    }
 }
 
 static void print_customs(const char *area, const FruCustomField *custom) {
@@ -61,13 +91,8 @@ static void print_board(IpmiIntf *intf, int id) {
         return;
     }
     printf("board|%d|%u\n", rc, b.valid);
-    print_field("board", "mfg_date", b.mfg_date);
     printf("board.mfg_minutes|%ld\n", (long)b.mfg_minutes);
-    print_field("board", "manufacturer", b.manufacturer);
-    print_field("board", "product_name", b.product_name);
-    print_field("board", "serial_number", b.serial_number);
-    print_field("board", "part_number", b.part_number);
-    print_field("board", "fru_file_id", b.fru_file_id);
+    print_fields("board", &b, board_fields, sizeof board_fields / sizeof board_fields[0]);
     print_customs("board", b.custom);
 }
 
@@ -78,13 +103,7 @@ static void print_product(IpmiIntf *intf, int id) {
         return;
     }
     printf("product|%d|%u\n", rc, p.valid);
-    print_field("product", "manufacturer", p.manufacturer);
-    print_field("product", "product_name", p.product_name);
-    print_field("product", "part_number", p.part_number);
-    print_field("product", "version", p.version);
-    print_field("product", "serial_number", p.serial_number);
-    print_field("product", "asset_tag", p.asset_tag);
-    print_field("product", "fru_file_id", p.fru_file_id);
+    print_fields("product", &p, product_fields, sizeof product_fields / sizeof product_fields[0]);
     print_customs("product", p.custom);
 }
 

@@ -191,6 +191,19 @@ class Device:
             return "6-bit padding"
         return None
 
+    def compare_areas(self, peer, column, lib, shown, custom_label, hex_format):
+        """The board's and product's fields against the peer's `shown` {area:
+        {label: [values]}}, its labels in `column` of BOARD and PRODUCT."""
+        for area, fields in (("board", BOARD), ("product", PRODUCT)):
+            for index, field in enumerate(fields):
+                key, label = field[0], field[column]
+                ours, theirs = lib.get(f"{area}.{key}", ""), shown[area].get(label, [None])[0]
+                if ours != (theirs or ""):
+                    self.differ(peer, f"{area} {key}", ours, theirs,
+                                self.explain_text(area, index, ours, theirs))
+            self.compare_customs(peer, area, lib, shown[area].get(custom_label[area], []),
+                                 hex_format)
+
     def compare_customs(self, peer, area, lib, theirs, hex_format):
         ours = [custom_text(tl, data, hex_format) for tl, data in lib[f"{area}.custom"]]
         if ours == theirs:
@@ -209,15 +222,8 @@ class Device:
                 self.met.append(("unspecified date", self.title))
             elif ipmitool_date(date) != lib["board.mfg_date"]:
                 self.differ("ipmitool", "board date", lib["board.mfg_date"], date)
-        for area, fields in (("board", BOARD), ("product", PRODUCT)):
-            for index, (key, label, _) in enumerate(fields):
-                ours, theirs = lib.get(f"{area}.{key}", ""), shown.get(label, [None])[0]
-                if ours == (theirs or ""):
-                    continue
-                self.differ("ipmitool", f"{area} {key}", ours, theirs,
-                            self.explain_text(area, index, ours, theirs))
-            label = "Board Extra" if area == "board" else "Product Extra"
-            self.compare_customs("ipmitool", area, lib, shown.get(label, []), bytes.hex)
+        self.compare_areas("ipmitool", 1, lib, {"board": shown, "product": shown},
+                           {"board": "Board Extra", "product": "Product Extra"}, bytes.hex)
 
     def compare_freeipmi(self, lib, areas, records):
         hexed = lambda data: " ".join(f"{b:02X}h" for b in data)
@@ -225,16 +231,10 @@ class Device:
         for date in board.get("Board Manufacturing Date/Time", []):
             if freeipmi_date(date) != lib["board.mfg_date"]:
                 self.differ("FreeIPMI", "board date", lib["board.mfg_date"], date)
-        for area, fields in (("board", BOARD), ("product", PRODUCT)):
-            shown = areas.get(area.capitalize(), {})
-            for index, (key, _, label) in enumerate(fields):
-                ours, theirs = lib.get(f"{area}.{key}", ""), shown.get(label, [None])[0]
-                if ours == (theirs or ""):
-                    continue
-                self.differ("FreeIPMI", f"{area} {key}", ours, theirs,
-                            self.explain_text(area, index, ours, theirs))
-            self.compare_customs("FreeIPMI", area, lib, shown.get(f"{area.capitalize()} Custom Info",
-                                                                   []), hexed)
+        self.compare_areas("FreeIPMI", 2, lib,
+                           {a: areas.get(a.capitalize(), {}) for a in ("board", "product")},
+                           {a: f"{a.capitalize()} Custom Info" for a in ("board", "product")},
+                           hexed)
         ours = [(t, n) if t < 0xC0 else ("oem", n) for t, n in lib["records"]]
         theirs = [(k, None if d is None else len(d) + 3) for k, d, e in records if not e]
         # Only OEM records show their length: the others have the length of their type.
