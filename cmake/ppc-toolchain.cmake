@@ -18,3 +18,8 @@ set(CMAKE_CXX_FLAGS_INIT "-D_FILE_OFFSET_BITS=64 -D_TIME_BITS=64")
 
 # Tests run on the emulated target.
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-ppc-static -L ${HWREGS_PPC_SYSROOT})
+
+# The board's kernel runs 4 KiB pages: segments aligned to 4 KiB rather than
+# the toolchain's 64 KiB keep the padding between them out of the flash.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,-z,max-page-size=0x1000")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-Wl,-z,max-page-size=0x1000")
