@@ -14,8 +14,10 @@
  *                                  record, in hex
  *   mac|rc|text|octets|suffix      FRU device 0 only: the board's MAC address
  * A text's bytes outside printable ASCII, and "|" and "\", are written \xHH.
- * Usage: fru_print [-q] ID...; with -q everything is read and nothing
- * printed (the benchmark measures that). A C program on the public API alone.
+ * Usage: fru_print [-q] ID...; with -q the areas are read and nothing
+ * printed, the MAC address left out: what `ipmitool -v fru print` reads,
+ * which the benchmark measures it against. A C program on the public API
+ * alone.
  */
 #include <hvl/board_info.h>
 #include <hvl/hvl_ipmi_fru.h>
@@ -156,7 +158,7 @@ int main(int argc, char **argv) {
         print_board(intf, id);
         print_product(intf, id);
         print_multirecords(intf, id);
-        if (id == 0) {
+        if (id == 0 && !quiet) {
             print_mac(intf);
         }
     }
