@@ -128,15 +128,9 @@ struct Answer {
     friend void PrintTo(const Answer &c, std::ostream *os) { *os << c.board << ": " << c.what; }
 };
 
-// The default board's: completion code, device ID, revision, firmware 1.05,
-// IPMI 1.5, device support, manufacturer 32473 and product 0x3120 (least
-// significant byte first), auxiliary firmware.
-const Bytes kDeviceId = {0, 0, 0x81, 1, 5, 0x51, 0x29, 0xD9, 0x7E, 0, 0x20, 0x31, 0, 0, 0, 0};
-const Bytes kAddressInfo = {0, 0, 0x41, kIpmcAddress, 0xFF, 0, 1, 0};
-// The engineering record after reset: completion code, FCAP, board option, the
-// mezzanine flag, mezzanine option, 3 further bytes, MAC, suffix, CRC-8.
-const Bytes kRecord = {0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 2, 0, 0, 0, 0, 1, 1, 0x33};
-const Bytes kNoMezzanineRecord = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 1, 1, 0x6E};
+// The default board's answers to the requests ipmitool makes (Device ID,
+// PICMG properties and address info, a register read, self-test, the records
+// after reset with and without the mezzanine) are the command-line cases'.
 // A record a board file gives verbatim, bad CRC and all; a product without an
 // access code.
 const std::string kGivenRecord = "[ipmc.engineering]\nrecord = [1, 2, 3, 4, 5, 6, 7, 8, 9, 10, "
@@ -147,12 +141,17 @@ const std::string kNoCode = "[ipmc.device_id]\nproduct_id = 0x1234\n";
 const std::string kSharedBytes = "[ipmc.device_id]\ndevice_revision = 15\nprovides_sdrs = false\n"
                                  "manufacturer_id = 0xFFFFF\n[ipmc.params]\npm_mode = false\n"
                                  "ipmb_mode = true\nextra = 7\n";
+const std::string kFiveAmcPorts = [] {
+    std::string five;
+    for (int i = 0; i < 5; ++i) {
+        five +=
+            "[[ipmc.picmg.amc_port]]\nchannel = 9\nlanes = 0xF\nlink_type = 2\nenabled = true\n";
+    }
+    return five;
+}();
 
+// clang-format off
 const Answer kAnswers[] = {
-    {"Device ID", kNetFnApp, 0x01, {}, kDeviceId},
-    {"PICMG properties", kNetFnPicmg, 0x00, {0x00}, {0x00, 0x00, 0x32, 0x02, 0x00}},
-    {"address info", kNetFnPicmg, 0x01, {0x00}, kAddressInfo},
-    {"register read", kNetFnSigned, 0x62, signed_data({0xFF, 0x01}), {0x00, 0x0C}},
     {"register not implemented", kNetFnSigned, 0x62, signed_data({0x05, 0x01}), {0x00, 0xFF}},
     {"parameters", kNetFnSigned, 0x05, signed_data({0x00, 0x00, 0x00}), {0x00, 0x00, 0x01, 0x00}},
     {"unknown App command", kNetFnApp, 0x02, {}, {0xC1}},
@@ -164,41 +163,22 @@ const Answer kAnswers[] = {
     {"address info of a FRU it lacks", kNetFnPicmg, 0x01, {0x00, 0x07}, {0xCB}},
     {"LED state of an LED it lacks", kNetFnPicmg, 0x08, {0x00, 0x01, 0x03}, {0xCC}},
     {"LED state, a byte short", kNetFnPicmg, 0x08, {0x00, 0x01}, {0xC7}},
-    {"AMC port state of five links: four",
-     kNetFnPicmg,
-     0x1A,
-     {0x00, 0x09},
-     {0, 0, 0x2F, 0, 0, 1, 0x2F, 0, 0, 1, 0x2F, 0, 0, 1, 0x2F, 0, 0, 1},
-     [] {
-         std::string five;
-         for (int i = 0; i < 5; ++i) {
-             five += "[[ipmc.picmg.amc_port]]\nchannel = 9\nlanes = 0xF\nlink_type = 2\nenabled = "
-                     "true\n";
-         }
-         return five;
-     }()},
-    {"register read, wrong signature", kNetFnSigned, 0x62, {0x7E, 0x31, 0xB6, 0, 0x10, 1}, {0xD4}},
+    {"AMC port state of five links: four", kNetFnPicmg, 0x1A, {0x00, 0x09},
+     {0, 0, 0x2F, 0, 0, 1, 0x2F, 0, 0, 1, 0x2F, 0, 0, 1, 0x2F, 0, 0, 1}, kFiveAmcPorts},
     {"register read, signature cut", kNetFnSigned, 0x62, {0x7E, 0x31, 0xB6}, {0xC7}},
     {"register write, wrong end byte", kNetFnSigned, 0x62, signed_data({0x55, 0, 0x12, 0}), {0xCC}},
     {"register operation 2", kNetFnSigned, 0x62, signed_data({0x55, 0x02}), {0xCC}},
     {"parameters, unknown selector", kNetFnSigned, 0x05, signed_data({0x01, 0, 0}), {0xCC}},
-    {"record get", kNetFnCoded, 0x03, coded_data({}), kRecord},
     {"record get, another product's code", kNetFnCoded, 0x03, coded_data({}, 0x3140), {0xD4}},
     {"record set, a byte short", kNetFnCoded, 0x04, coded_data(Bytes(16, 0)), {0xC7}},
-    {"record get", kNetFnCoded, 0x03, coded_data({}), kNoMezzanineRecord, "no-mezzanine.toml"},
     {"record get", kNetFnCoded, 0x03, coded_data({}), kGivenRecordAnswer, kGivenRecord},
     {"record get, product without a code", kNetFnCoded, 0x03, coded_data({}), {0xD4}, kNoCode},
-    {"Device ID",
-     kNetFnApp,
-     0x01,
-     {},
-     {0, 0, 0x0F, 1, 5, 0x51, 0x29, 0xFF, 0xFF, 0x0F, 0x20, 0x31, 0, 0, 0, 0},
-     kSharedBytes},
+    {"Device ID", kNetFnApp, 0x01, {},
+     {0, 0, 0x0F, 1, 5, 0x51, 0x29, 0xFF, 0xFF, 0x0F, 0x20, 0x31, 0, 0, 0, 0}, kSharedBytes},
     {"parameters", kNetFnSigned, 0x05, signed_data({0, 0, 0}), {0, 0, 0x10, 7}, kSharedBytes},
-    {"self-test", kNetFnApp, 0x04, {}, {0x00, 0x55, 0x00}},
     {"self-test with data", kNetFnApp, 0x04, {0x00}, {0xC7}},
-    {"self-test", kNetFnApp, 0x04, {}, {0x00, 0x57, 0x04}, "selftest-fails.toml"},
 };
+// clang-format on
 
 class IpmcRequest : public ::testing::TestWithParam<Answer> {};
 
@@ -228,17 +208,14 @@ TEST(Driver, AnswerEchoesMsgidAndCommandWithTheResponseNetfnAndTheSendersAddress
     Ipmi ipmi;
     ASSERT_EQ(ipmi.send(kNetFnSigned, 0x62, signed_data({0xFF, 0x01}), 123456, 3), 0);
     const Received got = ipmi.receive();
-    EXPECT_EQ(got.ret, 0);
-    EXPECT_EQ(got.recv.recv_type, IPMI_RESPONSE_RECV_TYPE);
-    EXPECT_EQ(got.recv.msgid, 123456);
-    EXPECT_EQ(got.recv.msg.netfn, kNetFnSigned | 1);
-    EXPECT_EQ(got.recv.msg.cmd, 0x62);
-    EXPECT_EQ(got.recv.addr_len, sizeof(ipmi_system_interface_addr));
     ipmi_system_interface_addr from{};
     std::memcpy(&from, &got.from, sizeof from);
-    EXPECT_EQ(from.addr_type, kSi);
-    EXPECT_EQ(from.channel, kBmc);
-    EXPECT_EQ(from.lun, 3);
+    EXPECT_EQ(std::make_tuple(got.ret, got.recv.recv_type, got.recv.msgid, got.recv.msg.netfn,
+                              got.recv.msg.cmd, got.recv.addr_len),
+              std::make_tuple(0, IPMI_RESPONSE_RECV_TYPE, 123456L, kNetFnSigned | 1, 0x62,
+                              unsigned{sizeof from}));
+    EXPECT_EQ(std::make_tuple(from.addr_type, from.channel, from.lun),
+              std::make_tuple(kSi, kBmc, 3));
     EXPECT_THAT(got.data, ElementsAre(0x00, 0x0C));
 }
 
@@ -538,19 +515,17 @@ struct Status {
 };
 
 const Bytes kUnsigned = {10, 5, 1, 80, 90, 100};
-const Bytes kTwos = {0xFB, 0xEC, 0xD8, 70, 85, 100};  // -5, -20, -40
-const Bytes kOnes = {0xF5, 0xEB, 0xE1, 45, 55, 0x7F}; // -10, -20, -30
+const Bytes kTwos = {0xFB, 0xEC, 0xD8, 70, 85, 100}; // -5, -20, -40
 
+// (A reading between the thresholds, -10 in two's complement and -25 in one's
+// are rich.toml's, whose statuses ipmitool shows in ipmi_clients.t.)
 const Status kStatuses[] = {
-    {"unsigned, between the thresholds", 0x00, 0x3F, kUnsigned, 50, 0x00},
     {"unsigned, at the upper critical", 0x00, 0x3F, kUnsigned, 90, 0x18},
     {"unsigned, below the lower critical", 0x00, 0x3F, kUnsigned, 4, 0x03},
     {"unsigned, 0xF6 is above all", 0x00, 0x3F, kUnsigned, 0xF6, 0x38},
     {"comparisons not returned are not shown", 0x00, 0x07, kUnsigned, 95, 0x00},
-    {"two's complement, -10", 0x80, 0x3F, kTwos, 0xF6, 0x01},
     {"two's complement, -40", 0x80, 0x3F, kTwos, 0xD8, 0x07},
     {"two's complement, 100", 0x80, 0x3F, kTwos, 100, 0x38},
-    {"one's complement, -25", 0x40, 0x3F, kOnes, 0xE6, 0x03},
     {"one's complement, minus zero is zero", 0x40, 0x3F, {0, 0xF5, 0xE1, 45, 55, 0x7F}, 0xFF, 0x01},
 };
 
@@ -606,30 +581,6 @@ TEST_P(BoardSdr, HasTheMezzaninesFruLocatorAtRecord0x0200) {
 
 INSTANTIATE_TEST_SUITE_P(Boards, BoardSdr, ::testing::Values("default.toml", "rich.toml"));
 
-// A real SDR set (other projects' data, not in the repository) is served as
-// it is: the walk finds every record, bytes and order unchanged.
-TEST(SdrRepository, ServesARealSetRecordForRecord) {
-    const std::string set = std::string(HWREGS_DATA_DIR) + "/sdr/openipmi/marvell-main.sdr.bin";
-    const std::string dump = file_bytes(set);
-    if (dump.empty()) {
-        GTEST_SKIP() << "no SDR set at " << set;
-    }
-    Ipmi ipmi(board_with("[ipmc]\nsdr_file = \"" + set + "\"\n"));
-    std::size_t at = 0;
-    unsigned id = 0;
-    int records = 0;
-    for (; id != 0xFFFF && records < 200; ++records) {
-        const Bytes got = read_sdr(ipmi, 0, id, 0, 0xFF);
-        ASSERT_GE(got.size(), 8u) << "record " << id;
-        ASSERT_EQ(dump.compare(at, got.size() - 3, std::string(got.begin() + 3, got.end())), 0)
-            << "record " << id;
-        at += got.size() - 3;
-        id = got[1] | got[2] << 8U;
-    }
-    EXPECT_EQ(records, 119);
-    EXPECT_EQ(at, dump.size());
-}
-
 // ---- FRU devices ----
 
 constexpr std::uint8_t kNetFnStorage = 0x0A;
@@ -639,10 +590,9 @@ constexpr std::uint8_t kCmdWriteFru = 0x12;
 
 // A board on the default one whose FRU 3 is ten bytes 0x10 to 0x19, with
 // the device's further keys `keys`; the image lies in `dir`.
-std::unique_ptr<SimBoard> fru_board(const TempDir &dir, const std::string &keys,
-                                    const sim::Options &options = {}) {
+std::unique_ptr<SimBoard> fru_board(const TempDir &dir, const std::string &keys) {
     const std::string image = dir.file("fru3.bin", "\x10\x11\x12\x13\x14\x15\x16\x17\x18\x19");
-    return board_with("[[ipmc.fru]]\nid = 3\nimage = \"" + image + "\"\n" + keys, options);
+    return board_with("[[ipmc.fru]]\nid = 3\nimage = \"" + image + "\"\n" + keys);
 }
 
 const std::string kWord = "access = \"word\"\n";
@@ -657,6 +607,9 @@ struct FruCase {
     friend void PrintTo(const FruCase &c, std::ostream *os) { *os << c.what; }
 };
 
+// (A limit code given, a FRU answered as absent and reads cut short are the
+// command-line cases'.)
+// clang-format off
 const FruCase kFruCases[] = {
     {"area info", "", kCmdAreaInfo, {3}, {0, 10, 0, 0}},
     {"area info, word access", kWord, kCmdAreaInfo, {3}, {0, 10, 0, 1}},
@@ -665,7 +618,6 @@ const FruCase kFruCases[] = {
     {"read", "", kCmdReadFru, {3, 2, 0, 3}, {0, 3, 0x12, 0x13, 0x14}},
     {"read across the end: what there is", "", kCmdReadFru, {3, 8, 0, 5}, {0, 2, 0x18, 0x19}},
     {"read from the end", "", kCmdReadFru, {3, 10, 0, 1}, {0xC9}},
-    {"read from offset 0x100", "", kCmdReadFru, {3, 0, 1, 1}, {0xC9}},
     {"read of a FRU it lacks", "", kCmdReadFru, {4, 0, 0, 1}, {0xCB}},
     {"read, count missing", "", kCmdReadFru, {3, 0, 0}, {0xC7}},
     // In words but the count asked, which is in bytes: the IPMC sends the
@@ -673,59 +625,24 @@ const FruCase kFruCases[] = {
     {"read in words", kWord, kCmdReadFru, {3, 1, 0, 5}, {0, 2, 0x12, 0x13, 0x14, 0x15}},
     {"read in words across the end", kWord, kCmdReadFru, {3, 4, 0, 3}, {0, 1, 0x18, 0x19}},
     {"read in words from the end", kWord, kCmdReadFru, {3, 5, 0, 1}, {0xC9}},
-    {"read at the transfer limit",
-     "transfer_limit = 4\n",
-     kCmdReadFru,
-     {3, 0, 0, 4},
+    {"read at the transfer limit", "transfer_limit = 4\n", kCmdReadFru, {3, 0, 0, 4},
      {0, 4, 0x10, 0x11, 0x12, 0x13}},
-    {"read above the transfer limit: 0xC8 unless told",
-     "transfer_limit = 4\n",
-     kCmdReadFru,
-     {3, 0, 0, 5},
+    {"read above the transfer limit: 0xC8 unless told", "transfer_limit = 4\n", kCmdReadFru,
+     {3, 0, 0, 5}, {0xC8}},
+    {"read in words above the limit", "transfer_limit = 5\n" + kWord, kCmdReadFru, {3, 0, 0, 6},
      {0xC8}},
-    {"read above the transfer limit",
-     "transfer_limit = 4\nlimit_code = 0xC7\n",
-     kCmdReadFru,
-     {3, 0, 0, 5},
-     {0xC7}},
-    {"read in words above the limit",
-     "transfer_limit = 5\n" + kWord,
-     kCmdReadFru,
-     {3, 0, 0, 6},
-     {0xC8}},
-    {"write",
-     "",
-     kCmdWriteFru,
-     {3, 1, 0, 0xA1, 0xA2},
-     {0, 2},
+    {"write", "", kCmdWriteFru, {3, 1, 0, 0xA1, 0xA2}, {0, 2},
      {0x10, 0xA1, 0xA2, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19}},
-    {"write across the end: what fits",
-     "",
-     kCmdWriteFru,
-     {3, 8, 0, 1, 2, 3},
-     {0, 2},
+    {"write across the end: what fits", "", kCmdWriteFru, {3, 8, 0, 1, 2, 3}, {0, 2},
      {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 1, 2}},
     {"write from the end", "", kCmdWriteFru, {3, 10, 0, 1}, {0xC9}},
     {"write of nothing", "", kCmdWriteFru, {3, 1, 0}, {0xC7}},
     {"write to a FRU it lacks", "", kCmdWriteFru, {4, 0, 0, 1}, {0xCB}},
-    {"write in words",
-     kWord,
-     kCmdWriteFru,
-     {3, 3, 0, 1, 2},
-     {0, 1},
+    {"write in words", kWord, kCmdWriteFru, {3, 3, 0, 1, 2}, {0, 1},
      {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 1, 2, 0x18, 0x19}},
     {"write in words, half a word", kWord, kCmdWriteFru, {3, 1, 0, 1, 2, 3}, {0xC7}},
-    {"area info answered 0xCB by a fault",
-     "[[ipmc.faults]]\nnetfn = 0x0A\ncmd = 0x10\nccode = 0xCB\n",
-     kCmdAreaInfo,
-     {3},
-     {0xCB}},
-    {"read cut short by a fault",
-     "[[ipmc.faults]]\nnetfn = 0x0A\ncmd = 0x11\nlength = 3\n",
-     kCmdReadFru,
-     {3, 0, 0, 4},
-     {0, 4, 0x10}},
 };
+// clang-format on
 
 class FruRequest : public ::testing::TestWithParam<FruCase> {};
 
@@ -793,44 +710,6 @@ INSTANTIATE_TEST_SUITE_P(Fru, BadFruBoard, ::testing::ValuesIn(kBadFrus));
 
 INSTANTIATE_TEST_SUITE_P(Fru, FruRequest, ::testing::ValuesIn(kFruCases));
 
-// A write lasts into the next run, until a fresh start puts the board file's
-// image back.
-TEST(IpmcState, FruWritesAreKeptForTheNextRunUntilAFreshStart) {
-    TempDir dir;
-    const Bytes read_all = {3, 0, 0, 10};
-    {
-        Ipmi first(fru_board(dir, "", dir.state()));
-        EXPECT_THAT(first.ask(kNetFnStorage, kCmdWriteFru, {3, 1, 0, 0xA1, 0xA2}),
-                    ElementsAre(0, 2));
-    }
-    {
-        Ipmi next(fru_board(dir, "", dir.state()));
-        EXPECT_THAT(next.ask(kNetFnStorage, kCmdReadFru, read_all),
-                    ElementsAre(0, 10, 0x10, 0xA1, 0xA2, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19));
-    }
-    sim::Options fresh = dir.state();
-    fresh.fresh = true;
-    Ipmi again(fru_board(dir, "", fresh));
-    EXPECT_THAT(again.ask(kNetFnStorage, kCmdReadFru, read_all),
-                ElementsAre(0, 10, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19));
-}
-
-// The default board's FRUs are the generated images, its own with room for a
-// write in its internal use area.
-TEST(Fru, DefaultBoardServesTheImagesOfItsFrusZeroAndOne) {
-    Ipmi ipmi;
-    for (const std::uint8_t id : {0, 1}) {
-        const std::string image =
-            file_bytes(kBoards + "/fru/default-" + std::to_string(id) + ".bin");
-        ASSERT_FALSE(image.empty());
-        EXPECT_EQ(ipmi.ask(kNetFnStorage, kCmdAreaInfo, {id}),
-                  Bytes({0, static_cast<std::uint8_t>(image.size()),
-                         static_cast<std::uint8_t>(image.size() >> 8), 0}));
-        const Bytes head = ipmi.ask(kNetFnStorage, kCmdReadFru, {id, 0, 0, 8});
-        EXPECT_EQ(Bytes(head.begin() + 2, head.end()), Bytes(image.begin(), image.begin() + 8));
-    }
-}
-
 // ---- State kept between runs ----
 
 TEST(IpmcState, RegistersRecordAndParametersAreKeptAsWrittenAtFixedPlacesForTheNextRun) {
@@ -854,18 +733,6 @@ TEST(IpmcState, RegistersRecordAndParametersAreKeptAsWrittenAtFixedPlacesForTheN
     // The two mode bits of 0xFE: IPMB mode (bit 4) only.
     EXPECT_THAT(second.ask(kNetFnSigned, 0x05, signed_data({0x00, 0x00, 0x00})),
                 ElementsAre(0x00, 0x00, 0x10, 0x42));
-}
-
-TEST(IpmcState, ThresholdsSetAreKeptForTheNextRun) {
-    TempDir dir;
-    {
-        Ipmi first(sensor_board("", dir.state()));
-        EXPECT_THAT(first.ask(kNetFnSensor, kCmdSetThresholds, {0x05, 0x10, 0, 0, 0, 0, 95, 0}),
-                    ElementsAre(0x00));
-    }
-    Ipmi second(sensor_board("", dir.state()));
-    EXPECT_THAT(second.ask(kNetFnSensor, kCmdGetThresholds, {0x05}),
-                ElementsAre(0, 0x1B, 10, 5, 0, 80, 95, 0));
 }
 
 // ---- A program of the board ----
