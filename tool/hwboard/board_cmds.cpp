@@ -141,6 +141,7 @@ int cmd_mezzanine(Context &ctx, int /*argc*/, char ** /*argv*/, Value &out) {
     const int opts_rc = ostrel_engineering_options_get(ctx.intf, &opts);
     out.add("option", opts_rc == 0 ? Value::hex(opts.mezzanine_option) : Value::null());
     if (m.rc != 0) {
+        out.add("board_area", Value::null());
         return status;
     }
     FruBoardInfo board;

@@ -87,21 +87,21 @@ void setup_logging() {
     hvl_log_config_env();
 }
 
-void print_usage(FILE *out) {
-    fprintf(out, "usage: hwboard [--json] [--target ADDR | --fru ID] [--force] COMMAND [ARGS]\n"
-                 "       hwboard --help | --version\n\n"
-                 "Options:\n"
-                 "  --json         print JSON instead of a table\n"
-                 "  --target ADDR  ask the controller at IPMB-L address ADDR\n"
-                 "  --fru ID       ask the controller of the IPMC's FRU ID\n"
-                 "  --force        write even when the engineering options fail their CRC\n"
-                 "  -h, --help     this text\n"
-                 "  --version      the program's version\n\n"
-                 "Commands:\n");
+void print_usage() {
+    printf("usage: hwboard [--json] [--target ADDR | --fru ID] [--force] COMMAND [ARGS]\n"
+           "       hwboard --help | --version\n\n"
+           "Options:\n"
+           "  --json         print JSON instead of a table\n"
+           "  --target ADDR  ask the controller at IPMB-L address ADDR\n"
+           "  --fru ID       ask the controller of the IPMC's FRU ID\n"
+           "  --force        write even when the engineering options fail their CRC\n"
+           "  -h, --help     this text\n"
+           "  --version      the program's version\n\n"
+           "Commands:\n");
     for (const Command *c = commands; c->name != nullptr; ++c) {
         char head[32];
         snprintf(head, sizeof head, "%s %s", c->name, c->synopsis);
-        fprintf(out, "  %-14s %s\n", head, c->help);
+        printf("  %-14s %s\n", head, c->help);
     }
 }
 
@@ -142,7 +142,7 @@ int read_options(int argc, char **argv, Options *options) {
             options->force = true;
             break;
         case 'h':
-            print_usage(stdout);
+            print_usage();
             return -1;
         case kOptVersion:
             printf("hwboard %s\n", HWBOARD_VERSION);
@@ -198,7 +198,7 @@ int run(int argc, char **argv) {
         return status < 0 ? kStatusOk : status;
     }
     if (optind >= argc) {
-        print_usage(stderr);
+        fprintf(stderr, "hwboard: no command\nTry 'hwboard --help'.\n");
         return kStatusUsage;
     }
     const Command *command = command_find(argv[optind]);
@@ -209,7 +209,8 @@ int run(int argc, char **argv) {
     Context ctx{nullptr, command->name, options.force};
     const int nargs = argc - optind - 1;
     if (nargs < command->min_args || (command->max_args >= 0 && nargs > command->max_args)) {
-        return usage_error(ctx, "usage: hwboard %s %s", command->name, command->synopsis);
+        return usage_error(ctx, "usage: hwboard %s%s%s", command->name,
+                           command->synopsis[0] != '\0' ? " " : "", command->synopsis);
     }
     setup_logging();
     if (const int rc = open_ipmi_intf(&ctx.intf); rc != 0) {
