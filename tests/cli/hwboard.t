@@ -325,8 +325,16 @@ option      -
 board_area  -
 [1]
 2> hwboard: mezzanine: the mezzanine query (engineering options fail their CRC) failed (result -5)
+$ hwboard migrate
+result            -1
+crc_valid_before  no
+crc_valid_after   no
+changes           none
+changed           no
+[1]
+2> hwboard: migrate: the migration failed (result -1)
 
-## a board before its migration: no MAC text in the FRU, options never written
+## a board before its migration: no MAC text in the FRU, options never written; migrate says what it changed, once
 @board migrate.toml
 $ hwboard board
 options_crc_valid  no
@@ -385,6 +393,62 @@ multirecords:
     0x00  0x02    24      0x63
     0x01  0x02    13      0xe4
     0xc0  0x02    7       0x48
+$ hwboard --json migrate
+{
+  "result": 0,
+  "crc_valid_before": false,
+  "crc_valid_after": true,
+  "changes": [
+    {
+      "field": "board_option",
+      "before": "ff",
+      "after": "05"
+    },
+    {
+      "field": "mezzanine",
+      "before": "ff",
+      "after": "01"
+    },
+    {
+      "field": "mezzanine_option",
+      "before": "ff",
+      "after": "03"
+    },
+    {
+      "field": "further",
+      "before": "ffffff",
+      "after": "000000"
+    },
+    {
+      "field": "mac",
+      "before": "ffffffffffff",
+      "after": "020000001001"
+    },
+    {
+      "field": "mac_suffix",
+      "before": "ff",
+      "after": "03"
+    },
+    {
+      "field": "crc",
+      "before": "ff",
+      "after": "74"
+    }
+  ],
+  "changed": true
+}
+$ hwboard board
+options_crc_valid  yes
+mezzanine          yes
+mezzanine_fru_id   1
+mac_fru            -
+mac_options        02:00:00:00:10:01
+$ hwboard migrate
+result            0
+crc_valid_before  yes
+crc_valid_after   yes
+changes           none
+changed           no
 
 ## a board without the mezzanine
 @board no-mezzanine.toml
@@ -400,6 +464,12 @@ fitted      no
 fru_id      -
 option      0x00
 board_area  -
+$ hwboard migrate
+result            0
+crc_valid_before  yes
+crc_valid_after   yes
+changes           none
+changed           no
 
 ## a failed self-test is reported, not failed
 @board selftest-fails.toml
@@ -516,7 +586,7 @@ $ hwboard -x devid
 
 ## help and version
 $ hwboard --help | grep -c .
-20
+21
 $ hwboard --version | grep -c '^hwboard [0-9]'
 1
 

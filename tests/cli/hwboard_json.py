@@ -34,6 +34,7 @@ TOP = {
     "fru 1": ["fru_id", "board", "product", "multirecords"],
     "sensors": ["sensors"],
     "sensor": SENSOR,  # the first analog sensor of the board's "sensors"
+    "migrate": ["result", "crc_valid_before", "crc_valid_after", "changes", "changed"],  # last: it writes
 }
 # a report that the board lets fail still has these members (the rest: null)
 BOARDS = ["default.toml", "rich.toml", "migrate.toml", "eng-corrupt.toml", "no-mezzanine.toml"]
@@ -84,6 +85,9 @@ def check_report(where, words, report, problems):
         for area, members in (("board", AREA_BOARD), ("product", AREA_PRODUCT)):
             if report[area]["result"] == 0:
                 check_members(f"{where} {area}", report[area], members, problems)
+    elif words[0] == "migrate":
+        if report["changed"] != bool(report["changes"]):
+            problems.append(f"{where}: changed disagrees with changes")
     elif words[0] == "options":
         if report["crc_valid"] != (report["crc"] == report["crc_computed"]):
             problems.append(f"{where}: crc_valid disagrees with crc and crc_computed")

@@ -5,7 +5,7 @@
 _hwboard() {
     local cur=${COMP_WORDS[COMP_CWORD]}
     local prev=${COMP_WORDS[COMP_CWORD - 1]}
-    local commands=(devid selftest board mezzanine mac options config fru sensors sensor)
+    local commands=(devid selftest board mezzanine mac options migrate config fru sensors sensor)
     local options=(--json --target --fru --force --help --version)
     local command='' word i
     local ended=0

@@ -236,3 +236,80 @@ int cmd_options(Context &ctx, int /*argc*/, char ** /*argv*/, Value &out) {
     }
     return kStatusOk;
 }
+
+namespace {
+
+// The fields of the engineering record migrate compares, as the table
+// shows them.
+struct RecordField {
+    const char *name;
+    std::string (*text)(const EngRecord &r);
+};
+
+std::string hex_bytes(const uint8_t *bytes, size_t count) {
+    std::string text;
+    for (size_t i = 0; i < count; ++i) {
+        char pair[4];
+        snprintf(pair, sizeof pair, "%02x", bytes[i]);
+        text += pair;
+    }
+    return text;
+}
+
+const RecordField record_fields[] = {
+    {"fcap", [](const EngRecord &r) { return hex_bytes(r.fcap, sizeof r.fcap); }},
+    {"board_option", [](const EngRecord &r) { return hex_bytes(&r.options.board_option, 1); }},
+    {"mezzanine", [](const EngRecord &r) { return hex_bytes(&r.options.mezzanine, 1); }},
+    {"mezzanine_option",
+     [](const EngRecord &r) { return hex_bytes(&r.options.mezzanine_option, 1); }},
+    {"further",
+     [](const EngRecord &r) { return hex_bytes(r.options.further, sizeof r.options.further); }},
+    {"mac", [](const EngRecord &r) { return hex_bytes(r.options.mac, sizeof r.options.mac); }},
+    {"mac_suffix", [](const EngRecord &r) { return hex_bytes(&r.options.mac_suffix, 1); }},
+    {"crc", [](const EngRecord &r) { return hex_bytes(&r.options.crc, 1); }},
+};
+
+bool record_crc_valid(const EngRecord &r) {
+    return ostrel_crc8(reinterpret_cast<const uint8_t *>(&r.options),
+                       OSTREL_ENG_OPTIONS_SIZE - 1) == r.options.crc;
+}
+
+} // namespace
+
+// Moves the FRU data into the engineering options, which the library does
+// only while they fail their CRC; the record is read before and after, and
+// every field that differs is reported.
+int cmd_migrate(Context &ctx, int /*argc*/, char ** /*argv*/, Value &out) {
+    EngRecord before;
+    EngRecord after;
+    int rc = ipmi_ostrel_eng_record_get(ctx.intf, &before);
+    if (rc != 0) {
+        out = Value::null();
+        return query_failed(ctx, "reading the engineering record", rc);
+    }
+    rc = board_info_migrate_to_fcap(ctx.intf);
+    out.add("result", result_value(rc));
+    out.add("crc_valid_before", Value::boolean(record_crc_valid(before)));
+    const int after_rc = ipmi_ostrel_eng_record_get(ctx.intf, &after);
+    out.add("crc_valid_after",
+            after_rc == 0 ? Value::boolean(record_crc_valid(after)) : Value::null());
+    Value &changes = out.add("changes", Value::array());
+    if (after_rc == 0) {
+        for (const RecordField &field : record_fields) {
+            const std::string was = field.text(before);
+            const std::string is = field.text(after);
+            if (was != is) {
+                Value &change = changes.push(Value::object());
+                change.add("field", Value::text(field.name));
+                change.add("before", Value::text(was));
+                change.add("after", Value::text(is));
+            }
+        }
+    }
+    out.add("changed", after_rc == 0 ? Value::boolean(!changes.children().empty()) : Value::null());
+    if (rc != 0) {
+        return query_failed(ctx, "the migration", rc);
+    }
+    return after_rc == 0 ? kStatusOk
+                         : query_failed(ctx, "reading the engineering record back", after_rc);
+}

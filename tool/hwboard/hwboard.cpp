@@ -26,6 +26,8 @@ const Command commands[] = {
     {"mezzanine", "", 0, 0, cmd_mezzanine, "whether the mezzanine is fitted, its FRU and option"},
     {"mac", "", 0, 0, cmd_mac, "the MAC address from the FRU and from the engineering options"},
     {"options", "", 0, 0, cmd_options, "the engineering options and feature flags"},
+    {"migrate", "", 0, 0, cmd_migrate,
+     "move FRU data into engineering options that fail their CRC"},
     {"config", "[get]", 0, 1, cmd_config, "the OEM configuration"},
     {"fru", "[ID]", 0, 1, cmd_fru, "board, product and multirecord areas of a FRU (default 0)"},
     {"sensors", "", 0, 0, cmd_sensors, "every SDR record with its reading and thresholds"},

@@ -52,6 +52,7 @@ int cmd_mezzanine(Context &ctx, int argc, char **argv, Value &out);
 int cmd_mac(Context &ctx, int argc, char **argv, Value &out);
 int cmd_options(Context &ctx, int argc, char **argv, Value &out);
 int cmd_config(Context &ctx, int argc, char **argv, Value &out);
+int cmd_migrate(Context &ctx, int argc, char **argv, Value &out);
 int cmd_fru(Context &ctx, int argc, char **argv, Value &out);
 int cmd_sensors(Context &ctx, int argc, char **argv, Value &out);
 int cmd_sensor(Context &ctx, int argc, char **argv, Value &out);
