@@ -59,8 +59,10 @@ set(CPACK_DEBIAN_HWREGS_PACKAGE_NAME hwregs)
 set(CPACK_DEBIAN_HWREGS_PACKAGE_SECTION admin)
 string(JOIN ", " CPACK_DEBIAN_HWREGS_PACKAGE_DEPENDS ${hvl_deb_exact} ${hvl_deb_libc})
 set(CPACK_COMPONENT_HWREGS_DESCRIPTION
-  "Board CPLD register tool
-Lists, reads, writes and checks the CPLD's registers in the PPC and IPMC areas and the CPU's
-device control registers; with its manual page and bash completion.")
+  "Board CPLD register tool and board information tool
+hwregs lists, reads, writes and checks the CPLD's registers in the PPC and IPMC areas and the
+CPU's device control registers; hwboard shows the board's device ID, self-test, mezzanine, MAC
+addresses, engineering options, OEM configuration, FRU data and sensors as tables or JSON. With
+their manual pages and bash completions.")
 
 include(CPack)

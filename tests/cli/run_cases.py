@@ -21,7 +21,7 @@ Every other line is expected standard output of the command above it. Log
 time stamps are shown as "TIME" and
 source line numbers in log headers as "LINE". Lines starting with "#" (one hash) are
 comments. Blank lines that end a command's output only separate blocks; so blank
-lines that end the output of a program other than hwregs are not compared (ipmitool
+lines that end the output of a program not of this project are not compared (ipmitool
 ends the empty answer of a raw request with one).
 """
 import argparse
@@ -35,7 +35,7 @@ import tempfile
 TIME_STAMP = re.compile(r"^\d\d/\d\d/\d\d \d\d:\d\d:\d\d:\d{6}: ", re.M)
 SOURCE_LINE = re.compile(r"(\.cpp)\(\d+ ")
 SANITIZER_REPORT = re.compile(r"ERROR: (Address|Leak)Sanitizer|runtime error:")
-PROJECT_PROGRAMS = {"hwregs", "sensor_list"}
+PROJECT_PROGRAMS = {"hwregs", "hwboard", "sensor_list"}
 
 
 class Block:

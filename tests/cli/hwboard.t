@@ -1,0 +1,596 @@
+# hwboard on the simulated boards: each query as a table and some as JSON,
+# the boards whose engineering options fail their CRC, controllers behind
+# the IPMC, and bad input with status 2 and one line on standard error.
+# The JSON of every query is checked by hwboard_json.py.
+
+## every query of the default board as a table
+$ hwboard devid
+target           0x00
+firmware         1.5
+ipmi_version     1.5
+manufacturer_id  32473
+product_id       0x3120
+aux_firmware     0x00,0x00
+release          1.05,r0042,2019-06-14 IPMC firmware
+$ hwboard selftest
+passed      yes
+state       passed
+state_code  0
+detail      0x00
+$ hwboard board
+options_crc_valid  yes
+mezzanine          yes
+mezzanine_fru_id   1
+mac_fru            02:00:00:00:00:01
+mac_options        02:00:00:00:00:01
+$ hwboard mezzanine
+result      0
+fitted      yes
+fru_id      1
+option      0x00
+board_area:
+  result         0
+  manufacturer   Example Systems
+  product_name   PMC MEZZ
+  part_number    PM-0200 
+  serial_number  0964
+  mfg_date       2019-09-06 00:00
+$ hwboard mac
+fru:
+  result   0
+  text     02:00:00:00:00:01
+  address  02:00:00:00:00:01
+  suffix   1
+options:
+  result   0
+  text     02:00:00:00:00:01
+  address  02:00:00:00:00:01
+  suffix   1
+same     yes
+$ hwboard options
+crc_valid         yes
+crc               0x33
+crc_computed      0x33
+board_option      0x00
+mezzanine         0x01
+mezzanine_option  0x00
+further           0x00,0x00,0x00
+mac               02:00:00:00:00:01
+mac_suffix        1
+fcap              0x00,0x00,0x00
+flags:
+  name    byte  mask  set  description
+  handle  1     0x01  no   Overwrites the functionality of the handle switch
+$ hwboard config get
+storage_switch:
+  switch  mode  on
+  0       5     no
+  1       2     yes
+pcie:
+  port_config_a  0x01
+  port_config_b  0x02
+  mode           0x00
+  clock          0x01
+  hotplug        1,1,0,0
+boot_cycle:
+  a  1
+  b  300
+  c  3
+clocks:
+  clock  source  driver
+  0      0       1
+  1      0       1
+  2      1       1
+  3      1       0
+plls:
+  pll  config
+  0    0x10
+  1    0x21
+pll_status      0x03
+ipmb_mode       0
+pm_mode         1
+$ hwboard fru
+fru_id        0
+board:
+  result         0
+  valid          yes
+  mfg_minutes    12454560
+  mfg_date       2019-09-06 00:00
+  manufacturer   Example Systems
+  product_name   PPC Board
+  serial_number  B0000001
+  part_number    PB-1400
+  fru_file_id    FRU-1.0
+  custom:
+    index  type  length  text                     hex
+    0      text  23      MAC=02:00:00:00:00:01/1  4d41433d30323a30303a30303a30303a30303a30312f31
+    1      text  5       REV=B                    5245563d42
+product:
+  result         0
+  valid          yes
+  manufacturer   Example Systems
+  product_name   PPC Service Board
+  part_number    PB-1400-01
+  version        REV-B
+  serial_number  S0000001
+  asset_tag      ASSET-0001
+  fru_file_id    FRU-1.0
+  custom         none
+multirecords:
+  result   0
+  records:
+    type  format  length  checksum
+    0x00  0x02    24      0x63
+    0x01  0x02    13      0xe4
+    0xc0  0x02    7       0x48
+$ hwboard fru 1
+fru_id        1
+board:
+  result         0
+  valid          yes
+  mfg_minutes    12454560
+  mfg_date       2019-09-06 00:00
+  manufacturer   Example Systems
+  product_name   PMC MEZZ
+  serial_number  0964
+  part_number    PM-0200 
+  fru_file_id    FRU-1.0
+  custom         none
+product:
+  result         0
+  valid          yes
+  manufacturer   Example Systems
+  product_name   Mezzanine PMC
+  part_number    PM-0200-01
+  version        REV-B
+  serial_number  M0000001
+  asset_tag      ASSET-0001
+  fru_file_id    FRU-1.0
+  custom         none
+multirecords:
+  result   -13
+  records  none
+$ hwboard sensors
+sensors:
+  record_id  number  name       kind         value   raw  unit       state  thresholds                                 details
+  0x0001     0x01    CPU Temp   analog       45.000  45   degrees C  ok     unc=80.000 uc=90.000 unr=100.000           -
+  0x0002     0x02    12V        analog       12.000  200  Volts      ok     lnc=10.800 lc=10.200 unc=13.200 uc=13.800  -
+  0x0003     0x03    Hot Swap   discrete     -       0    -          -      -                                          type=OEM reserved states=0x1000
+  0x0200     0x00    Mezzanine  fru-locator  -       -    -          -      -                                          entity_id=0x0b entity_instance=1 address=0x41 channel=0 fru_id=1 logical=yes device_type=0x10 device_type_modifier=0x02
+$ hwboard sensor 12V
+record_id   0x0002
+number      0x02
+name        12V
+kind        analog
+value       12.000
+raw         200
+unit        Volts
+state       ok
+thresholds:
+  lnc  10.800
+  lc   10.200
+  lnr  -
+  unc  13.200
+  uc   13.800
+  unr  -
+details     -
+
+## JSON of the device ID and of an analog sensor, raw values beside converted ones
+$ hwboard --json devid
+{
+  "target": 0,
+  "firmware": "1.5",
+  "ipmi_version": "1.5",
+  "manufacturer_id": 32473,
+  "product_id": 12576,
+  "aux_firmware": [
+    0,
+    0
+  ],
+  "release": [
+    "1.05",
+    "r0042",
+    "2019-06-14 IPMC firmware"
+  ]
+}
+$ hwboard sensor --json 'CPU Temp'
+{
+  "record_id": 1,
+  "number": 1,
+  "name": "CPU Temp",
+  "kind": "analog",
+  "valid": true,
+  "available": true,
+  "value": 45.000,
+  "raw": 45,
+  "unit": "degrees C",
+  "state": "ok",
+  "thresholds": {
+    "lnc": null,
+    "lc": null,
+    "lnr": null,
+    "unc": 80.000,
+    "uc": 90.000,
+    "unr": 100.000
+  },
+  "raw_thresholds": {
+    "lnc": null,
+    "lc": null,
+    "lnr": null,
+    "unc": 80,
+    "uc": 90,
+    "unr": 100
+  },
+  "details": {}
+}
+
+## every kind of SDR record, signed readings and their states
+@board rich.toml
+$ hwboard sensors
+sensors:
+  record_id  number  name          kind         value     raw  unit               state           thresholds                                                          details
+  0x0001     0x00    IPMC          mc-locator   -         -    -                  -               -                                                                   entity_id=0xa0 entity_instance=96 address=0x41 channel=0
+  0x0002     0x01    Temp Inlet    analog       25.000    25   degrees C          ok              lnc=10.000 lc=5.000 lnr=2.000 unc=40.000 uc=50.000 unr=60.000       -
+  0x0003     0x02    Temp Board    analog       -10.000   246  degrees C          non-critical    lnc=-5.000 lc=-20.000 lnr=-40.000 unc=70.000 uc=85.000 unr=100.000  -
+  0x0004     0x03    Temp Ambient  analog       -25.000   230  degrees C          critical        lnc=-10.000 lc=-20.000 lnr=-30.000 unc=45.000 uc=55.000             -
+  0x0005     0x04    Temp Remote   analog       50.000    100  degrees C          ok              -                                                                   -
+  0x0006     0x05    Current       analog       1.560     128  Amps               ok              unc=3.000 uc=3.500                                                  -
+  0x0007     0x06    12V Main      analog       12.000    125  Volts              ok              lnc=11.712 lc=11.504 unc=12.288 uc=12.496                           -
+  0x0008     0x07    Fan 1         analog       6005.000  100  RPM                ok              lnc=1805.000 lc=1205.000 lnr=605.000                                -
+  0x0009     0x08    Vin Slew      analog       0.500     50   Volts/millisecond  ok              -                                                                   -
+  0x000a     0x09    Energy        analog       300.000   30   Watts * hour       ok              -                                                                   -
+  0x000b     0x00                  none         -         -    -                  -               -                                                                   -
+  0x000c     0x0b    Temp Spare    analog       -         -    degrees C          not-determined  unc=80.000                                                          -
+  0x000d     0x0c    Slot Present  discrete     -         0    -                  -               -                                                                   type=Entity Presence states=0x0100
+  0x000e     0x0d    Hot Swap      discrete     -         0    -                  -               -                                                                   type=OEM reserved states=0x1000
+  0x000f     0x0e    Power Good    discrete     -         0    -                  -               -                                                                   type=Power Supply states=0x0100
+  0x0010     0x0f    Watchdog      event-only   -         -    -                  -               -                                                                   type=Watchdog entity_id=0xa0 entity_instance=96 event_reading_type=0x6f
+  0x0011     0x00    AMC 1         fru-locator  -         -    -                  -               -                                                                   entity_id=0xc1 entity_instance=97 address=0x41 channel=0 fru_id=5 logical=yes device_type=0x10 device_type_modifier=0x00
+  0x0200     0x00    Mezzanine     fru-locator  -         -    -                  -               -                                                                   entity_id=0x0b entity_instance=1 address=0x41 channel=0 fru_id=1 logical=yes device_type=0x10 device_type_modifier=0x02
+$ hwboard --json sensor 'Temp Board'
+{
+  "record_id": 3,
+  "number": 2,
+  "name": "Temp Board",
+  "kind": "analog",
+  "valid": true,
+  "available": true,
+  "value": -10.000,
+  "raw": 246,
+  "unit": "degrees C",
+  "state": "non-critical",
+  "thresholds": {
+    "lnc": -5.000,
+    "lc": -20.000,
+    "lnr": -40.000,
+    "unc": 70.000,
+    "uc": 85.000,
+    "unr": 100.000
+  },
+  "raw_thresholds": {
+    "lnc": 251,
+    "lc": 236,
+    "lnr": 216,
+    "unc": 70,
+    "uc": 85,
+    "unr": 100
+  },
+  "details": {}
+}
+
+## options that fail their CRC: options shows it, the queries that need them fail
+@board eng-corrupt.toml
+$ hwboard options
+crc_valid         no
+crc               0xcc
+crc_computed      0x33
+board_option      0x00
+mezzanine         0x01
+mezzanine_option  0x00
+further           0x00,0x00,0x00
+mac               02:00:00:00:00:01
+mac_suffix        1
+fcap              0x00,0x00,0x00
+flags:
+  name    byte  mask  set  description
+  handle  1     0x01  no   Overwrites the functionality of the handle switch
+$ hwboard board
+options_crc_valid  no
+mezzanine          -
+mezzanine_fru_id   -
+mac_fru            02:00:00:00:00:01
+mac_options        -
+[1]
+2> hwboard: board: the mezzanine query (engineering options fail their CRC) failed (result -5)
+2> hwboard: board: the engineering options' MAC address failed (result -5)
+$ hwboard mac
+fru:
+  result   0
+  text     02:00:00:00:00:01
+  address  02:00:00:00:00:01
+  suffix   1
+options:
+  result   -5
+  text     -
+  address  -
+  suffix   -
+same     -
+[1]
+2> hwboard: mac: the engineering options' MAC address failed (result -5)
+$ hwboard mezzanine
+result      -5
+fitted      -
+fru_id      -
+option      -
+board_area  -
+[1]
+2> hwboard: mezzanine: the mezzanine query (engineering options fail their CRC) failed (result -5)
+$ hwboard migrate
+result            -1
+crc_valid_before  no
+crc_valid_after   no
+changes           none
+changed           no
+[1]
+2> hwboard: migrate: the migration failed (result -1)
+
+## a board before its migration: no MAC text in the FRU, options never written; migrate says what it changed, once
+@board migrate.toml
+$ hwboard board
+options_crc_valid  no
+mezzanine          -
+mezzanine_fru_id   -
+mac_fru            -
+mac_options        -
+[1]
+2> hwboard: board: the mezzanine query (engineering options fail their CRC) failed (result -5)
+2> hwboard: board: the engineering options' MAC address failed (result -5)
+$ hwboard options
+crc_valid         no
+crc               0xff
+crc_computed      0x66
+board_option      0xff
+mezzanine         0xff
+mezzanine_option  0xff
+further           0xff,0xff,0xff
+mac               FF:FF:FF:FF:FF:FF
+mac_suffix        255
+fcap              0xff,0xff,0xff
+flags:
+  name    byte  mask  set  description
+  handle  1     0x01  yes  Overwrites the functionality of the handle switch
+$ hwboard fru
+fru_id        0
+board:
+  result         0
+  valid          yes
+  mfg_minutes    12454560
+  mfg_date       2019-09-06 00:00
+  manufacturer   Example Systems
+  product_name   PPC Board
+  serial_number  B0000001
+  part_number    PB-1400
+  fru_file_id    FRU-1.0
+  custom:
+    index  type    length  text  hex
+    0      binary  7       -     02000000100103
+    1      binary  32      -     0500010000000000000000000000000000000000000000000000000000000000
+product:
+  result         0
+  valid          yes
+  manufacturer   Example Systems
+  product_name   PPC Service Board
+  part_number    PB-1400-01
+  version        REV-B
+  serial_number  S0000001
+  asset_tag      ASSET-0001
+  fru_file_id    FRU-1.0
+  custom         none
+multirecords:
+  result   0
+  records:
+    type  format  length  checksum
+    0x00  0x02    24      0x63
+    0x01  0x02    13      0xe4
+    0xc0  0x02    7       0x48
+$ hwboard --json migrate
+{
+  "result": 0,
+  "crc_valid_before": false,
+  "crc_valid_after": true,
+  "changes": [
+    {
+      "field": "board_option",
+      "before": "ff",
+      "after": "05"
+    },
+    {
+      "field": "mezzanine",
+      "before": "ff",
+      "after": "01"
+    },
+    {
+      "field": "mezzanine_option",
+      "before": "ff",
+      "after": "03"
+    },
+    {
+      "field": "further",
+      "before": "ffffff",
+      "after": "000000"
+    },
+    {
+      "field": "mac",
+      "before": "ffffffffffff",
+      "after": "020000001001"
+    },
+    {
+      "field": "mac_suffix",
+      "before": "ff",
+      "after": "03"
+    },
+    {
+      "field": "crc",
+      "before": "ff",
+      "after": "74"
+    }
+  ],
+  "changed": true
+}
+$ hwboard board
+options_crc_valid  yes
+mezzanine          yes
+mezzanine_fru_id   1
+mac_fru            -
+mac_options        02:00:00:00:10:01
+$ hwboard migrate
+result            0
+crc_valid_before  yes
+crc_valid_after   yes
+changes           none
+changed           no
+
+## a board without the mezzanine
+@board no-mezzanine.toml
+$ hwboard board
+options_crc_valid  yes
+mezzanine          no
+mezzanine_fru_id   -
+mac_fru            02:00:00:00:00:01
+mac_options        02:00:00:00:00:01
+$ hwboard mezzanine
+result      -12
+fitted      no
+fru_id      -
+option      0x00
+board_area  -
+$ hwboard migrate
+result            0
+crc_valid_before  yes
+crc_valid_after   yes
+changes           none
+changed           no
+
+## a failed self-test is reported, not failed
+@board selftest-fails.toml
+$ hwboard selftest
+passed      no
+state       corrupted
+state_code  2
+detail      0x04
+
+## a FRU that is not there fails the query with the library's result
+@board fru-absent.toml
+$ hwboard fru
+fru_id        0
+board:
+  result  -4
+product:
+  result  -4
+multirecords:
+  result   -4
+  records  none
+[1]
+2> hwboard: fru: reading the board area failed (result -4)
+2> hwboard: fru: reading the product area failed (result -4)
+2> hwboard: fru: reading the multirecord area failed (result -4)
+
+## controllers behind the IPMC, by FRU and by address
+$ hwboard --fru 2 devid
+target           0x72
+firmware         2.10
+ipmi_version     1.5
+manufacturer_id  32473
+product_id       0x4100
+aux_firmware     0x00,0x00
+release          -
+$ hwboard --target 0x72 --json devid
+{
+  "target": 114,
+  "firmware": "2.10",
+  "ipmi_version": "1.5",
+  "manufacturer_id": 32473,
+  "product_id": 16640,
+  "aux_firmware": [
+    0,
+    0
+  ],
+  "release": null
+}
+$ hwboard --target 0x74 devid
+[1]
+2> hwboard: devid: Get Device ID failed (result -4)
+$ hwboard --fru 9 devid
+[1]
+2> hwboard: devid: finding the FRU's controller failed (result -4)
+
+## bad usage: status 2, one line on standard error, nothing on standard output
+$ hwboard
+[2]
+2> hwboard: no command
+2> Try 'hwboard --help'.
+$ hwboard bogus
+[2]
+2> hwboard: unknown command 'bogus'
+2> Try 'hwboard --help'.
+$ hwboard dev
+[2]
+2> hwboard: unknown command 'dev'
+2> Try 'hwboard --help'.
+$ hwboard fru x
+[2]
+2> hwboard: fru: bad FRU ID 'x' (0 to 255)
+$ hwboard fru 256
+[2]
+2> hwboard: fru: bad FRU ID '256' (0 to 255)
+$ hwboard fru -1
+[2]
+2> hwboard: unknown option '-1'
+2> Try 'hwboard --help'.
+$ hwboard fru 1 2
+[2]
+2> hwboard: fru: usage: hwboard fru [ID]
+$ hwboard sensor
+[2]
+2> hwboard: sensor: usage: hwboard sensor NAME
+$ hwboard sensor Nope
+[2]
+2> hwboard: sensor: no sensor named 'Nope'
+$ hwboard sensors extra
+[2]
+2> hwboard: sensors: usage: hwboard sensors
+$ hwboard config set
+[2]
+2> hwboard: config: unknown config action 'set' (get)
+$ hwboard --target
+[2]
+2> hwboard: missing argument of '--target'
+2> Try 'hwboard --help'.
+$ hwboard --target 0x100 devid
+[2]
+2> hwboard: devid: bad IPMB-L address '0x100' for --target (0 to 0xff)
+$ hwboard --fru 1x devid
+[2]
+2> hwboard: devid: bad FRU ID '1x' for --fru (0 to 255)
+$ hwboard --target 0x72 --fru 2 devid
+[2]
+2> hwboard: --target and --fru exclude each other
+$ hwboard --xyz devid
+[2]
+2> hwboard: unknown option '--xyz'
+2> Try 'hwboard --help'.
+$ hwboard -x devid
+[2]
+2> hwboard: unknown option '-x'
+2> Try 'hwboard --help'.
+
+## help and version
+$ hwboard --help | grep -c .
+21
+$ hwboard --version | grep -c '^hwboard [0-9]'
+1
+
+## output that cannot be written fails
+$ hwboard devid >/dev/full
+[1]
+2> hwboard: cannot write to standard output: No space left on device

@@ -1,0 +1,273 @@
+// FRU inventory and sensors: the areas of a FRU device, and the SDR records
+// with their readings and thresholds, converted and raw.
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "hvl/hvl_ipmi_fru.h"
+#include "hvl/hvl_ipmi_sensor.h"
+#include "hwboard.h"
+
+namespace {
+
+struct TextField {
+    const char *name;
+    size_t offset;
+};
+
+constexpr TextField board_fields[] = {
+    {"mfg_date", offsetof(FruBoardInfo, mfg_date)},
+    {"manufacturer", offsetof(FruBoardInfo, manufacturer)},
+    {"product_name", offsetof(FruBoardInfo, product_name)},
+    {"serial_number", offsetof(FruBoardInfo, serial_number)},
+    {"part_number", offsetof(FruBoardInfo, part_number)},
+    {"fru_file_id", offsetof(FruBoardInfo, fru_file_id)},
+};
+
+constexpr TextField product_fields[] = {
+    {"manufacturer", offsetof(FruProductInfo, manufacturer)},
+    {"product_name", offsetof(FruProductInfo, product_name)},
+    {"part_number", offsetof(FruProductInfo, part_number)},
+    {"version", offsetof(FruProductInfo, version)},
+    {"serial_number", offsetof(FruProductInfo, serial_number)},
+    {"asset_tag", offsetof(FruProductInfo, asset_tag)},
+    {"fru_file_id", offsetof(FruProductInfo, fru_file_id)},
+};
+
+const char *const field_types[] = {"binary", "bcd-plus", "6-bit-ascii", "text"};
+
+void add_fields(Value &area, const void *record, const TextField *fields, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        const char *text = static_cast<const char *>(record) + fields[i].offset;
+        area.add(fields[i].name, Value::text(std::string(text, strnlen(text, FRU_FIELD_SIZE))));
+    }
+}
+
+// The used custom fields: their type and length, their bytes in hexadecimal
+// and, for text fields, the text.
+void add_customs(Value &area, const FruCustomField *custom) {
+    Value &list = area.add("custom", Value::array());
+    for (int i = 0; i < FRU_CUSTOM_FIELD_COUNT; ++i) {
+        if (custom[i].type_length == 0) {
+            continue;
+        }
+        const int length = custom[i].type_length & 0x3F;
+        std::string hex;
+        for (int b = 0; b < length && b < FRU_CUSTOM_FIELD_SIZE; ++b) {
+            char pair[3];
+            snprintf(pair, sizeof pair, "%02x", custom[i].bytes[b]);
+            hex += pair;
+        }
+        const int type = custom[i].type_length >> 6;
+        Value &field = list.push(Value::object());
+        field.add("index", Value::integer(i));
+        field.add("type", Value::text(field_types[type]));
+        field.add("type_length", Value::hex(custom[i].type_length)).json_only();
+        field.add("length", Value::integer(length));
+        const char *bytes = reinterpret_cast<const char *>(custom[i].bytes);
+        field.add("text", type == 3 ? Value::text(std::string(bytes, strnlen(bytes, length)))
+                                    : Value::null());
+        field.add("hex", Value::text(hex));
+    }
+}
+
+// An area's result counts as a failure unless the FRU has no such area.
+bool area_failed(int rc) { return rc != 0 && rc != FRU_NO_AREA; }
+
+} // namespace
+
+int cmd_fru(Context &ctx, int argc, char **argv, Value &out) {
+    unsigned long id = 0;
+    if (argc > 0 && !parse_number(argv[0], 0xFF, &id)) {
+        return usage_error(ctx, "bad FRU ID '%s' (0 to 255)", argv[0]);
+    }
+    const int fru_id = static_cast<int>(id);
+    out.add("fru_id", Value::integer(fru_id));
+    int status = kStatusOk;
+
+    auto *board = static_cast<FruBoardInfo *>(calloc(1, sizeof(FruBoardInfo)));
+    auto *product = static_cast<FruProductInfo *>(calloc(1, sizeof(FruProductInfo)));
+    if (board == nullptr || product == nullptr) {
+        free(board);
+        free(product);
+        return query_failed(ctx, "allocating the FRU records", -1);
+    }
+    const int board_rc = fru_board_info_get(ctx.intf, fru_id, board);
+    Value &b = out.add("board", Value::object());
+    b.add("result", result_value(board_rc));
+    if (board_rc == 0) {
+        b.add("valid", Value::boolean(board->valid != 0));
+        b.add("mfg_minutes", Value::integer(board->mfg_minutes));
+        add_fields(b, board, board_fields, sizeof board_fields / sizeof board_fields[0]);
+        add_customs(b, board->custom);
+    } else if (area_failed(board_rc)) {
+        status = query_failed(ctx, "reading the board area", board_rc);
+    }
+
+    const int product_rc = fru_product_info_get(ctx.intf, fru_id, product);
+    Value &p = out.add("product", Value::object());
+    p.add("result", result_value(product_rc));
+    if (product_rc == 0) {
+        p.add("valid", Value::boolean(product->valid != 0));
+        add_fields(p, product, product_fields, sizeof product_fields / sizeof product_fields[0]);
+        add_customs(p, product->custom);
+    } else if (area_failed(product_rc)) {
+        status = query_failed(ctx, "reading the product area", product_rc);
+    }
+    free(board);
+    free(product);
+
+    FruMultiRecord *list = nullptr;
+    const int multi_rc = fru_multi_record_info_get(ctx.intf, fru_id, &list);
+    Value &m = out.add("multirecords", Value::object());
+    m.add("result", result_value(multi_rc));
+    Value &records = m.add("records", Value::array());
+    while (list != nullptr) {
+        FruMultiRecord *next = list->next;
+        Value &r = records.push(Value::object());
+        r.add("type", Value::hex(list->type_id));
+        r.add("format", Value::hex(list->format));
+        r.add("length", Value::integer(list->length));
+        r.add("checksum", Value::hex(list->record_checksum));
+        free(list);
+        list = next;
+    }
+    if (area_failed(multi_rc)) {
+        status = query_failed(ctx, "reading the multirecord area", multi_rc);
+    }
+    return status;
+}
+
+namespace {
+
+const char *const kind_names[] = {"none",       "discrete",   "analog",
+                                  "event-only", "mc-locator", "fru-locator"};
+const char *const severity_names[] = {"not-determined", "ok", "non-critical", "critical",
+                                      "non-recoverable"};
+const char *const threshold_names[SENSOR_THRESHOLD_COUNT] = {"lnc", "lc", "lnr",
+                                                             "unc", "uc", "unr"};
+
+Value kind_details(const SensorInfo &s) {
+    Value d = Value::object();
+    switch (s.kind) {
+    case SENSOR_KIND_DISCRETE:
+        d.add("type", Value::text(s.u.discrete.type_name));
+        d.add("states",
+              Value::hex(s.u.discrete.state_bits[0] << 8 | s.u.discrete.state_bits[1], 4));
+        break;
+    case SENSOR_KIND_EVENT_ONLY:
+        d.add("type", Value::text(s.u.event_only.type_name));
+        d.add("entity_id", Value::hex(s.u.event_only.entity_id));
+        d.add("entity_instance", Value::integer(s.u.event_only.entity_instance));
+        d.add("event_reading_type", Value::hex(s.u.event_only.event_reading_type));
+        break;
+    case SENSOR_KIND_MC_LOCATOR:
+        d.add("entity_id", Value::hex(s.u.mc_locator.entity_id));
+        d.add("entity_instance", Value::integer(s.u.mc_locator.entity_instance));
+        d.add("address", Value::hex(s.u.mc_locator.slave_address));
+        d.add("channel", Value::integer(s.u.mc_locator.channel));
+        break;
+    case SENSOR_KIND_FRU_LOCATOR:
+        d.add("entity_id", Value::hex(s.u.fru_locator.entity_id));
+        d.add("entity_instance", Value::integer(s.u.fru_locator.entity_instance));
+        d.add("address", Value::hex(s.u.fru_locator.access_address));
+        d.add("channel", Value::integer(s.u.fru_locator.channel));
+        d.add("fru_id", Value::integer(s.u.fru_locator.fru_device_id));
+        d.add("logical", Value::boolean(s.u.fru_locator.logical != 0));
+        d.add("device_type", Value::hex(s.u.fru_locator.device_type));
+        d.add("device_type_modifier", Value::hex(s.u.fru_locator.device_type_modifier));
+        break;
+    default:
+        break;
+    }
+    return d;
+}
+
+// The raw reading byte of a sensor, or -1.
+int raw_reading(IpmiIntf *intf, uint8_t number) {
+    IpmiResponse rsp;
+    if (sensor_get_reading(intf, number, &rsp) != 0 || rsp.ccode != 0 || rsp.data_len < 1) {
+        return -1;
+    }
+    return rsp.data[0];
+}
+
+// The analog members: the reading converted and raw, its unit and
+// severity, and the thresholds the sensor has, converted and raw.
+void add_analog(IpmiIntf *intf, const SensorInfo &s, Value &v) {
+    const SensorAnalog &a = s.u.analog;
+    const int raw = a.reading_available != 0 ? raw_reading(intf, s.sensor_number & 0xFF) : -1;
+    v.add("available", Value::boolean(a.reading_available != 0)).json_only();
+    v.add("value", a.reading_available != 0 ? Value::real(a.value) : Value::null());
+    v.add("raw", raw >= 0 ? Value::integer(raw) : Value::null());
+    v.add("unit", Value::text(a.unit));
+    v.add("state", Value::text(a.severity <= SEVERITY_NON_RECOVERABLE ? severity_names[a.severity]
+                                                                      : "unknown"));
+    IpmiResponse rsp;
+    const bool raw_known = a.threshold_mask != 0 &&
+                           sensor_get_thresholds(intf, s.sensor_number & 0xFF, &rsp) == 0 &&
+                           rsp.ccode == 0 && rsp.data_len >= 1 + SENSOR_THRESHOLD_COUNT;
+    Value &t = v.add("thresholds", Value::object());
+    Value &r = v.add("raw_thresholds", Value::object());
+    r.json_only();
+    for (int i = 0; i < SENSOR_THRESHOLD_COUNT; ++i) {
+        const bool has = (a.threshold_mask >> i & 1) != 0;
+        t.add(threshold_names[i], has ? Value::real(a.thresholds[i]) : Value::null());
+        r.add(threshold_names[i],
+              has && raw_known ? Value::integer(rsp.data[1 + i]) : Value::null());
+    }
+}
+
+Value sensor_value(IpmiIntf *intf, const SensorInfo &s) {
+    Value v = Value::object();
+    v.add("record_id", Value::hex(s.record_id, 4));
+    v.add("number", Value::hex(s.sensor_number));
+    v.add("name", Value::text(std::string(s.name, strnlen(s.name, sizeof s.name))));
+    v.add("kind", Value::text(s.kind <= SENSOR_KIND_FRU_LOCATOR ? kind_names[s.kind] : "none"));
+    v.add("valid", Value::boolean(s.valid != 0)).json_only();
+    if (s.kind == SENSOR_KIND_ANALOG) {
+        add_analog(intf, s, v);
+    } else {
+        const bool discrete = s.kind == SENSOR_KIND_DISCRETE;
+        const bool available = discrete && s.u.discrete.reading_available != 0;
+        v.add("available", Value::boolean(available)).json_only();
+        v.add("value", Value::null());
+        v.add("raw", available ? Value::integer(s.u.discrete.reading) : Value::null());
+        v.add("unit", Value::null());
+        v.add("state", Value::null());
+        v.add("thresholds", Value::null());
+        v.add("raw_thresholds", Value::null()).json_only();
+    }
+    v.add("details", kind_details(s));
+    return v;
+}
+
+} // namespace
+
+int cmd_sensors(Context &ctx, int /*argc*/, char ** /*argv*/, Value &out) {
+    SensorInfo *list = nullptr;
+    const int rc = sensor_info_get_list(ctx.intf, &list);
+    Value &sensors = out.add("sensors", Value::array());
+    while (list != nullptr) {
+        SensorInfo *next = list->next;
+        sensors.push(sensor_value(ctx.intf, *list));
+        free(list);
+        list = next;
+    }
+    return rc == 0 ? kStatusOk : query_failed(ctx, "reading the SDR repository", rc);
+}
+
+int cmd_sensor(Context &ctx, int /*argc*/, char **argv, Value &out) {
+    SensorInfo info;
+    const int rc = sensor_info_get_data_by_id(ctx.intf, &info, argv[0]);
+    if (rc == -7) {
+        return usage_error(ctx, "no sensor named '%s'", argv[0]);
+    }
+    if (rc != 0) {
+        out = Value::null();
+        return query_failed(ctx, "reading the sensor", rc);
+    }
+    out = sensor_value(ctx.intf, info);
+    return kStatusOk;
+}
