@@ -1,6 +1,8 @@
 # hwboard on the simulated boards: each query as a table and some as JSON,
 # the boards whose engineering options fail their CRC, controllers behind
-# the IPMC, and bad input with status 2 and one line on standard error.
+# the IPMC, PICMG queries, threshold and configuration writes (refused on
+# options that fail their CRC unless forced), and bad input with status 2
+# and one line on standard error.
 # The JSON of every query is checked by hwboard_json.py.
 
 ## every query of the default board as a table
@@ -524,6 +526,458 @@ $ hwboard --fru 9 devid
 [1]
 2> hwboard: devid: finding the FRU's controller failed (result -4)
 
+## PICMG of the IPMC: properties, addresses with site type, LEDs with local and override state, ports
+$ hwboard picmg props
+result             0
+extension_version  2.3
+max_fru_id         2
+fru_device_id      0
+$ hwboard picmg addr
+result            0
+hardware_address  0x41
+ipmb0_address     0x82
+fru_id            0
+site_id           1
+site_type         0x00
+site_type_name    atca-board
+ipmbl_address     -
+$ hwboard picmg addr 2
+result            0
+hardware_address  0x41
+ipmb0_address     0x82
+fru_id            2
+site_id           1
+site_type         0x07
+site_type_name    amc
+ipmbl_address     0x72
+$ hwboard picmg led 0
+fru_id  0
+result  0
+leds:
+  led  states  function  colour  local                                                         override
+  0    0x01    off       BLUE    function=off off_duration=0 on_duration=0 colour=0x01         -
+  1    0x01    off       RED     function=off off_duration=0 on_duration=0 colour=0x02         -
+  2    0x01    on        GREEN   function=on off_duration=0 on_duration=0 colour=0x03          -
+  3    0x03    blinking  AMBER   function=blinking off_duration=50 on_duration=10 colour=0x04  function=on off_duration=0 on_duration=0 colour=0x05
+$ hwboard --json picmg led 0 | grep -c '"override": \{'
+1
+$ hwboard --json picmg led 0 | grep -c '"override": null'
+3
+$ hwboard picmg led 1
+fru_id  1
+result  -1
+leds:
+  led  states  function  colour  local                                                           override
+  0    0x01    blinking  BLUE    function=blinking off_duration=100 on_duration=100 colour=0x01  -
+  1    0x01    off       RED     function=off off_duration=0 on_duration=0 colour=0x02           -
+  2    0x01    on        GREEN   function=on off_duration=0 on_duration=0 colour=0x03            -
+$ hwboard picmg port 0 2
+interface  0
+channel    2
+result     0
+enabled    no
+links:
+  ports  link_type  extension  group  enabled
+  0x1    0x01       0          0      no
+$ hwboard picmg port 1 5
+interface  1
+channel    5
+result     0
+enabled    no
+links      none
+$ hwboard picmg amc 0 1
+channel   0
+device    1
+result    0
+links     1
+lanes     0x3
+group     1
+protocol  PCIe Gen1 SSC - 8x
+enabled   yes
+$ hwboard --json picmg amc 9
+{
+  "channel": 9,
+  "device": 0,
+  "result": 0,
+  "links": 0,
+  "lanes": 0,
+  "group": 0,
+  "protocol": "Unknown protocol",
+  "enabled": false
+}
+$ hwboard --fru 2 picmg props
+result             0
+extension_version  2.3
+max_fru_id         0
+fru_device_id      0
+$ hwboard --target 0x72 picmg led 0 | grep -c blinking
+1
+
+## PICMG answers other tools decode otherwise: an AMC site without IPMB-L address, colours without a name, unknown link types
+@board picmg-quirks.toml
+$ hwboard picmg addr 3
+result            0
+hardware_address  0x41
+ipmb0_address     0x82
+fru_id            3
+site_id           9
+site_type         0x07
+site_type_name    amc
+ipmbl_address     -
+$ hwboard picmg led 3
+fru_id  3
+result  0
+leds:
+  led  states  function  colour    local                                                  override
+  0    0x01    on        0x09      function=on off_duration=0 on_duration=0 colour=0x09   -
+  1    0x01    on        reserved  function=on off_duration=0 on_duration=0 colour=0x07   -
+  2    0x01    on        0x0f      function=on off_duration=0 on_duration=0 colour=0x0f   -
+  3    0x01    off       reserved  function=off off_duration=0 on_duration=0 colour=0x00  -
+$ hwboard picmg amc 0
+channel   0
+device    0
+result    0
+links     1
+lanes     0x1
+group     0
+protocol  Unknown protocol
+enabled   yes
+
+## thresholds: shown; set in the sensor's unit, the library rounding to raw; what changed; kept across runs
+@board rich.toml
+$ hwboard threshold 'Temp Board'
+name        Temp Board
+record_id   0x0003
+number      0x02
+unit        degrees C
+thresholds:
+  threshold  settable  value    raw
+  lnc        yes       -5.000   251
+  lc         yes       -20.000  236
+  lnr        yes       -40.000  216
+  unc        yes       70.000   70
+  uc         yes       85.000   85
+  unr        yes       100.000  100
+changes     none
+$ hwboard threshold 'Temp Board' unc 75 -- lnc -7.5
+name        Temp Board
+record_id   0x0003
+number      0x02
+unit        degrees C
+thresholds:
+  threshold  settable  value    raw
+  lnc        yes       -7.000   249
+  lc         yes       -20.000  236
+  lnr        yes       -40.000  216
+  unc        yes       75.000   75
+  uc         yes       85.000   85
+  unr        yes       100.000  100
+changes:
+  threshold  asked   before  after   raw_before  raw_after  changed
+  lnc        -7.500  -5.000  -7.000  251         249        yes
+  unc        75.000  70.000  75.000  70          75         yes
+$ hwboard threshold '12V Main' uc 12.6 unc 12.288
+name        12V Main
+record_id   0x0007
+number      0x06
+unit        Volts
+thresholds:
+  threshold  settable  value   raw
+  lnc        yes       11.712  107
+  lc         yes       11.504  94
+  lnr        no        -       -
+  unc        yes       12.288  143
+  uc         yes       12.608  163
+  unr        no        -       -
+changes:
+  threshold  asked   before  after   raw_before  raw_after  changed
+  unc        12.288  12.288  12.288  143         143        no
+  uc         12.600  12.496  12.608  156         163        yes
+$ hwboard sensor 'Temp Board' | grep '^  (lnc|unc) '
+  lnc  -7.000
+  unc  75.000
+$ hwboard --json threshold Current uc 3.25
+{
+  "name": "Current",
+  "record_id": 6,
+  "number": 5,
+  "unit": "Amps",
+  "thresholds": [
+    {
+      "threshold": "lnc",
+      "settable": false,
+      "value": null,
+      "raw": null
+    },
+    {
+      "threshold": "lc",
+      "settable": false,
+      "value": null,
+      "raw": null
+    },
+    {
+      "threshold": "lnr",
+      "settable": false,
+      "value": null,
+      "raw": null
+    },
+    {
+      "threshold": "unc",
+      "settable": true,
+      "value": 3.000,
+      "raw": 200
+    },
+    {
+      "threshold": "uc",
+      "settable": true,
+      "value": 3.260,
+      "raw": 213
+    },
+    {
+      "threshold": "unr",
+      "settable": false,
+      "value": null,
+      "raw": null
+    }
+  ],
+  "changes": [
+    {
+      "threshold": "uc",
+      "asked": 3.250,
+      "before": 3.500,
+      "after": 3.260,
+      "raw_before": 225,
+      "raw_after": 213,
+      "changed": true
+    }
+  ]
+}
+$ hwboard threshold Current | grep '^  (unc|uc) '
+  unc        yes       3.000  200
+  uc         yes       3.260  213
+
+## thresholds refused: unknown names, thresholds a sensor lacks or cannot set, bad numbers
+@board rich.toml
+$ hwboard threshold Nope unc 1
+[2]
+2> hwboard: threshold: no sensor named 'Nope'
+$ hwboard threshold 'Temp Board' foo 1
+[2]
+2> hwboard: threshold: unknown threshold 'foo' (lnc, lc, lnr, unc, uc, unr)
+$ hwboard threshold 'Temp Ambient' unr 70
+[2]
+2> hwboard: threshold: sensor 'Temp Ambient' has no unr threshold
+$ hwboard threshold 'Temp Spare' unc 70
+[2]
+2> hwboard: threshold: the unc threshold of 'Temp Spare' cannot be set
+$ hwboard threshold 'Temp Board' unc x
+[2]
+2> hwboard: threshold: bad value 'x' for unc (a number)
+$ hwboard threshold 'Temp Board' unc 1e999
+[2]
+2> hwboard: threshold: bad value '1e999' for unc (a number)
+$ hwboard threshold 'Temp Board' unc 128
+[2]
+2> hwboard: threshold: unc 128 is outside what 'Temp Board' can hold (-128 to 127 degrees C)
+$ hwboard threshold 'Temp Board' unc
+[2]
+2> hwboard: threshold: 'unc' wants a value
+$ hwboard threshold 'Temp Board' unc 1 unc 2
+[2]
+2> hwboard: threshold: threshold 'unc' given twice
+$ hwboard threshold 'Hot Swap' unc 1
+[2]
+2> hwboard: threshold: sensor 'Hot Swap' has no thresholds
+$ hwboard threshold 'Temp Board' | grep '^  unc '
+  unc        yes       70.000   70
+
+## config set: every setting, before and after; the IPMC keeps them across runs
+$ hwboard config set storage_switch 0 1
+key      storage_switch
+select:
+  switch  0
+result   0
+values:
+  name  asked  before  after
+  on    1      0       1
+changed  yes
+$ hwboard --json config set pll_config 1 0x33
+{
+  "key": "pll_config",
+  "select": {
+    "pll": 1
+  },
+  "result": 0,
+  "values": [
+    {
+      "name": "config",
+      "asked": 51,
+      "before": 33,
+      "after": 51
+    }
+  ],
+  "changed": true
+}
+$ hwboard config set storage_switch 1 0 | grep '^  [a-z]+  +[0-9]'
+  switch  1
+  on    0      1       0
+$ hwboard config set pcie_port_config 3 4 | grep '^  [a-z]+  +[0-9]'
+  a     3      1       3
+  b     4      2       4
+$ hwboard config set pcie_mode 2 | grep '^  [a-z]+  +[0-9]'
+  mode  2      0       2
+$ hwboard config set pcie_hotplug 2 1 | grep '^  [a-z]+  +[0-9]'
+  port  2
+  state  1      0       1
+$ hwboard config set pcie_clock 0 | grep '^  [a-z]+  +[0-9]'
+  clock  0      1       0
+$ hwboard config set boot_cycle 2 4095 7 | grep '^  [a-z]+  +[0-9]'
+  a     2      1       2
+  b     4095   300     4095
+  c     7      3       7
+$ hwboard config set clock_source 3 0 | grep '^  [a-z]+  +[0-9]'
+  clock  3
+  source  0      1       0
+$ hwboard config set clock_driver 3 1 | grep '^  [a-z]+  +[0-9]'
+  clock  3
+  driver  1      0       1
+$ hwboard config set pm_mode 0 | grep '^  [a-z]+  +[0-9]'
+  mode  0      1       0
+$ hwboard config set flag handle 1 | grep '^  [a-z]+  +[0-9]'
+  flag  0
+  set   1      0       1
+$ hwboard config get
+storage_switch:
+  switch  mode  on
+  0       1     yes
+  1       5     no
+pcie:
+  port_config_a  0x03
+  port_config_b  0x04
+  mode           0x02
+  clock          0x00
+  hotplug        1,1,1,0
+boot_cycle:
+  a  2
+  b  4095
+  c  7
+clocks:
+  clock  source  driver
+  0      0       1
+  1      0       1
+  2      1       1
+  3      0       1
+plls:
+  pll  config
+  0    0x10
+  1    0x33
+pll_status      0x03
+ipmb_mode       0
+pm_mode         0
+$ hwboard options | grep '^fcap|^  handle'
+fcap              0x00,0x01,0x00
+  handle  1     0x01  yes  Overwrites the functionality of the handle switch
+$ hwboard config set ipmb_mode 1
+key      ipmb_mode
+select   -
+result   0
+values:
+  name  asked  before  after
+  mode  1      0       0
+changed  no
+[1]
+2> hwboard: config: ipmb_mode mode reads back as 0, not 1
+
+## config set refused: unknown settings, wrong counts, values out of range
+$ hwboard config set
+[2]
+2> hwboard: config: usage: hwboard config set KEY VALUE... (storage_switch, pcie_port_config, pcie_mode, pcie_hotplug, pcie_clock, boot_cycle, clock_source, clock_driver, pll_config, ipmb_mode, pm_mode, flag)
+$ hwboard config set bogus 1
+[2]
+2> hwboard: config: unknown setting 'bogus' (storage_switch, pcie_port_config, pcie_mode, pcie_hotplug, pcie_clock, boot_cycle, clock_source, clock_driver, pll_config, ipmb_mode, pm_mode, flag)
+$ hwboard config set pcie_mode
+[2]
+2> hwboard: config: usage: hwboard config set pcie_mode MODE
+$ hwboard config set pcie_mode 256
+[2]
+2> hwboard: config: bad mode '256' for pcie_mode (0 to 255)
+$ hwboard config set boot_cycle 3 1 1
+[2]
+2> hwboard: config: bad a '3' for boot_cycle (0 to 2)
+$ hwboard config set boot_cycle 1 0x1000 1
+[2]
+2> hwboard: config: bad b '0x1000' for boot_cycle (0 to 4095)
+$ hwboard config set clock_source 4 1
+[2]
+2> hwboard: config: bad clock '4' for clock_source (0 to 3)
+$ hwboard config set flag nope 1
+[2]
+2> hwboard: config: unknown flag 'nope' (see options)
+$ hwboard config get 1
+[2]
+2> hwboard: config: usage: hwboard config get
+$ hwboard config put
+[2]
+2> hwboard: config: unknown config action 'put' (get, set)
+$ hwboard picmg
+[2]
+2> hwboard: picmg: usage: hwboard picmg QUERY [ARGS]
+$ hwboard picmg bogus
+[2]
+2> hwboard: picmg: unknown picmg query 'bogus' (props, addr, led, port, amc)
+$ hwboard picmg led
+[2]
+2> hwboard: picmg: usage: hwboard picmg led FRU
+$ hwboard picmg port 3 1
+[2]
+2> hwboard: picmg: bad interface '3' (0 base, 1 fabric, 2 update channel)
+$ hwboard picmg port 0 64
+[2]
+2> hwboard: picmg: bad channel '64' (0 to 63)
+$ hwboard picmg amc x
+[2]
+2> hwboard: picmg: bad AMC channel 'x' (0 to 255)
+
+## options that fail their CRC: writes refused without --force, done with it; reads and migrate as before
+@board eng-corrupt.toml
+$ hwboard config set pcie_mode 3
+[1]
+2> hwboard: config: the engineering options fail their CRC; nothing written (--force writes all the same)
+$ hwboard threshold 12V uc 14
+[1]
+2> hwboard: threshold: the engineering options fail their CRC; nothing written (--force writes all the same)
+$ hwboard --fru 2 config set pcie_mode 3
+[1]
+2> hwboard: config: the engineering options fail their CRC; nothing written (--force writes all the same)
+$ hwboard config get | grep '^  mode'
+  mode           0x00
+$ hwboard threshold 12V | grep '^  uc '
+  uc         yes       13.800  230
+$ hwboard --force config set pcie_mode 3
+key      pcie_mode
+select   -
+result   0
+values:
+  name  asked  before  after
+  mode  3      0       3
+changed  yes
+$ hwboard threshold --force 12V uc 14
+name        12V
+record_id   0x0002
+number      0x02
+unit        Volts
+thresholds:
+  threshold  settable  value   raw
+  lnc        yes       10.800  180
+  lc         yes       10.200  170
+  lnr        no        -       -
+  unc        yes       13.200  220
+  uc         yes       13.980  233
+  unr        no        -       -
+changes:
+  threshold  asked   before  after   raw_before  raw_after  changed
+  uc         14.000  13.800  13.980  230         233        yes
+
 ## bad usage: status 2, one line on standard error, nothing on standard output
 $ hwboard
 [2]
@@ -559,9 +1013,6 @@ $ hwboard sensor Nope
 $ hwboard sensors extra
 [2]
 2> hwboard: sensors: usage: hwboard sensors
-$ hwboard config set
-[2]
-2> hwboard: config: unknown config action 'set' (get)
 $ hwboard --target
 [2]
 2> hwboard: missing argument of '--target'
@@ -586,7 +1037,7 @@ $ hwboard -x devid
 
 ## help and version
 $ hwboard --help | grep -c .
-21
+36
 $ hwboard --version | grep -c '^hwboard [0-9]'
 1
 

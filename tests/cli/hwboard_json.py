@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """hwboard --json on the simulated boards: every report parses as JSON and
 has the members its manual page documents, in that order; the sensors agree
-with the library's own listing (sensor_list) value for value; and hostile FRU
-data still gives valid JSON."""
+with the library's own listing (sensor_list) value for value; hostile FRU
+data still gives valid JSON; and texts with quotes and backslashes come back
+as the board holds them."""
 import argparse
 import json
 import os
@@ -15,6 +16,12 @@ SENSOR = ["record_id", "number", "name", "kind", "valid", "available", "value", 
 THRESHOLDS = ["lnc", "lc", "lnr", "unc", "uc", "unr"]
 AREA_BOARD = ["result", "valid", "mfg_minutes", "mfg_date", "manufacturer", "product_name",
               "serial_number", "part_number", "fru_file_id", "custom"]
+THRESHOLD = ["name", "record_id", "number", "unit", "thresholds", "changes"]
+THRESHOLD_ROW = ["threshold", "settable", "value", "raw"]
+CHANGE = ["threshold", "asked", "before", "after", "raw_before", "raw_after", "changed"]
+LED = ["led", "states", "function", "colour", "local", "override"]
+LED_STATE = ["function", "off_duration", "on_duration", "colour"]
+SETTING = ["key", "select", "result", "values", "changed"]
 AREA_PRODUCT = ["result", "valid", "manufacturer", "product_name", "part_number", "version",
                 "serial_number", "asset_tag", "fru_file_id", "custom"]
 
@@ -34,6 +41,17 @@ TOP = {
     "fru 1": ["fru_id", "board", "product", "multirecords"],
     "sensors": ["sensors"],
     "sensor": SENSOR,  # the first analog sensor of the board's "sensors"
+    "threshold": THRESHOLD,  # the same sensor
+    "picmg props": ["result", "extension_version", "max_fru_id", "fru_device_id"],
+    "picmg addr": ["result", "hardware_address", "ipmb0_address", "fru_id", "site_id",
+                   "site_type", "site_type_name", "ipmbl_address"],
+    "picmg addr 2": ["result", "hardware_address", "ipmb0_address", "fru_id", "site_id",
+                     "site_type", "site_type_name", "ipmbl_address"],
+    "picmg led 0": ["fru_id", "result", "leds"],
+    "picmg port 0 1": ["interface", "channel", "result", "enabled", "links"],
+    "picmg amc 0": ["channel", "device", "result", "links", "lanes", "group", "protocol",
+                    "enabled"],
+    "config set pcie_mode 2": SETTING,  # writes
     "migrate": ["result", "crc_valid_before", "crc_valid_after", "changes", "changed"],  # last: it writes
 }
 # a report that the board lets fail still has these members (the rest: null)
@@ -73,7 +91,8 @@ def check_sensor(where, s, problems):
 
 
 def check_report(where, words, report, problems):
-    keys = TOP[" ".join(words[:1]) if words[0] == "sensor" else " ".join(words)]
+    by_name = words[0] in ("sensor", "threshold")
+    keys = TOP[words[0] if by_name else " ".join(words)]
     if not check_members(where, report, keys, problems):
         return
     if words[0] == "sensors":
@@ -85,6 +104,17 @@ def check_report(where, words, report, problems):
         for area, members in (("board", AREA_BOARD), ("product", AREA_PRODUCT)):
             if report[area]["result"] == 0:
                 check_members(f"{where} {area}", report[area], members, problems)
+    elif words[0] == "threshold":
+        for row in report["thresholds"]:
+            check_members(f"{where} threshold", row, THRESHOLD_ROW, problems)
+        for row in report["changes"]:
+            check_members(f"{where} change", row, CHANGE, problems)
+    elif words[:2] == ["picmg", "led"]:
+        for row in report["leds"]:
+            if check_members(f"{where} LED", row, LED, problems):
+                for state in ("local", "override"):
+                    if row[state] is not None:
+                        check_members(f"{where} LED {state}", row[state], LED_STATE, problems)
     elif words[0] == "migrate":
         if report["changed"] != bool(report["changes"]):
             problems.append(f"{where}: changed disagrees with changes")
@@ -119,6 +149,28 @@ def compare_with_library(args, board, state, report, problems):
             problems.append(f"{board} {name!r}: {got}, the library's {(value, unit, limits)}")
 
 
+# Release texts with the characters JSON escapes, at most 4, 5 and 32 long.
+QUOTED = ['1"\\5', 'r\\"42', 'say "hi" \\ C:\\path\ttab']
+
+
+def check_escapes(args, hwboard, tmp, problems):
+    """A board whose release texts hold quotes, backslashes and a tab: devid's
+    JSON gives them back exactly."""
+    board = os.path.join(tmp, "quoted.toml")
+    with open(board, "w", encoding="utf-8") as f:
+        f.write(f'base = "{os.path.abspath(os.path.join(args.boards, "default.toml"))}"\n'
+                f'name = "quoted"\n[ipmc.oem]\nrelease = {json.dumps(QUOTED)}\n')
+    rc, out, err = run(args, board, os.path.join(tmp, "quoted"), [hwboard, "--json", "devid"])
+    try:
+        release = json.loads(out.decode("utf-8"))["release"]
+    except (ValueError, KeyError, TypeError) as e:
+        problems.append(f"quoted devid: not JSON ({e}), status {rc}, {err.strip()!r}: {out!r}")
+        return 0
+    if release != QUOTED:
+        problems.append(f"quoted devid: release {release!r}, the board's {QUOTED!r}")
+    return 1
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin", required=True)
@@ -133,7 +185,8 @@ def main():
             state = os.path.join(tmp, board)
             first_analog = "none"
             for command in TOP:
-                words = command.split() + ([first_analog] if command == "sensor" else [])
+                words = command.split() + ([first_analog] if command in ("sensor", "threshold")
+                                           else [])
                 rc, out, err = run(args, board, state, [hwboard, "--json"] + words)
                 where = f"{board} {command}"
                 if rc not in (0, 1) or (rc == 1 and not err.startswith("hwboard: ")):
@@ -159,6 +212,7 @@ def main():
                 checked += 1
             except ValueError as e:
                 problems.append(f"{board} fru: not JSON ({e}), status {rc}: {out[:200]!r}")
+        checked += check_escapes(args, hwboard, tmp, problems)
     for p in problems:
         print("FAIL", p)
     print(f"{checked} reports checked, {len(problems)} problems")

@@ -1,13 +1,17 @@
-# bash completion for hwboard: its options, its command words and the
-# actions of config. Addresses, FRU IDs and sensor names are the board's and
-# are not completed.
+# bash completion for hwboard: its options, its command words, the actions
+# of config and the keys of config set, the queries of picmg and the names
+# of thresholds. Addresses, FRU IDs, sensor names and values are the
+# board's and are not completed.
 
 _hwboard() {
     local cur=${COMP_WORDS[COMP_CWORD]}
     local prev=${COMP_WORDS[COMP_CWORD - 1]}
-    local commands=(devid selftest board mezzanine mac options migrate config fru sensors sensor)
+    local commands=(devid selftest board mezzanine mac options migrate config fru sensors sensor
+        threshold picmg)
     local options=(--json --target --fru --force --help --version)
-    local command='' word i
+    local settings=(storage_switch pcie_port_config pcie_mode pcie_hotplug pcie_clock boot_cycle
+        clock_source clock_driver pll_config ipmb_mode pm_mode flag)
+    local command='' word i words=()
     local ended=0
 
     for ((i = 1; i < COMP_CWORD; i++)); do
@@ -20,17 +24,30 @@ _hwboard() {
             continue
         elif [[ -z $command ]]; then
             command=$word
+        else
+            words+=("$word")
         fi
     done
 
+    # words: the arguments before the one being completed
+    local n=${#words[@]} offer=''
     if [[ $ended -eq 0 && ($prev == --target || $prev == --fru) ]]; then
-        COMPREPLY=()
+        offer=''
     elif [[ $ended -eq 0 && $cur == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W "${options[*]}" -- "$cur")
+        offer="${options[*]}"
     elif [[ -z $command ]]; then
-        mapfile -t COMPREPLY < <(compgen -W "${commands[*]}" -- "$cur")
-    elif [[ $command == config && $prev == config ]]; then
-        mapfile -t COMPREPLY < <(compgen -W "get" -- "$cur")
+        offer="${commands[*]}"
+    elif [[ $command == config && $n -eq 0 ]]; then
+        offer="get set"
+    elif [[ $command == config && $n -eq 1 && ${words[0]} == set ]]; then
+        offer="${settings[*]}"
+    elif [[ $command == picmg && $n -eq 0 ]]; then
+        offer="props addr led port amc"
+    elif [[ $command == threshold && $n -ge 1 && $((n % 2)) -eq 1 ]]; then
+        offer="lnc lc lnr unc uc unr"
+    fi
+    if [[ -n $offer ]]; then
+        mapfile -t COMPREPLY < <(compgen -W "$offer" -- "$cur")
     else
         COMPREPLY=()
     fi

@@ -5,6 +5,7 @@
 // aims it at a controller behind the IPMC if asked, runs the command and
 // prints its report as a table or as JSON.
 #include <cerrno>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <getopt.h>
 
 #include "hvl/hvl_ipmi_interface.h"
+#include "hvl/hvl_ipmi_ostrel.h"
 #include "hvl/hvl_log.h"
 #include "hwboard.h"
 
@@ -28,10 +30,13 @@ const Command commands[] = {
     {"options", "", 0, 0, cmd_options, "the engineering options and feature flags"},
     {"migrate", "", 0, 0, cmd_migrate,
      "move FRU data into engineering options that fail their CRC"},
-    {"config", "[get]", 0, 1, cmd_config, "the OEM configuration"},
+    {"config", "[get | set KEY V...]", 0, -1, cmd_config, "the OEM configuration; set one setting"},
     {"fru", "[ID]", 0, 1, cmd_fru, "board, product and multirecord areas of a FRU (default 0)"},
     {"sensors", "", 0, 0, cmd_sensors, "every SDR record with its reading and thresholds"},
     {"sensor", "NAME", 1, 1, cmd_sensor, "one sensor by name"},
+    {"threshold", "NAME [T VALUE]...", 1, -1, cmd_threshold,
+     "a sensor's thresholds; set them (T: lnc lc lnr unc uc unr)"},
+    {"picmg", "QUERY [ARGS]", 1, 4, cmd_picmg, "PICMG: props, addr, led, port, amc"},
     {nullptr, nullptr, 0, 0, nullptr, nullptr},
 };
 
@@ -62,6 +67,51 @@ bool parse_number(const char *word, unsigned long max, unsigned long *value) {
     }
     *value = n;
     return true;
+}
+
+bool parse_real(const char *word, double *value) {
+    if (word[0] == '\0' || word[0] == ' ') {
+        return false;
+    }
+    char *end = nullptr;
+    errno = 0;
+    const double x = strtod(word, &end);
+    if (errno != 0 || *end != '\0' || !std::isfinite(x)) {
+        return false;
+    }
+    *value = x;
+    return true;
+}
+
+int write_allowed(Context &ctx) {
+    if (ctx.force) {
+        return kStatusOk;
+    }
+    const uint32_t target = ctx.intf->target_addr;
+    if (target != 0 && set_ipml_target_addr(ctx.intf, 0) != 0) {
+        return query_failed(ctx, "aiming at the IPMC for its engineering options", -1);
+    }
+    EngRecord record;
+    const int rc = ipmi_ostrel_eng_record_get(ctx.intf, &record);
+    if (target != 0 && set_ipml_target_addr(ctx.intf, static_cast<uint8_t>(target)) != 0) {
+        return query_failed(ctx, "aiming at the controller again", -1);
+    }
+    if (rc != 0) {
+        fprintf(stderr,
+                "hwboard: %s: cannot read the engineering options (result %d); nothing written "
+                "(--force writes all the same)\n",
+                ctx.command, rc);
+        return kStatusFailed;
+    }
+    if (ostrel_crc8(reinterpret_cast<const uint8_t *>(&record.options),
+                    OSTREL_ENG_OPTIONS_SIZE - 1) != record.options.crc) {
+        fprintf(stderr,
+                "hwboard: %s: the engineering options fail their CRC; nothing written "
+                "(--force writes all the same)\n",
+                ctx.command);
+        return kStatusFailed;
+    }
+    return kStatusOk;
 }
 
 namespace {
@@ -101,10 +151,12 @@ void print_usage() {
            "  --version      the program's version\n\n"
            "Commands:\n");
     for (const Command *c = commands; c->name != nullptr; ++c) {
-        char head[32];
+        char head[48];
         snprintf(head, sizeof head, "%s %s", c->name, c->synopsis);
-        printf("  %-14s %s\n", head, c->help);
+        printf("  %-28s %s\n", head, c->help);
     }
+    printf("\nSettings of config set:\n");
+    print_settings(stdout);
 }
 
 struct Options {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "hvl/hvl_ipmi_interface.h"
 #include "report.h"
@@ -42,6 +43,16 @@ int usage_error(const Context &ctx, const char *fmt, ...) __attribute__((format(
 // `max`, the whole word; false when it is not one.
 bool parse_number(const char *word, unsigned long max, unsigned long *value);
 
+// Before a write: kStatusOk when the IPMC's engineering options pass their
+// CRC or --force was given; else says why on standard error and gives
+// kStatusFailed. Asks the IPMC itself whatever controller is the target.
+int write_allowed(Context &ctx);
+// A real number, the whole word, finite; false when it is not one.
+bool parse_real(const char *word, double *value);
+
+// The settings of config set, one a line with their arguments.
+void print_settings(FILE *out);
+
 // The result member every sub-query of a report carries.
 inline Value result_value(int rc) { return Value::integer(rc); }
 
@@ -56,3 +67,5 @@ int cmd_migrate(Context &ctx, int argc, char **argv, Value &out);
 int cmd_fru(Context &ctx, int argc, char **argv, Value &out);
 int cmd_sensors(Context &ctx, int argc, char **argv, Value &out);
 int cmd_sensor(Context &ctx, int argc, char **argv, Value &out);
+int cmd_threshold(Context &ctx, int argc, char **argv, Value &out);
+int cmd_picmg(Context &ctx, int argc, char **argv, Value &out);

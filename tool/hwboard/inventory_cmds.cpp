@@ -266,8 +266,195 @@ int cmd_sensor(Context &ctx, int /*argc*/, char **argv, Value &out) {
     }
     if (rc != 0) {
         out = Value::null();
+        out = Value::null();
         return query_failed(ctx, "reading the sensor", rc);
     }
     out = sensor_value(ctx.intf, info);
     return kStatusOk;
+}
+
+namespace {
+
+// Full sensor record bytes, from body[0] (the record's byte 6).
+constexpr int kCapabilitiesAt = 6; // bits 3:2: threshold access
+constexpr int kSettableAt = 13;    // bits 5:0: the thresholds that can be set
+constexpr int kThresholdBits = 0x3F;
+
+// A threshold sensor as found for threshold: its interpretation and record.
+struct ThresholdSensor {
+    SensorInfo info;
+    SdrHeader hdr;
+    SdrRecord rec;
+};
+
+// Its raw thresholds as the IPMC answers them now; false when it did not.
+bool raw_thresholds(IpmiIntf *intf, const SensorInfo &s, uint8_t raw[SENSOR_THRESHOLD_COUNT]) {
+    IpmiResponse rsp;
+    if (sensor_get_thresholds(intf, s.sensor_number & 0xFF, &rsp) != 0 || rsp.ccode != 0 ||
+        rsp.data_len < 1 + SENSOR_THRESHOLD_COUNT) {
+        return false;
+    }
+    memcpy(raw, rsp.data + 1, SENSOR_THRESHOLD_COUNT);
+    return true;
+}
+
+// The lowest and the highest value a raw byte of the record converts to.
+void value_range(const SdrRecord &rec, float *low, float *high) {
+    *low = sensor_raw_to_value(rec.body, 0);
+    *high = *low;
+    for (int raw = 1; raw <= 0xFF; ++raw) {
+        const float v = sensor_raw_to_value(rec.body, static_cast<uint8_t>(raw));
+        *low = v < *low ? v : *low;
+        *high = v > *high ? v : *high;
+    }
+}
+
+int threshold_index(const char *word) {
+    for (int i = 0; i < SENSOR_THRESHOLD_COUNT; ++i) {
+        if (strcmp(word, threshold_names[i]) == 0) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+// Shows a sensor's thresholds, or sets the ones given in the sensor's unit
+// (the library converts them to raw) and reports each threshold that was
+// asked for or changed, before and after, converted and raw.
+int cmd_threshold(Context &ctx, int argc, char **argv, Value &out) {
+    const char *name = argv[0];
+    if (argc % 2 == 0) {
+        return usage_error(ctx, "'%s' wants a value", argv[argc - 1]);
+    }
+    double asked[SENSOR_THRESHOLD_COUNT] = {};
+    unsigned asked_mask = 0;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const int t = threshold_index(argv[i]);
+        if (t < 0) {
+            return usage_error(ctx, "unknown threshold '%s' (lnc, lc, lnr, unc, uc, unr)", argv[i]);
+        }
+        if ((asked_mask >> t & 1) != 0) {
+            return usage_error(ctx, "threshold '%s' given twice", argv[i]);
+        }
+        if (!parse_real(argv[i + 1], &asked[t])) {
+            return usage_error(ctx, "bad value '%s' for %s (a number)", argv[i + 1], argv[i]);
+        }
+        asked_mask |= 1u << t;
+    }
+
+    ThresholdSensor s{};
+    int rc = sensor_info_get_data_by_id(ctx.intf, &s.info, name);
+    if (rc == -7) {
+        return usage_error(ctx, "no sensor named '%s'", name);
+    }
+    if (rc != 0) {
+        out = Value::null();
+        return query_failed(ctx, "reading the sensor", rc);
+    }
+    SdrIterator it;
+    rc = sdr_start(ctx.intf, &it);
+    rc = rc == 0 ? sdr_find_by_id_string(ctx.intf, &it, name, &s.hdr, &s.rec) : rc;
+    if (rc != 0) {
+        out = Value::null();
+        return query_failed(ctx, "reading the sensor's record", rc);
+    }
+    const bool full =
+        s.info.kind == SENSOR_KIND_ANALOG && s.hdr.record_type == SDR_TYPE_FULL_SENSOR;
+    const SensorAnalog &a = s.info.u.analog;
+    const unsigned has = s.info.kind == SENSOR_KIND_ANALOG ? a.threshold_mask : 0;
+    // Thresholds can be set when the record says they are readable and
+    // settable (access 2) and names them settable; the library sets those of
+    // full records only.
+    const unsigned settable = full && (s.rec.body[kCapabilitiesAt] >> 2 & 3) == 2
+                                  ? s.rec.body[kSettableAt] & kThresholdBits
+                                  : 0;
+    if (s.info.kind != SENSOR_KIND_ANALOG) {
+        return usage_error(ctx, "sensor '%s' has no thresholds", name);
+    }
+    float low = 0;
+    float high = 0;
+    value_range(s.rec, &low, &high);
+    for (int t = 0; t < SENSOR_THRESHOLD_COUNT; ++t) {
+        if ((asked_mask >> t & 1) == 0) {
+            continue;
+        }
+        if ((has >> t & 1) == 0) {
+            return usage_error(ctx, "sensor '%s' has no %s threshold", name, threshold_names[t]);
+        }
+        if ((settable >> t & 1) == 0) {
+            return usage_error(ctx, "the %s threshold of '%s' cannot be set", threshold_names[t],
+                               name);
+        }
+        if (!full || asked[t] < low || asked[t] > high) {
+            return usage_error(ctx, "%s %g is outside what '%s' can hold (%g to %g %s)",
+                               threshold_names[t], asked[t], name, static_cast<double>(low),
+                               static_cast<double>(high), a.unit);
+        }
+    }
+
+    uint8_t raw_before[SENSOR_THRESHOLD_COUNT] = {};
+    const bool before_known = has != 0 && raw_thresholds(ctx.intf, s.info, raw_before);
+    int status = kStatusOk;
+    if (asked_mask != 0) {
+        if (const int allowed = write_allowed(ctx); allowed != kStatusOk) {
+            out = Value::null();
+            return allowed;
+        }
+        if (!before_known) {
+            out = Value::null();
+            return query_failed(ctx, "reading the thresholds", -1);
+        }
+        for (int t = 0; t < SENSOR_THRESHOLD_COUNT && status == kStatusOk; ++t) {
+            if ((asked_mask >> t & 1) != 0) {
+                rc = sensor_set_threshold(ctx.intf, static_cast<uint32_t>(t), s.info.record_id,
+                                          static_cast<float>(asked[t]));
+                status = rc == 0 ? kStatusOk : query_failed(ctx, "setting the threshold", rc);
+            }
+        }
+    }
+    uint8_t raw_after[SENSOR_THRESHOLD_COUNT] = {};
+    const bool after_known = has != 0 && raw_thresholds(ctx.intf, s.info, raw_after);
+
+    out.add("name",
+            Value::text(std::string(s.info.name, strnlen(s.info.name, sizeof s.info.name))));
+    out.add("record_id", Value::hex(s.info.record_id, 4));
+    out.add("number", Value::hex(s.info.sensor_number));
+    out.add("unit", Value::text(a.unit));
+    Value &list = out.add("thresholds", Value::array());
+    Value &changes = out.add("changes", Value::array());
+    for (int t = 0; t < SENSOR_THRESHOLD_COUNT; ++t) {
+        const bool present = (has >> t & 1) != 0;
+        Value &row = list.push(Value::object());
+        row.add("threshold", Value::text(threshold_names[t]));
+        row.add("settable", Value::boolean((settable >> t & 1) != 0));
+        row.add("value", present && after_known
+                             ? Value::real(sensor_raw_to_value(s.rec.body, raw_after[t]))
+                             : Value::null());
+        row.add("raw", present && after_known ? Value::integer(raw_after[t]) : Value::null());
+        const bool was_asked = (asked_mask >> t & 1) != 0;
+        if (!present || !before_known || !after_known ||
+            (!was_asked && raw_before[t] == raw_after[t])) {
+            continue;
+        }
+        const uint8_t expected = sensor_value_to_raw(s.rec.body, static_cast<float>(asked[t]));
+        Value &change = changes.push(Value::object());
+        change.add("threshold", Value::text(threshold_names[t]));
+        change.add("asked", was_asked ? Value::real(asked[t]) : Value::null());
+        change.add("before", Value::real(sensor_raw_to_value(s.rec.body, raw_before[t])));
+        change.add("after", Value::real(sensor_raw_to_value(s.rec.body, raw_after[t])));
+        change.add("raw_before", Value::integer(raw_before[t]));
+        change.add("raw_after", Value::integer(raw_after[t]));
+        change.add("changed", Value::boolean(raw_before[t] != raw_after[t]));
+        if (status == kStatusOk && was_asked && raw_after[t] != expected) {
+            fprintf(stderr, "hwboard: threshold: %s reads back as raw %d, not %d\n",
+                    threshold_names[t], raw_after[t], expected);
+            status = kStatusFailed;
+        }
+    }
+    if (has != 0 && !after_known && status == kStatusOk) {
+        status = query_failed(ctx, "reading the thresholds", -1);
+    }
+    return status;
 }
