@@ -938,6 +938,27 @@ $ hwboard picmg amc x
 [2]
 2> hwboard: picmg: bad AMC channel 'x' (0 to 255)
 
+## a threshold the IPMC refuses to set reads back unchanged and fails the command
+@board threshold-refused.toml
+$ hwboard threshold 'Temp Board' unc 75
+name        Temp Board
+record_id   0x0003
+number      0x02
+unit        degrees C
+thresholds:
+  threshold  settable  value    raw
+  lnc        yes       -5.000   251
+  lc         yes       -20.000  236
+  lnr        yes       -40.000  216
+  unc        yes       70.000   70
+  uc         yes       85.000   85
+  unr        yes       100.000  100
+changes:
+  threshold  asked   before  after   raw_before  raw_after  changed
+  unc        75.000  70.000  70.000  70          70         no
+[1]
+2> hwboard: threshold: unc reads back as raw 70, not 75
+
 ## options that fail their CRC: writes refused without --force, done with it; reads and migrate as before
 @board eng-corrupt.toml
 $ hwboard config set pcie_mode 3
