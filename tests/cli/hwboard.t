@@ -361,40 +361,9 @@ fcap              0xff,0xff,0xff
 flags:
   name    byte  mask  set  description
   handle  1     0x01  yes  Overwrites the functionality of the handle switch
-$ hwboard fru
-fru_id        0
-board:
-  result         0
-  valid          yes
-  mfg_minutes    12454560
-  mfg_date       2019-09-06 00:00
-  manufacturer   Example Systems
-  product_name   PPC Board
-  serial_number  B0000001
-  part_number    PB-1400
-  fru_file_id    FRU-1.0
-  custom:
-    index  type    length  text  hex
+$ hwboard fru | grep "binary"
     0      binary  7       -     02000000100103
     1      binary  32      -     0500010000000000000000000000000000000000000000000000000000000000
-product:
-  result         0
-  valid          yes
-  manufacturer   Example Systems
-  product_name   PPC Service Board
-  part_number    PB-1400-01
-  version        REV-B
-  serial_number  S0000001
-  asset_tag      ASSET-0001
-  fru_file_id    FRU-1.0
-  custom         none
-multirecords:
-  result   0
-  records:
-    type  format  length  checksum
-    0x00  0x02    24      0x63
-    0x01  0x02    13      0xe4
-    0xc0  0x02    7       0x48
 $ hwboard --json migrate
 {
   "result": 0,
