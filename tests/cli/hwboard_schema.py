@@ -131,6 +131,14 @@ class Checker:
         return report
 
 
+def sanitizer_reports(board, stderr, problems):
+    """A sanitizer's report ends a run with status 1, which a query's failure
+    has too: it is told by what it writes."""
+    for line in stderr.decode("latin-1").splitlines():
+        if "Sanitizer" in line or "runtime error:" in line:
+            problems.append(f"{board}: {line}")
+
+
 def run_board(args, checker, board, state):
     hwboard = os.path.join(args.bin, "hwboard")
     path = os.path.join(args.boards, board)
@@ -138,6 +146,7 @@ def run_board(args, checker, board, state):
                            script(hwboard, [words for words, _ in COMMANDS])],
                           capture_output=True, timeout=240, check=False)
     ran = outputs(done.stdout.decode("utf-8"))
+    sanitizer_reports(board, done.stderr, checker.problems)
     sensors = None
     for words, name in COMMANDS:
         if words not in ran:
@@ -151,10 +160,12 @@ def run_board(args, checker, board, state):
     for s in (sensors or {}).get("sensors", []):
         if s.get("name"):
             names.setdefault(s.get("kind"), s["name"])
-    extra = [f"sensor {shlex.quote(n)}" for n in names.values()] + ["--fru 2 devid", "--target 0x72 devid"]
+    extra = [f"sensor {shlex.quote(n)}" for n in names.values()]
+    extra += ["--fru 2 devid", "--target 0x72 devid"]
     done = subprocess.run([args.runner, "--board", path, "--state", state, "--", "sh", "-c",
                            script(hwboard, extra)], capture_output=True, timeout=240, check=False)
     ran = outputs(done.stdout.decode("utf-8"))
+    sanitizer_reports(board, done.stderr, checker.problems)
     for words in extra:
         name = "sensor" if words.startswith("sensor") else "devid"
         if words in ran:
