@@ -54,7 +54,8 @@ expect_files libhvl-dev "${headers[@]}" usr/lib/libhvl.a "usr/lib/libhvl.so -> l
     usr/lib/cmake/hvl/hvlTargets-CONFIG.cmake
 expect_files hwregs usr/bin/hwregs usr/share/man/man1/hwregs.1 \
     usr/share/bash-completion/completions/hwregs usr/bin/hwboard usr/share/man/man1/hwboard.1 \
-    usr/share/bash-completion/completions/hwboard
+    usr/share/bash-completion/completions/hwboard \
+    usr/share/doc/hwregs/hwboard.schema.json
 
 for package in libhvl0 libhvl-dev hwregs; do
     expect_field "$package" Package "^$package\$"
