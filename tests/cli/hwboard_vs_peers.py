@@ -14,6 +14,9 @@
   beside the repository as FRU 0.
 - `hwboard --json devid` against `ipmitool mc info`, of the IPMC and of the
   controller behind it at 0x72, on default.toml and rich.toml.
+- `hwboard --json picmg ...` against ipmitool's picmg queries on default.toml:
+  properties, address info of every FRU, the LEDs of FRU 0 and 1 and of the
+  controller behind the IPMC, backplane and AMC port states.
 
 Where hwboard and ipmitool differ, the difference must be one named in
 sensors_vs_ipmitool.DIFFERENCES, fru_vs_peers.DIFFERENCES or DEVID_DIFFERENCES
@@ -30,6 +33,7 @@ import tempfile
 import tomllib
 
 import fru_vs_peers
+import picmg_clients
 import sensors_vs_ipmitool as sensors_peer
 from sdr_boards import (REAL_FRU, SKIPPED, real_fru_board, real_fru_images, real_set_board,
                         records)
@@ -286,6 +290,79 @@ def devid_part(args, tmp, failures, met):
     print("devid: 4 reports compared")
 
 
+def picmg_part(args, tmp, failures):
+    """hwboard's PICMG reports against ipmitool's picmg queries."""
+    hwboard = lambda *words: (os.path.join(args.bin, "hwboard"), "--json", "picmg", *words)
+    tool = lambda *words: ("ipmitool", "-I", "open", *words)
+    behind = ("-t", "0x72", "-b", "7")
+    leds = [((), "0", ()), ((), "1", ()), (("--target", "0x72"), "0", behind)]
+    ports = [("0", "1"), ("0", "2"), ("1", "1"), ("2", "1")]
+    amcs = [("0", "0"), ("1", "0"), ("2", "0"), ("0", "1")]
+    commands = [hwboard("props"), tool("picmg", "properties")]
+    for fru in ((), ("1",), ("2",)):
+        commands += [hwboard("addr", *fru), tool("picmg", "addrinfo", *fru)]
+    for target, fru, tool_target in leds:
+        commands.append((*hwboard("led", fru)[:2], *target, *hwboard("led", fru)[2:]))
+        commands += [tool(*tool_target, "picmg", "led", "get", fru, str(led)) for led in range(4)]
+    for interface, channel in ports:
+        commands += [hwboard("port", interface, channel),
+                     tool("picmg", "portstate", "get", interface, channel)]
+    for channel, device in amcs:
+        commands += [hwboard("amc", channel, device),
+                     tool("picmg", "amcportstate", "get", channel, device)]
+    ran = run_all(args, os.path.join(args.boards, "default.toml"), os.path.join(tmp, "picmg"),
+                  commands)
+
+    def check(what, got, want):
+        if got != want:
+            failures.append(f"picmg {what}: hwboard {got!r}, ipmitool {want!r}")
+
+    def pair(ours, theirs):
+        return (report(*ran[ours], failures.append, " ".join(ours[1:])),
+                picmg_clients.fields(ran[theirs][0].splitlines()))
+
+    got, shown = pair(hwboard("props"), tool("picmg", "properties"))
+    check("max FRU ID", got["max_fru_id"], int(shown["Max FRU Device ID"], 16))
+    for fru in ((), ("1",), ("2",)):
+        got, shown = pair(hwboard("addr", *fru), tool("picmg", "addrinfo", *fru))
+        for key, name in (("hardware_address", "Hardware Address"),
+                          ("ipmb0_address", "IPMB-0 Address"), ("fru_id", "FRU ID"),
+                          ("site_id", "Site ID")):
+            check(f"addr {fru} {key}", got[key], int(shown[name], 16))
+        ipml = shown["Site Type"].partition("IPMB-L Address: ")[2]
+        check(f"addr {fru} IPMB-L", got["ipmbl_address"], int(ipml, 16) if ipml else None)
+    for target, fru, tool_target in leds:
+        ours = (*hwboard("led", fru)[:2], *target, *hwboard("led", fru)[2:])
+        got = report(*ran[ours], failures.append, " ".join(ours[1:]))
+        for led in got["leds"]:
+            shown = picmg_clients.fields(ran[tool(*tool_target, "picmg", "led", "get", fru,
+                                                  str(led["led"]))][0].splitlines())
+            what = f"{' '.join(target)} LED {fru}/{led['led']}"
+            check(what + " states", led["states"], int(shown["LED states"].split()[0], 16))
+            check(what + " colour", led["local"]["colour"],
+                  int(shown["Local Control Color"].split()[0], 16))
+            check(what + " on-duration", led["local"]["on_duration"],
+                  int(shown["Local Control On-Duration"], 16))
+    for interface, channel in ports:
+        got, shown = pair(hwboard("port", interface, channel),
+                          tool("picmg", "portstate", "get", interface, channel))
+        check(f"port {interface} {channel} enabled", got["enabled"],
+              shown.get("STATE") == "enabled")
+        if got["links"]:
+            check(f"port {interface} {channel} link",
+                  (got["links"][0]["ports"], got["links"][0]["link_type"]),
+                  (int(shown["Port Flag"], 16), int(shown["Link Type"].split()[0], 16)))
+    for channel, device in amcs:
+        got, shown = pair(hwboard("amc", channel, device),
+                          tool("picmg", "amcportstate", "get", channel, device))
+        protocol = picmg_clients.PROTOCOLS[shown["Link Type"], shown["Link Type Extension"]]
+        check(f"amc {channel} {device}",
+              (got["lanes"], got["group"], got["enabled"], got["protocol"].split(" - ")[0]),
+              (int(shown["Port Flag"], 16), int(shown["Link Grouping ID"], 16),
+               shown["STATE"] == "enabled", protocol))
+    print(f"picmg: {sum(c[0].endswith('hwboard') for c in commands)} reports compared")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runner", required=True, help="hwsim")
@@ -298,6 +375,7 @@ def main():
         real_sdr = sensors_part(args, tmp, failures, met)
         real_fru = fru_part(args, tmp, failures, met)
         devid_part(args, tmp, failures, met)
+        picmg_part(args, tmp, failures)
     named = {**sensors_peer.DIFFERENCES, **fru_vs_peers.DIFFERENCES, **DEVID_DIFFERENCES}
     print("named differences met:")
     for difference, why in named.items():
