@@ -41,6 +41,49 @@ COMMANDS = [("devid", "devid"), ("selftest", "selftest"), ("board", "board"),
             ("mezzanine", "mezzanine"), ("mac", "mac"), ("options", "options"),
             ("config get", "config"), ("config", "config"), ("fru", "fru"), ("fru 1", "fru"),
             ("fru 2", "fru"), ("sensors", "sensors"), ("migrate", "migrate")]
+# PICMG queries, which only read: of the IPMC and of the controllers behind it,
+# of FRUs, LEDs, ports and channels there are and are not, on the boards that
+# have them, have odd ones and refuse Get Address Info.
+PICMG = {
+    "default.toml": [
+        "picmg props", "--fru 2 picmg props", "--target 0x72 picmg props",
+        "picmg addr", "picmg addr 1", "picmg addr 2", "picmg addr 9",
+        "--fru 2 picmg addr", "--target 0x72 picmg addr 0",
+        "picmg led 0", "picmg led 1", "picmg led 2", "picmg led 9",
+        "--fru 2 picmg led 0", "--target 0x72 picmg led 0",
+        "picmg port 0 2", "picmg port 1 5", "picmg port 0 0", "picmg port 2 63",
+        "picmg amc 0", "picmg amc 0 1", "picmg amc 1", "picmg amc 9",
+        "--fru 2 picmg amc 0", "--target 0x72 picmg amc 1"],
+    "picmg-quirks.toml": [
+        "picmg props", "picmg addr", "picmg addr 3", "picmg led 0", "picmg led 3",
+        "picmg amc 0", "picmg amc 1", "picmg amc 2", "picmg amc 3"],
+    "addrinfo-c1.toml": ["picmg addr", "picmg addr 2", "picmg props"],
+}
+# Commands that write, each on a board of its own from reset (board, command
+# words): thresholds set, kept and refused; every setting of config set; both
+# on options that fail their CRC, refused (null) and forced.
+WRITES = [
+    ("rich.toml", "threshold 'Temp Board' unc 75 -- lnc -7.5"),
+    ("rich.toml", "threshold '12V Main' uc 12.6 unc 12.288"),
+    ("rich.toml", "threshold Current uc 3.25"),
+    ("threshold-refused.toml", "threshold 'Temp Board' unc 75"),
+    ("eng-corrupt.toml", "threshold 12V uc 14"),
+    ("eng-corrupt.toml", "--force threshold 12V uc 14"),
+    ("eng-corrupt.toml", "config set pcie_mode 3"),
+    ("eng-corrupt.toml", "--force config set pcie_mode 3"),
+    ("eng-corrupt.toml", "--force config set storage_switch 1 0"),
+    ("eng-corrupt.toml", "--fru 2 config set pcie_mode 3"),
+    ("eng-corrupt.toml", "--force --fru 2 config set pcie_mode 3"),
+] + [("default.toml", f"config set {args}") for args in [
+    "storage_switch 0 1", "storage_switch 1 0", "pcie_port_config 3 4", "pcie_mode 2",
+    "pcie_hotplug 2 1", "pcie_clock 0", "boot_cycle 2 4095 7", "clock_source 3 0",
+    "clock_driver 3 1", "pll_config 1 0x33", "ipmb_mode 1", "pm_mode 0", "flag handle 1",
+    "flag 0 0"]]
+# Writes refused before anything is written print no report and fail.
+REFUSED = {("eng-corrupt.toml", "threshold 12V uc 14"),
+           ("eng-corrupt.toml", "config set pcie_mode 3"),
+           ("eng-corrupt.toml", "--fru 2 config set pcie_mode 3"),
+           ("eng-corrupt.toml", "--force --fru 2 config set pcie_mode 3")}
 MARK = "@@@ "
 
 
@@ -109,7 +152,12 @@ class Checker:
             self.validators[name] = jsonschema.Draft202012Validator(one)
         return self.validators[name]
 
-    def check(self, where, name, text, status, err=""):
+    def check(self, where, name, text, status, err="", refused=False):
+        if refused:
+            if status != 1 or text.strip():
+                self.problems.append(f"{where}: status {status} and {text[:200]!r}, "
+                                     "not 1 and no report")
+            return None
         if status not in (0, 1):
             self.problems.append(f"{where}: status {status}: {err.strip()}")
             return None
@@ -131,12 +179,42 @@ class Checker:
         return report
 
 
+def definition(words):
+    """The schema's definition of the report of a command's words, options
+    before it or not."""
+    words = shlex.split(words)
+    while words[0].startswith("-"):
+        words = words[2:] if words[0] in ("--fru", "--target") else words[1:]
+    if words[0] == "picmg":
+        return f"picmg_{words[1]}"
+    if words[:2] == ["config", "set"]:
+        return "config_set"
+    return words[0]
+
+
 def sanitizer_reports(board, stderr, problems):
     """A sanitizer's report ends a run with status 1, which a query's failure
     has too: it is told by what it writes."""
     for line in stderr.decode("latin-1").splitlines():
         if "Sanitizer" in line or "runtime error:" in line:
             problems.append(f"{board}: {line}")
+
+
+def run_commands(args, checker, board, state, commands, fresh=False):
+    """Runs commands (words) on a board in one go and checks each report."""
+    hwboard = os.path.join(args.bin, "hwboard")
+    done = subprocess.run([args.runner, "--board", os.path.join(args.boards, board), "--state",
+                           state] + (["--fresh"] if fresh else []) + ["--", "sh", "-c",
+                          script(hwboard, commands)],
+                          capture_output=True, timeout=240, check=False)
+    ran = outputs(done.stdout.decode("utf-8"))
+    sanitizer_reports(board, done.stderr, checker.problems)
+    for words in commands:
+        if words in ran:
+            checker.check(f"{board} {words}", definition(words), *ran[words],
+                          refused=(board, words) in REFUSED)
+        else:
+            checker.problems.append(f"{board} {words}: did not run ({done.stderr[-300:]!r})")
 
 
 def run_board(args, checker, board, state):
@@ -155,23 +233,18 @@ def run_board(args, checker, board, state):
         report = checker.check(f"{board} {words}", name, *ran[words])
         if words == "sensors":
             sensors = report
-    # one sensor of each kind by name, and the device ID of controllers behind the IPMC
-    names = {}
+    # one sensor of each kind by name, the thresholds of every analog sensor,
+    # and the device ID of controllers behind the IPMC
+    names, analog = {}, []
     for s in (sensors or {}).get("sensors", []):
         if s.get("name"):
             names.setdefault(s.get("kind"), s["name"])
+            if s.get("kind") == "analog" and s["name"] not in analog:
+                analog.append(s["name"])
     extra = [f"sensor {shlex.quote(n)}" for n in names.values()]
+    extra += [f"threshold {shlex.quote(n)}" for n in analog]
     extra += ["--fru 2 devid", "--target 0x72 devid"]
-    done = subprocess.run([args.runner, "--board", path, "--state", state, "--", "sh", "-c",
-                           script(hwboard, extra)], capture_output=True, timeout=240, check=False)
-    ran = outputs(done.stdout.decode("utf-8"))
-    sanitizer_reports(board, done.stderr, checker.problems)
-    for words in extra:
-        name = "sensor" if words.startswith("sensor") else "devid"
-        if words in ran:
-            checker.check(f"{board} {words}", name, *ran[words])
-        else:
-            checker.problems.append(f"{board} {words}: did not run")
+    run_commands(args, checker, board, state, extra + PICMG.get(board, []))
 
 
 def main():
@@ -188,9 +261,15 @@ def main():
     with tempfile.TemporaryDirectory(prefix="hwboard-schema-") as tmp:
         for board in BOARDS:
             run_board(args, checker, board, os.path.join(tmp, board))
+        for board in sorted(set(PICMG) - set(BOARDS)):
+            run_commands(args, checker, board, os.path.join(tmp, board), PICMG[board])
+        for n, (board, words) in enumerate(WRITES):
+            run_commands(args, checker, board, os.path.join(tmp, f"write-{n}"), [words],
+                         fresh=True)
     for p in checker.problems:
         print("FAIL", p)
-    print(f"{checker.checked} reports validated on {len(BOARDS)} boards, "
+    boards = set(BOARDS) | set(PICMG) | {board for board, _ in WRITES}
+    print(f"{checker.checked} reports validated on {len(boards)} boards, "
           f"{checker.mutated} mutations, {len(checker.problems)} problems")
     return 1 if checker.problems or checker.checked == 0 else 0
 
