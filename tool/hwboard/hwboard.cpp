@@ -119,9 +119,9 @@ namespace {
 LogModule log_module; // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
 // Log lines go to standard error: standard output is the report.
-int log_to_stderr(void * /*data*/, int64_t /*sec*/, int32_t /*usec*/, int /*scope*/,
-                  int /*submodule*/, int /*level*/, const char * /*file*/, int /*line*/,
-                  const char *format, ...) {
+__attribute__((format(printf, 9, 10))) int
+log_to_stderr(void * /*data*/, int64_t /*sec*/, int32_t /*usec*/, int /*scope*/, int /*submodule*/,
+              int /*level*/, const char * /*file*/, int /*line*/, const char *format, ...) {
     va_list args;
     va_start(args, format);
     vfprintf(stderr, format, args); // NOLINT(clang-analyzer-valist.Uninitialized)
