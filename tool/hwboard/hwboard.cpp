@@ -260,7 +260,7 @@ int run(int argc, char **argv) {
         fprintf(stderr, "hwboard: unknown command '%s'\nTry 'hwboard --help'.\n", argv[optind]);
         return kStatusUsage;
     }
-    Context ctx{nullptr, command->name, options.force};
+    Context ctx{nullptr, command->name, options.force, options.json};
     const int nargs = argc - optind - 1;
     if (nargs < command->min_args || (command->max_args >= 0 && nargs > command->max_args)) {
         return usage_error(ctx, "usage: hwboard %s%s%s", command->name,

@@ -17,6 +17,7 @@ struct Context {
     IpmiIntf *intf;
     const char *command; // the command word, for messages
     bool force;          // --force: write even when the engineering options fail their CRC
+    bool json;           // --json: the report is written as JSON, json_only values included
 };
 
 // A handler gets the words after the command word and fills `out`, which is

@@ -194,10 +194,13 @@ int raw_reading(IpmiIntf *intf, uint8_t number) {
 }
 
 // The analog members: the reading converted and raw, its unit and
-// severity, and the thresholds the sensor has, converted and raw.
-void add_analog(IpmiIntf *intf, const SensorInfo &s, Value &v) {
+// severity, and the thresholds the sensor has, converted and raw. The raw
+// bytes cost a request each (Get Sensor Reading, Get Sensor Thresholds) and
+// are asked for only when `with_raw`: the table of sensors leaves them out.
+void add_analog(IpmiIntf *intf, const SensorInfo &s, bool with_raw, Value &v) {
     const SensorAnalog &a = s.u.analog;
-    const int raw = a.reading_available != 0 ? raw_reading(intf, s.sensor_number & 0xFF) : -1;
+    const int raw =
+        with_raw && a.reading_available != 0 ? raw_reading(intf, s.sensor_number & 0xFF) : -1;
     v.add("available", Value::boolean(a.reading_available != 0)).json_only();
     v.add("value", a.reading_available != 0 ? Value::real(a.value) : Value::null());
     v.add("raw", raw >= 0 ? Value::integer(raw) : Value::null());
@@ -205,7 +208,7 @@ void add_analog(IpmiIntf *intf, const SensorInfo &s, Value &v) {
     v.add("state", Value::text(a.severity <= SEVERITY_NON_RECOVERABLE ? severity_names[a.severity]
                                                                       : "unknown"));
     IpmiResponse rsp;
-    const bool raw_known = a.threshold_mask != 0 &&
+    const bool raw_known = with_raw && a.threshold_mask != 0 &&
                            sensor_get_thresholds(intf, s.sensor_number & 0xFF, &rsp) == 0 &&
                            rsp.ccode == 0 && rsp.data_len >= 1 + SENSOR_THRESHOLD_COUNT;
     Value &t = v.add("thresholds", Value::object());
@@ -219,7 +222,7 @@ void add_analog(IpmiIntf *intf, const SensorInfo &s, Value &v) {
     }
 }
 
-Value sensor_value(IpmiIntf *intf, const SensorInfo &s) {
+Value sensor_value(IpmiIntf *intf, const SensorInfo &s, bool with_raw) {
     Value v = Value::object();
     v.add("record_id", Value::hex(s.record_id, 4));
     v.add("number", Value::hex(s.sensor_number));
@@ -227,7 +230,7 @@ Value sensor_value(IpmiIntf *intf, const SensorInfo &s) {
     v.add("kind", Value::text(s.kind <= SENSOR_KIND_FRU_LOCATOR ? kind_names[s.kind] : "none"));
     v.add("valid", Value::boolean(s.valid != 0)).json_only();
     if (s.kind == SENSOR_KIND_ANALOG) {
-        add_analog(intf, s, v);
+        add_analog(intf, s, with_raw, v);
     } else {
         const bool discrete = s.kind == SENSOR_KIND_DISCRETE;
         const bool available = discrete && s.u.discrete.reading_available != 0;
@@ -251,7 +254,8 @@ int cmd_sensors(Context &ctx, int /*argc*/, char ** /*argv*/, Value &out) {
     Value &sensors = out.add("sensors", Value::array());
     while (list != nullptr) {
         SensorInfo *next = list->next;
-        sensors.push(sensor_value(ctx.intf, *list));
+        // The table shows no raw bytes of analog sensors; JSON has them all.
+        sensors.push(sensor_value(ctx.intf, *list, ctx.json));
         free(list);
         list = next;
     }
@@ -269,7 +273,7 @@ int cmd_sensor(Context &ctx, int /*argc*/, char **argv, Value &out) {
         out = Value::null();
         return query_failed(ctx, "reading the sensor", rc);
     }
-    out = sensor_value(ctx.intf, info);
+    out = sensor_value(ctx.intf, info, true);
     return kStatusOk;
 }
 
