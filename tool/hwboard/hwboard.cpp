@@ -83,6 +83,19 @@ bool parse_real(const char *word, double *value) {
     return true;
 }
 
+const char *trim_blanks(const char *text, size_t size, bool leading, size_t *length) {
+    size_t end = strnlen(text, size);
+    size_t start = 0;
+    while (leading && start < end && text[start] == ' ') {
+        ++start;
+    }
+    while (end > start && text[end - 1] == ' ') {
+        --end;
+    }
+    *length = end - start;
+    return text + start;
+}
+
 int write_allowed(Context &ctx) {
     if (ctx.force) {
         return kStatusOk;

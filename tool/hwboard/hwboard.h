@@ -51,6 +51,11 @@ int write_allowed(Context &ctx);
 // A real number, the whole word, finite; false when it is not one.
 bool parse_real(const char *word, double *value);
 
+// A text field of `size` bytes that may lack its 0, without its trailing
+// blanks and, if `leading`, its leading ones: where it starts, `*length` its
+// length.
+const char *trim_blanks(const char *text, size_t size, bool leading, size_t *length);
+
 // The settings of config set, one a line with their arguments.
 void print_settings(FILE *out);
 

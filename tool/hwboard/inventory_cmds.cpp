@@ -3,7 +3,6 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "hvl/hvl_ipmi_fru.h"
 #include "hvl/hvl_ipmi_sensor.h"
@@ -40,7 +39,7 @@ const char *const field_types[] = {"binary", "bcd-plus", "6-bit-ascii", "text"};
 void add_fields(Value &area, const void *record, const TextField *fields, size_t count) {
     for (size_t i = 0; i < count; ++i) {
         const char *text = static_cast<const char *>(record) + fields[i].offset;
-        area.add(fields[i].name, Value::text(std::string(text, strnlen(text, FRU_FIELD_SIZE))));
+        area.add(fields[i].name, Value::text(text, FRU_FIELD_SIZE));
     }
 }
 
@@ -53,11 +52,11 @@ void add_customs(Value &area, const FruCustomField *custom) {
             continue;
         }
         const int length = custom[i].type_length & 0x3F;
-        std::string hex;
+        char hex[2 * FRU_CUSTOM_FIELD_SIZE + 1];
+        size_t hex_length = 0;
         for (int b = 0; b < length && b < FRU_CUSTOM_FIELD_SIZE; ++b) {
-            char pair[3];
-            snprintf(pair, sizeof pair, "%02x", custom[i].bytes[b]);
-            hex += pair;
+            hex[hex_length++] = "0123456789abcdef"[custom[i].bytes[b] >> 4];
+            hex[hex_length++] = "0123456789abcdef"[custom[i].bytes[b] & 0xF];
         }
         const int type = custom[i].type_length >> 6;
         Value &field = list.push(Value::object());
@@ -66,9 +65,9 @@ void add_customs(Value &area, const FruCustomField *custom) {
         field.add("type_length", Value::hex(custom[i].type_length)).json_only();
         field.add("length", Value::integer(length));
         const char *bytes = reinterpret_cast<const char *>(custom[i].bytes);
-        field.add("text", type == 3 ? Value::text(std::string(bytes, strnlen(bytes, length)))
-                                    : Value::null());
-        field.add("hex", Value::text(hex));
+        field.add("text",
+                  type == 3 ? Value::text(bytes, static_cast<size_t>(length)) : Value::null());
+        field.add("hex", Value::text(hex, hex_length));
     }
 }
 
@@ -226,7 +225,7 @@ Value sensor_value(IpmiIntf *intf, const SensorInfo &s, bool with_raw) {
     Value v = Value::object();
     v.add("record_id", Value::hex(s.record_id, 4));
     v.add("number", Value::hex(s.sensor_number));
-    v.add("name", Value::text(std::string(s.name, strnlen(s.name, sizeof s.name))));
+    v.add("name", Value::text(s.name, sizeof s.name));
     v.add("kind", Value::text(s.kind <= SENSOR_KIND_FRU_LOCATOR ? kind_names[s.kind] : "none"));
     v.add("valid", Value::boolean(s.valid != 0)).json_only();
     if (s.kind == SENSOR_KIND_ANALOG) {
@@ -421,8 +420,7 @@ int cmd_threshold(Context &ctx, int argc, char **argv, Value &out) {
     uint8_t raw_after[SENSOR_THRESHOLD_COUNT] = {};
     const bool after_known = has != 0 && raw_thresholds(ctx.intf, s.info, raw_after);
 
-    out.add("name",
-            Value::text(std::string(s.info.name, strnlen(s.info.name, sizeof s.info.name))));
+    out.add("name", Value::text(s.info.name, sizeof s.info.name));
     out.add("record_id", Value::hex(s.info.record_id, 4));
     out.add("number", Value::hex(s.info.sensor_number));
     out.add("unit", Value::text(a.unit));

@@ -1,15 +1,19 @@
 // What a command of hwboard answers: a tree of values, written either as JSON
 // or as the readable table, by the two writers below and nothing else.
+//
+// The tree lives in one arena for the whole run: a node, its texts and the
+// cells the table writer makes are taken from it and never given back one by
+// one, so that a report costs no allocation per value and hwboard needs
+// nothing of the C++ runtime's library.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <string>
-#include <vector>
 
 class Value {
 public:
-    enum class Type { Null, Bool, Int, Real, Text, Object, Array };
+    enum class Type : uint8_t { Null, Bool, Int, Real, Text, Object, Array };
 
     Value() = default;
     static Value null() { return {}; }
@@ -21,14 +25,18 @@ public:
     // A real number with `decimals` digits after the point; NaN and the
     // infinities are null.
     static Value real(double x, int decimals = 3);
-    static Value text(const std::string &s);
+    // A copy of the text.
+    static Value text(const char *s);
+    // A copy of a text field that may fill its `size` bytes without a 0.
+    static Value text(const char *s, size_t size);
     static Value object();
     static Value array();
 
-    // Adds a member to an object, an element to an array; the reference
-    // stays valid until the next add to the same container.
-    Value &add(const char *key, Value v);
-    Value &push(Value v);
+    // Adds a member to an object, an element to an array; the reference stays
+    // valid for the whole run. `key` is not copied: a literal or a text of a
+    // static table.
+    Value &add(const char *key, const Value &v);
+    Value &push(const Value &v);
 
     // Leaves the value out of the table; JSON still has it.
     Value &json_only() {
@@ -39,24 +47,32 @@ public:
 
     Type type() const { return type_; }
     bool is_scalar() const { return type_ != Type::Object && type_ != Type::Array; }
-    const std::string &key() const { return key_; }
-    const std::vector<Value> &children() const { return children_; }
+    const char *key() const { return key_ != nullptr ? key_ : ""; }
+    // The members or elements in the order added: the first, then each one's next.
+    const Value *first() const { return first_; }
+    const Value *next() const { return next_; }
+    bool empty() const { return first_ == nullptr; }
     const Value *find(const char *key) const;
 
-    // The scalar as the table shows it: "-" for null, yes/no, numbers, text.
-    std::string table_text() const;
-    // The scalar as JSON has it.
-    std::string json_text() const;
+    // The scalar as the table shows it ("-" for null, yes/no, numbers, the
+    // text), in `buffer` unless it is a text or a word; `*length` its length.
+    const char *table_text(char (&buffer)[32], size_t *length) const;
+    // The number as JSON has it, in `buffer`: true for Bool, Int and Real.
+    bool json_number(char (&buffer)[32], size_t *length) const;
+    const char *text_value() const { return text_; }
 
 private:
     Type type_ = Type::Null;
-    std::string key_;
-    long long integer_ = 0;
-    int digits_ = 0; // hex digits of an integer (0: decimal), decimals of a real
-    double real_ = 0;
-    std::string text_;
     bool in_table_ = true;
-    std::vector<Value> children_;
+    int8_t digits_ = 0;   // hex digits of an integer (0: decimal), decimals of a real
+    uint32_t length_ = 0; // of the text
+    const char *key_ = nullptr;
+    long long integer_ = 0;
+    double real_ = 0;
+    const char *text_ = nullptr;
+    Value *first_ = nullptr;
+    Value *last_ = nullptr;
+    Value *next_ = nullptr;
 };
 
 // JSON: two-space indentation, members in the order added, one newline at the end.
@@ -64,5 +80,3 @@ void write_json(FILE *out, const Value &v);
 // The readable form (see the manual page): scalars as aligned "key  value"
 // lines, nested objects as indented sections, arrays of objects as tables.
 void write_table(FILE *out, const Value &v);
-// The text as a JSON string, quotes included.
-std::string json_string(const std::string &s);
