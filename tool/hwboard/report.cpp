@@ -21,19 +21,23 @@ Block *arena = nullptr; // NOLINT(cppcoreguidelines-avoid-non-const-global-varia
 
 size_t aligned(size_t n) { return (n + kAlign - 1) & ~(kAlign - 1); }
 
-void *arena_take(size_t n) {
+__attribute__((noinline)) void arena_grow(size_t n) {
+    const size_t size = n > kBlockSize - aligned(sizeof(Block)) ? n : kBlockSize;
+    auto *block = static_cast<Block *>(malloc(aligned(sizeof(Block)) + size));
+    if (block == nullptr) {
+        fputs("hwboard: out of memory\n", stderr);
+        abort();
+    }
+    block->previous = arena;
+    block->size = size;
+    block->used = 0;
+    arena = block;
+}
+
+__attribute__((always_inline)) inline void *arena_take(size_t n) {
     n = aligned(n);
     if (arena == nullptr || arena->size - arena->used < n) {
-        const size_t size = n > kBlockSize - aligned(sizeof(Block)) ? n : kBlockSize;
-        auto *block = static_cast<Block *>(malloc(aligned(sizeof(Block)) + size));
-        if (block == nullptr) {
-            fputs("hwboard: out of memory\n", stderr);
-            abort();
-        }
-        block->previous = arena;
-        block->size = size;
-        block->used = 0;
-        arena = block;
+        arena_grow(n);
     }
     void *p = reinterpret_cast<char *>(arena) + aligned(sizeof(Block)) + arena->used;
     arena->used += n;
@@ -123,55 +127,31 @@ size_t format_real(char (&out)[32], double x, int decimals) {
 
 } // namespace
 
-Value Value::boolean(bool b) {
-    Value v;
-    v.type_ = Type::Bool;
-    v.integer_ = b ? 1 : 0;
-    return v;
-}
-
-Value Value::integer(long long n) {
-    Value v;
-    v.type_ = Type::Int;
-    v.integer_ = n;
-    return v;
-}
-
-Value Value::hex(long long n, int digits) {
-    Value v = integer(n);
-    v.digits_ = static_cast<int8_t>(digits < 0 ? 0 : digits > 16 ? 16 : digits);
-    return v;
-}
-
 Value Value::real(double x, int decimals) {
     Value v;
     if (std::isfinite(x)) {
         v.type_ = Type::Real;
-        v.real_ = x;
         v.digits_ = static_cast<int8_t>(decimals < 0 ? 0 : decimals > 20 ? 20 : decimals);
+        v.real_ = x;
     }
     return v;
 }
 
 Value Value::text(const char *s) { return text(s, strlen(s)); }
 
+Value Value::word(const char *s) {
+    Value v;
+    v.type_ = Type::Text;
+    v.length_ = static_cast<uint32_t>(strlen(s));
+    v.text_ = s;
+    return v;
+}
+
 Value Value::text(const char *s, size_t size) {
     Value v;
     v.type_ = Type::Text;
     v.length_ = static_cast<uint32_t>(strnlen(s, size));
     v.text_ = arena_copy(s, v.length_);
-    return v;
-}
-
-Value Value::object() {
-    Value v;
-    v.type_ = Type::Object;
-    return v;
-}
-
-Value Value::array() {
-    Value v;
-    v.type_ = Type::Array;
     return v;
 }
 
@@ -260,6 +240,19 @@ public:
         used_ += length;
     }
     void put(const char *text) { put(text, strlen(text)); }
+    // Room for `length` bytes at the end of the buffer, to be filled at once;
+    // null when they do not fit in it.
+    char *reserve(size_t length) {
+        if (length > sizeof buffer_ - used_) {
+            flush();
+            if (length > sizeof buffer_) {
+                return nullptr;
+            }
+        }
+        char *room = buffer_ + used_;
+        used_ += length;
+        return room;
+    }
     void put(char c) {
         if (used_ == sizeof buffer_) {
             flush();
@@ -445,21 +438,49 @@ bool is_table(const Value &v) {
     return v.type() == Value::Type::Array && !v.empty() && v.first()->type() == Value::Type::Object;
 }
 
-bool same_key(const char *a, const char *b) {
-    return a == b || (a[0] == b[0] && strcmp(a, b) == 0);
-}
-
-// The column of `key` among `count` columns, looked for from `from` on
-// first (the rows of a table mostly have their members in the same order);
-// -1 when there is none.
-long column_of(const char *const *columns, size_t count, size_t from, const char *key) {
-    for (size_t i = 0; i < count; ++i) {
-        const size_t c = (from + i) % count;
-        if (same_key(columns[c], key)) {
+// The column of `key` among `count` columns, -1 when there is none. Keys
+// are mostly the same literal in every row: pointers are compared first.
+long column_of(const char *const *columns, size_t count, const char *key) {
+    for (size_t c = 0; c < count; ++c) {
+        if (columns[c] == key) {
+            return static_cast<long>(c);
+        }
+    }
+    for (size_t c = 0; c < count; ++c) {
+        if (columns[c][0] == key[0] && strcmp(columns[c], key) == 0) {
             return static_cast<long>(c);
         }
     }
     return -1;
+}
+
+// One line of a table: the cells padded to their column's width and two
+// blanks apart, the last one as is.
+void table_line(Out &out, size_t indent, const Cell *cells, const size_t *widths, size_t count) {
+    size_t length = indent;
+    for (size_t c = 0; c + 1 < count; ++c) {
+        length += widths[c] + 2;
+    }
+    length += cells[count - 1].length + 1;
+    char *line = out.reserve(length);
+    if (line == nullptr) { // longer than the whole buffer
+        out.spaces(indent);
+        for (size_t c = 0; c < count; ++c) {
+            out.put(cells[c].text, cells[c].length);
+            if (c + 1 < count) {
+                out.spaces(widths[c] - cells[c].length + 2);
+            }
+        }
+        out.put('\n');
+        return;
+    }
+    memset(line, ' ', length - 1);
+    size_t at = indent;
+    for (size_t c = 0; c < count; ++c) {
+        memcpy(line + at, cells[c].text, cells[c].length);
+        at += widths[c] + 2;
+    }
+    line[length - 1] = '\n';
 }
 
 // Columns: every key of every row, in the order first met.
@@ -475,17 +496,21 @@ void table(Out &out, const Value &rows, size_t indent) {
     auto *columns = static_cast<const char **>(arena_take(sizeof(char *) * (member_count + 1)));
     size_t column_count = 0;
     for (const Value *row = rows.first(); row != nullptr; row = row->next()) {
-        size_t from = 0;
+        size_t at = 0; // where the next member's column is, if the rows agree
         for (const Value *member = row->first(); member != nullptr; member = member->next()) {
             if (!member->in_table()) {
                 continue;
             }
-            const long c = column_of(columns, column_count, from, member->key());
+            if (at < column_count && columns[at] == member->key()) {
+                ++at;
+                continue;
+            }
+            const long c = column_of(columns, column_count, member->key());
             if (c < 0) {
                 columns[column_count++] = member->key();
-                from = column_count;
+                at = column_count;
             } else {
-                from = static_cast<size_t>(c) + 1;
+                at = static_cast<size_t>(c) + 1;
             }
         }
     }
@@ -508,14 +533,16 @@ void table(Out &out, const Value &rows, size_t indent) {
         for (size_t c = 0; c < column_count; ++c) {
             cell[c] = Cell{nullptr, 0};
         }
-        size_t from = 0;
+        size_t at = 0;
         for (const Value *member = row->first(); member != nullptr; member = member->next()) {
-            const long found = column_of(columns, column_count, from, member->key());
+            long found = at < column_count && columns[at] == member->key()
+                             ? static_cast<long>(at)
+                             : column_of(columns, column_count, member->key());
             if (found < 0 || cell[found].text != nullptr) {
                 continue;
             }
             const auto c = static_cast<size_t>(found);
-            from = (c + 1) % column_count;
+            at = c + 1;
             char number[32];
             cell[c] = cell_of(*member, number, scratch);
             if (cell[c].text == number) {
@@ -531,14 +558,7 @@ void table(Out &out, const Value &rows, size_t indent) {
     }
     cell = cells;
     for (size_t r = 0; r <= row_count; ++r, cell += column_count) {
-        out.spaces(indent);
-        for (size_t c = 0; c < column_count; ++c) {
-            out.put(cell[c].text, cell[c].length);
-            if (c + 1 < column_count) {
-                out.spaces(widths[c] - cell[c].length + 2);
-            }
-        }
-        out.put('\n');
+        table_line(out, indent, cell, widths, column_count);
     }
 }
 

@@ -17,11 +17,13 @@ public:
 
     Value() = default;
     static Value null() { return {}; }
-    static Value boolean(bool b);
-    static Value integer(long long n);
+    static Value boolean(bool b) { return scalar(Type::Bool, b ? 1 : 0, 0); }
+    static Value integer(long long n) { return scalar(Type::Int, n, 0); }
     // An integer the table shows in hexadecimal with at least `digits` digits;
     // JSON has it as a plain number.
-    static Value hex(long long n, int digits = 2);
+    static Value hex(long long n, int digits = 2) {
+        return scalar(Type::Int, n, digits < 0 ? 0 : digits > 16 ? 16 : digits);
+    }
     // A real number with `decimals` digits after the point; NaN and the
     // infinities are null.
     static Value real(double x, int decimals = 3);
@@ -29,8 +31,10 @@ public:
     static Value text(const char *s);
     // A copy of a text field that may fill its `size` bytes without a 0.
     static Value text(const char *s, size_t size);
-    static Value object();
-    static Value array();
+    // A text that lives as long as the run (a literal, a static table's), not copied.
+    static Value word(const char *s);
+    static Value object() { return scalar(Type::Object, 0, 0); }
+    static Value array() { return scalar(Type::Array, 0, 0); }
 
     // Adds a member to an object, an element to an array; the reference stays
     // valid for the whole run. `key` is not copied: a literal or a text of a
@@ -62,14 +66,24 @@ public:
     const char *text_value() const { return text_; }
 
 private:
+    static Value scalar(Type type, long long n, int digits) {
+        Value v;
+        v.type_ = type;
+        v.digits_ = static_cast<int8_t>(digits);
+        v.integer_ = n;
+        return v;
+    }
+
     Type type_ = Type::Null;
     bool in_table_ = true;
     int8_t digits_ = 0;   // hex digits of an integer (0: decimal), decimals of a real
     uint32_t length_ = 0; // of the text
     const char *key_ = nullptr;
-    long long integer_ = 0;
-    double real_ = 0;
-    const char *text_ = nullptr;
+    union {
+        long long integer_ = 0; // also a Bool's 0 or 1
+        double real_;
+        const char *text_;
+    };
     Value *first_ = nullptr;
     Value *last_ = nullptr;
     Value *next_ = nullptr;
