@@ -10,44 +10,72 @@ namespace {
 // one linked to the block before so that all of it stays reachable.
 struct Block {
     Block *previous;
-    size_t size;
-    size_t used;
+    char *end;
 };
 
 constexpr size_t kBlockSize = 32 * 1024;
-constexpr size_t kAlign = alignof(long double) > 8 ? alignof(long double) : 8;
+constexpr size_t kAlign = 8;
 
-Block *arena = nullptr; // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+Block *arena = nullptr;   // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+char *arena_at = nullptr; // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
 size_t aligned(size_t n) { return (n + kAlign - 1) & ~(kAlign - 1); }
 
+// A new block with room for at least `n` bytes.
 __attribute__((noinline)) void arena_grow(size_t n) {
-    const size_t size = n > kBlockSize - aligned(sizeof(Block)) ? n : kBlockSize;
-    auto *block = static_cast<Block *>(malloc(aligned(sizeof(Block)) + size));
+    const size_t head = aligned(sizeof(Block));
+    const size_t size = n > kBlockSize - head ? head + n : kBlockSize;
+    auto *block = static_cast<Block *>(malloc(size));
     if (block == nullptr) {
         fputs("hwboard: out of memory\n", stderr);
         abort();
     }
     block->previous = arena;
-    block->size = size;
-    block->used = 0;
+    block->end = reinterpret_cast<char *>(block) + size;
     arena = block;
+    arena_at = reinterpret_cast<char *>(block) + head;
 }
 
-__attribute__((always_inline)) inline void *arena_take(size_t n) {
-    n = aligned(n);
-    if (arena == nullptr || arena->size - arena->used < n) {
+// Room for `n` bytes at the arena's end, not yet taken.
+inline char *arena_room(size_t n) {
+    if (arena == nullptr || static_cast<size_t>(arena->end - arena_at) < n) {
         arena_grow(n);
     }
-    void *p = reinterpret_cast<char *>(arena) + aligned(sizeof(Block)) + arena->used;
-    arena->used += n;
+    return arena_at;
+}
+
+// Takes `n` bytes of the room just given.
+inline void arena_commit(size_t n) { arena_at += aligned(n); }
+
+inline void *arena_take(size_t n) {
+    char *p = arena_room(n);
+    arena_commit(n);
     return p;
 }
 
+// memcpy for the short texts of a report: the cells are mostly a few bytes,
+// for which a call costs more than the copy.
+inline void copy_bytes(char *to, const char *from, size_t n) {
+    if (n >= 8 && n <= 16) {
+        memcpy(to, from, 8);
+        memcpy(to + n - 8, from + n - 8, 8);
+    } else if (n >= 4 && n < 8) {
+        memcpy(to, from, 4);
+        memcpy(to + n - 4, from + n - 4, 4);
+    } else if (n < 4) {
+        for (size_t i = 0; i < n; ++i) {
+            to[i] = from[i];
+        }
+    } else {
+        memcpy(to, from, n);
+    }
+}
+
 const char *arena_copy(const char *text, size_t length) {
-    auto *copy = static_cast<char *>(arena_take(length + 1));
-    memcpy(copy, text, length);
+    char *copy = arena_room(length + 1);
+    copy_bytes(copy, text, length);
     copy[length] = '\0';
+    arena_commit(length + 1);
     return copy;
 }
 
@@ -65,7 +93,7 @@ size_t decimal(char *out, unsigned long long n) {
     return count;
 }
 
-size_t format_integer(char (&out)[32], long long n) {
+size_t format_integer(char *out, long long n) {
     if (n < 0) {
         out[0] = '-';
         return 1 + decimal(out + 1, 0ULL - static_cast<unsigned long long>(n));
@@ -73,7 +101,7 @@ size_t format_integer(char (&out)[32], long long n) {
     return decimal(out, static_cast<unsigned long long>(n));
 }
 
-size_t format_hex(char (&out)[32], long long n, int digits) {
+size_t format_hex(char *out, long long n, int digits) {
     auto u = static_cast<unsigned long long>(n);
     char reversed[16];
     int count = 0;
@@ -93,29 +121,31 @@ size_t format_hex(char (&out)[32], long long n, int digits) {
     return length;
 }
 
-size_t format_real(char (&out)[32], double x, int decimals) {
+size_t format_real(char *out, double x, int decimals) {
     // A float scaled by at most 10^6 is exact in a double, so rounding it to
     // an integer as the FPU does (to nearest, ties to even) is what printf
-    // does with the exact value. Other numbers go to printf itself.
+    // does with the exact value. Adding and taking away 2^52 rounds so below
+    // 2^52. Other numbers go to printf itself.
     static const double scales[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6};
-    static const unsigned long long units[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
-    const double scaled = decimals >= 0 && decimals <= 6 ? x * scales[decimals] : 0;
-    if (decimals < 0 || decimals > 6 || static_cast<double>(static_cast<float>(x)) != x ||
-        std::fabs(scaled) >= 9.0e15) {
-        const int n = snprintf(out, sizeof out, "%.*f", decimals, x);
-        return n < 0                                 ? 0
-               : static_cast<size_t>(n) < sizeof out ? static_cast<size_t>(n)
-                                                     : sizeof out - 1;
+    static const unsigned units[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
+    constexpr double kTwo52 = 4503599627370496.0;
+    const double scaled = decimals >= 0 && decimals <= 6 ? std::fabs(x) * scales[decimals] : kTwo52;
+    if (static_cast<double>(static_cast<float>(x)) != x || !(scaled < kTwo52)) {
+        const int n = snprintf(out, Value::kNumberSize, "%.*f", decimals, x);
+        return n < 0                                         ? 0
+               : static_cast<size_t>(n) < Value::kNumberSize ? static_cast<size_t>(n)
+                                                             : Value::kNumberSize - 1;
     }
-    const auto whole = static_cast<unsigned long long>(std::fabs(std::nearbyint(scaled)));
+    const auto whole = static_cast<unsigned long long>(scaled + kTwo52 - kTwo52);
     size_t length = 0;
     if (std::signbit(x)) {
         out[length++] = '-';
     }
-    length += decimal(out + length, whole / units[decimals]);
+    const unsigned unit = units[decimals];
+    length += decimal(out + length, whole / unit);
     if (decimals > 0) {
         out[length++] = '.';
-        unsigned long long fraction = whole % units[decimals];
+        auto fraction = static_cast<unsigned>(whole % unit);
         for (int i = decimals - 1; i >= 0; --i) {
             out[length + static_cast<size_t>(i)] = static_cast<char>('0' + fraction % 10);
             fraction /= 10;
@@ -179,7 +209,7 @@ const Value *Value::find(const char *key) const {
     return nullptr;
 }
 
-const char *Value::table_text(char (&buffer)[32], size_t *length) const {
+const char *Value::table_text(char *buffer, size_t *length) const {
     switch (type_) {
     case Type::Bool:
         *length = integer_ != 0 ? 3 : 2;
@@ -200,7 +230,7 @@ const char *Value::table_text(char (&buffer)[32], size_t *length) const {
     }
 }
 
-bool Value::json_number(char (&buffer)[32], size_t *length) const {
+bool Value::json_number(char *buffer, size_t *length) const {
     switch (type_) {
     case Type::Bool:
         *length = integer_ != 0 ? 4 : 5;
@@ -239,7 +269,23 @@ public:
         memcpy(buffer_ + used_, text, length);
         used_ += length;
     }
-    void put(const char *text) { put(text, strlen(text)); }
+    void put(char c) {
+        if (used_ == sizeof buffer_) {
+            flush();
+        }
+        buffer_[used_++] = c;
+    }
+    void spaces(size_t count) {
+        while (count > 0) {
+            if (used_ == sizeof buffer_) {
+                flush();
+            }
+            const size_t n = count < sizeof buffer_ - used_ ? count : sizeof buffer_ - used_;
+            memset(buffer_ + used_, ' ', n);
+            used_ += n;
+            count -= n;
+        }
+    }
     // Room for `length` bytes at the end of the buffer, to be filled at once;
     // null when they do not fit in it.
     char *reserve(size_t length) {
@@ -253,20 +299,6 @@ public:
         used_ += length;
         return room;
     }
-    void put(char c) {
-        if (used_ == sizeof buffer_) {
-            flush();
-        }
-        buffer_[used_++] = c;
-    }
-    void spaces(size_t count) {
-        static const char blanks[] = "                                ";
-        while (count > 0) {
-            const size_t n = count < sizeof blanks - 1 ? count : sizeof blanks - 1;
-            put(blanks, n);
-            count -= n;
-        }
-    }
     void flush() {
         if (used_ > 0) {
             fwrite(buffer_, 1, used_, file_);
@@ -277,7 +309,7 @@ public:
 private:
     FILE *file_;
     size_t used_ = 0;
-    char buffer_[8192] = {};
+    char buffer_[16384] = {};
 };
 
 // The text as a JSON string, quotes included. Bytes beyond ASCII are not
@@ -312,14 +344,13 @@ void json_string(Out &out, const char *text, size_t length) {
 }
 
 void json_value(Out &out, const Value &v, int depth) {
-    char number[32];
-    size_t length = 0;
     if (v.is_scalar()) {
+        char number[Value::kNumberSize];
+        size_t length = 0;
         if (v.json_number(number, &length)) {
             out.put(number, length);
         } else if (v.type() == Value::Type::Text) {
-            v.table_text(number, &length);
-            json_string(out, v.text_value(), length);
+            json_string(out, v.text_value(), v.text_length());
         } else {
             out.put("null", 4);
         }
@@ -348,59 +379,84 @@ void json_value(Out &out, const Value &v, int depth) {
     out.put(object ? '}' : ']');
 }
 
-// A growing text for the cells of nested values; its bytes are copied into
-// the arena once the cell is complete.
-class Scratch {
+struct Cell {
+    const char *text;
+    size_t length;
+};
+
+// The text of a cell, made at the arena's end: grows into a new block when
+// the one it is in is full, and is taken from the arena when done.
+class CellText {
 public:
-    Scratch() = default;
-    Scratch(const Scratch &) = delete;
-    Scratch &operator=(const Scratch &) = delete;
-    ~Scratch() { free(data_); }
+    CellText() : at_(arena_room(kStart)), start_(at_), end_(at_ + kStart) {}
 
     void put(const char *text, size_t length) {
-        if (used_ + length > size_) {
-            size_t size = size_ == 0 ? 256 : size_;
-            while (used_ + length > size) {
-                size *= 2;
-            }
-            auto *data = static_cast<char *>(realloc(data_, size));
-            if (data == nullptr) {
-                fputs("hwboard: out of memory\n", stderr);
-                abort();
-            }
-            data_ = data;
-            size_ = size;
+        if (length > static_cast<size_t>(end_ - at_)) {
+            grow(length);
         }
-        memcpy(data_ + used_, text, length);
-        used_ += length;
+        copy_bytes(at_, text, length);
+        at_ += length;
     }
-    size_t used() const { return used_; }
-    const char *data() const { return data_; }
-    void clear() { used_ = 0; }
+    size_t length() const { return static_cast<size_t>(at_ - start_); }
+    // Room for a number.
+    char *number() {
+        if (Value::kNumberSize > static_cast<size_t>(end_ - at_)) {
+            grow(Value::kNumberSize);
+        }
+        return at_;
+    }
+    void advance(size_t length) { at_ += length; }
+    Cell done() {
+        const Cell cell{start_, length()};
+        arena_commit(cell.length);
+        return cell;
+    }
 
 private:
-    char *data_ = nullptr;
-    size_t size_ = 0;
-    size_t used_ = 0;
+    static constexpr size_t kStart = 256;
+
+    void grow(size_t more) {
+        const size_t length = this->length();
+        size_t size = 2 * static_cast<size_t>(end_ - start_);
+        size = size < length + more ? length + more : size;
+        // A block of its own: the text so far moves there.
+        char *start = arena_room(size);
+        if (start == start_) { // the room at the end was larger than asked for
+            end_ = start_ + size;
+            return;
+        }
+        memmove(start, start_, length);
+        start_ = start;
+        at_ = start + length;
+        end_ = start + size;
+    }
+
+    char *at_;
+    char *start_;
+    char *end_;
 };
 
 // A cell of a table: a scalar as is, an object as its members "key=value"
 // (nulls left out), an array as its elements joined by commas.
-void cell_into(Scratch &text, const Value &v) {
-    char number[32];
-    size_t length = 0;
+void cell_into(CellText &text, const Value &v) {
     if (v.is_scalar()) {
+        size_t length = 0;
+        char *number = text.number();
         const char *t = v.table_text(number, &length);
-        text.put(t, length);
+        if (t == number) {
+            text.advance(length);
+        } else {
+            text.put(t, length);
+        }
         return;
     }
     const bool object = v.type() == Value::Type::Object;
-    const size_t start = text.used();
+    const size_t start = text.length();
     for (const Value *child = v.first(); child != nullptr; child = child->next()) {
         if (!child->in_table() || (object && child->type() == Value::Type::Null)) {
             continue;
         }
-        if (text.used() > start) {
+        if (text.length() > start) {
             text.put(object ? " " : ",", 1);
         }
         if (object) {
@@ -409,29 +465,29 @@ void cell_into(Scratch &text, const Value &v) {
         }
         cell_into(text, *child);
     }
-    if (text.used() == start) {
+    if (text.length() == start) {
         text.put("-", 1);
     }
 }
 
-struct Cell {
-    const char *text;
-    size_t length;
-};
-
-// The cell of `v`; a scalar's text in `number` or its own, a nested value's
-// in the arena.
-Cell cell_of(const Value &v, char (&number)[32], Scratch &scratch) {
-    Cell cell{nullptr, 0};
+// The cell of `v`: a text or a word as it is kept, anything else written
+// into the arena.
+Cell cell_of(const Value &v) {
+    if (v.type() == Value::Type::Text) {
+        return Cell{v.text_value(), v.text_length()};
+    }
+    if (v.type() == Value::Type::Null) {
+        return Cell{"-", 1};
+    }
     if (v.is_scalar()) {
-        cell.text = v.table_text(number, &cell.length);
+        Cell cell{arena_room(Value::kNumberSize), 0};
+        cell.text = v.table_text(const_cast<char *>(cell.text), &cell.length);
+        arena_commit(cell.length);
         return cell;
     }
-    scratch.clear();
-    cell_into(scratch, v);
-    cell.length = scratch.used();
-    cell.text = arena_copy(scratch.data(), cell.length);
-    return cell;
+    CellText text;
+    cell_into(text, v);
+    return text.done();
 }
 
 bool is_table(const Value &v) {
@@ -477,7 +533,7 @@ void table_line(Out &out, size_t indent, const Cell *cells, const size_t *widths
     memset(line, ' ', length - 1);
     size_t at = indent;
     for (size_t c = 0; c < count; ++c) {
-        memcpy(line + at, cells[c].text, cells[c].length);
+        copy_bytes(line + at, cells[c].text, cells[c].length);
         at += widths[c] + 2;
     }
     line[length - 1] = '\n';
@@ -489,11 +545,16 @@ void table(Out &out, const Value &rows, size_t indent) {
     size_t member_count = 0;
     for (const Value *row = rows.first(); row != nullptr; row = row->next()) {
         ++row_count;
+        size_t members = 0;
         for (const Value *member = row->first(); member != nullptr; member = member->next()) {
-            ++member_count;
+            ++members;
         }
+        member_count = members > member_count ? members : member_count;
     }
-    auto *columns = static_cast<const char **>(arena_take(sizeof(char *) * (member_count + 1)));
+    // No more columns than the members of all rows; the first rows' keys
+    // mostly make all of them. Grown as needed.
+    size_t column_room = member_count + 8;
+    auto *columns = static_cast<const char **>(arena_take(sizeof(char *) * column_room));
     size_t column_count = 0;
     for (const Value *row = rows.first(); row != nullptr; row = row->next()) {
         size_t at = 0; // where the next member's column is, if the rows agree
@@ -506,12 +567,20 @@ void table(Out &out, const Value &rows, size_t indent) {
                 continue;
             }
             const long c = column_of(columns, column_count, member->key());
-            if (c < 0) {
-                columns[column_count++] = member->key();
-                at = column_count;
-            } else {
+            if (c >= 0) {
                 at = static_cast<size_t>(c) + 1;
+                continue;
             }
+            if (column_count == column_room) {
+                auto *more =
+                    static_cast<const char **>(arena_take(sizeof(char *) * 2 * column_room));
+                memcpy(static_cast<void *>(more), static_cast<const void *>(columns),
+                       sizeof(char *) * column_count);
+                columns = more;
+                column_room *= 2;
+            }
+            columns[column_count++] = member->key();
+            at = column_count;
         }
     }
     if (column_count == 0) {
@@ -527,7 +596,6 @@ void table(Out &out, const Value &rows, size_t indent) {
         cells[c] = Cell{columns[c], strlen(columns[c])};
         widths[c] = cells[c].length;
     }
-    Scratch scratch;
     Cell *cell = cells + column_count;
     for (const Value *row = rows.first(); row != nullptr; row = row->next(), cell += column_count) {
         for (size_t c = 0; c < column_count; ++c) {
@@ -535,19 +603,15 @@ void table(Out &out, const Value &rows, size_t indent) {
         }
         size_t at = 0;
         for (const Value *member = row->first(); member != nullptr; member = member->next()) {
-            long found = at < column_count && columns[at] == member->key()
-                             ? static_cast<long>(at)
-                             : column_of(columns, column_count, member->key());
+            const long found = at < column_count && columns[at] == member->key()
+                                   ? static_cast<long>(at)
+                                   : column_of(columns, column_count, member->key());
             if (found < 0 || cell[found].text != nullptr) {
                 continue;
             }
             const auto c = static_cast<size_t>(found);
             at = c + 1;
-            char number[32];
-            cell[c] = cell_of(*member, number, scratch);
-            if (cell[c].text == number) {
-                cell[c].text = arena_copy(number, cell[c].length);
-            }
+            cell[c] = cell_of(*member);
         }
         for (size_t c = 0; c < column_count; ++c) {
             if (cell[c].text == nullptr) {
@@ -568,7 +632,6 @@ void section(Out &out, const Value &v, size_t indent) {
         const size_t length = child->in_table() ? strlen(child->key()) : 0;
         width = length > width ? length : width;
     }
-    Scratch scratch;
     for (const Value *child = v.first(); child != nullptr; child = child->next()) {
         if (!child->in_table()) {
             continue;
@@ -585,10 +648,8 @@ void section(Out &out, const Value &v, size_t indent) {
             }
             continue;
         }
-        char number[32];
-        const Cell cell = child->type() == Value::Type::Array && child->empty()
-                              ? Cell{"none", 4}
-                              : cell_of(*child, number, scratch);
+        const Cell cell = child->type() == Value::Type::Array && child->empty() ? Cell{"none", 4}
+                                                                                : cell_of(*child);
         out.spaces(indent);
         out.put(child->key(), key_length);
         out.spaces(width - key_length + 2);
@@ -612,9 +673,7 @@ void write_table(FILE *out, const Value &v) {
     } else if (v.type() == Value::Type::Object) {
         section(o, v, 0);
     } else {
-        Scratch scratch;
-        char number[32];
-        const Cell cell = cell_of(v, number, scratch);
+        const Cell cell = cell_of(v);
         o.put(cell.text, cell.length);
         o.put('\n');
     }

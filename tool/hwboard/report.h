@@ -58,12 +58,18 @@ public:
     bool empty() const { return first_ == nullptr; }
     const Value *find(const char *key) const;
 
+    // Room for a number as either writer writes it.
+    static constexpr size_t kNumberSize = 64;
     // The scalar as the table shows it ("-" for null, yes/no, numbers, the
-    // text), in `buffer` unless it is a text or a word; `*length` its length.
-    const char *table_text(char (&buffer)[32], size_t *length) const;
-    // The number as JSON has it, in `buffer`: true for Bool, Int and Real.
-    bool json_number(char (&buffer)[32], size_t *length) const;
+    // text): a number is written into `buffer` (kNumberSize bytes), other
+    // scalars are given as they are kept. `*length` is the text's length.
+    const char *table_text(char *buffer, size_t *length) const;
+    // The number as JSON has it, in `buffer` (kNumberSize bytes): true for
+    // Bool, Int and Real.
+    bool json_number(char *buffer, size_t *length) const;
+    // A Text's bytes and their count.
     const char *text_value() const { return text_; }
+    size_t text_length() const { return length_; }
 
 private:
     static Value scalar(Type type, long long n, int digits) {
