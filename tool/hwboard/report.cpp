@@ -7,45 +7,29 @@
 namespace {
 
 // The arena: blocks taken from malloc and kept to the end of the run, each
-// one linked to the block before so that all of it stays reachable.
+// one linked to the block before so that all of it stays reachable. Nodes
+// are 8-byte multiples; texts are rounded up to them.
 struct Block {
     Block *previous;
-    char *end;
 };
 
 constexpr size_t kBlockSize = 32 * 1024;
 constexpr size_t kAlign = 8;
 
-Block *arena = nullptr;   // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
-char *arena_at = nullptr; // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+Block *arena = nullptr; // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
 size_t aligned(size_t n) { return (n + kAlign - 1) & ~(kAlign - 1); }
 
-// A new block with room for at least `n` bytes.
-__attribute__((noinline)) void arena_grow(size_t n) {
-    const size_t head = aligned(sizeof(Block));
-    const size_t size = n > kBlockSize - head ? head + n : kBlockSize;
-    auto *block = static_cast<Block *>(malloc(size));
-    if (block == nullptr) {
-        fputs("hwboard: out of memory\n", stderr);
-        abort();
-    }
-    block->previous = arena;
-    block->end = reinterpret_cast<char *>(block) + size;
-    arena = block;
-    arena_at = reinterpret_cast<char *>(block) + head;
-}
-
 // Room for `n` bytes at the arena's end, not yet taken.
 inline char *arena_room(size_t n) {
-    if (arena == nullptr || static_cast<size_t>(arena->end - arena_at) < n) {
-        arena_grow(n);
+    if (static_cast<size_t>(report_arena_end - report_arena_at) < n) {
+        report_arena_grow(n);
     }
-    return arena_at;
+    return report_arena_at;
 }
 
 // Takes `n` bytes of the room just given.
-inline void arena_commit(size_t n) { arena_at += aligned(n); }
+inline void arena_commit(size_t n) { report_arena_at += aligned(n); }
 
 inline void *arena_take(size_t n) {
     char *p = arena_room(n);
@@ -157,6 +141,24 @@ size_t format_real(char *out, double x, int decimals) {
 
 } // namespace
 
+char *report_arena_at = nullptr;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+char *report_arena_end = nullptr; // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+
+// A new block with room for at least `n` bytes.
+void report_arena_grow(size_t n) {
+    const size_t head = aligned(sizeof(Block));
+    const size_t size = n > kBlockSize - head ? head + aligned(n) : kBlockSize;
+    auto *block = static_cast<Block *>(malloc(size));
+    if (block == nullptr) {
+        fputs("hwboard: out of memory\n", stderr);
+        abort();
+    }
+    block->previous = arena;
+    arena = block;
+    report_arena_at = reinterpret_cast<char *>(block) + head;
+    report_arena_end = reinterpret_cast<char *>(block) + size;
+}
+
 Value Value::real(double x, int decimals) {
     Value v;
     if (std::isfinite(x)) {
@@ -183,21 +185,6 @@ Value Value::text(const char *s, size_t size) {
     v.length_ = static_cast<uint32_t>(strnlen(s, size));
     v.text_ = arena_copy(s, v.length_);
     return v;
-}
-
-Value &Value::add(const char *key, const Value &v) {
-    Value &child = push(v);
-    child.key_ = key;
-    return child;
-}
-
-Value &Value::push(const Value &v) {
-    auto *child = static_cast<Value *>(arena_take(sizeof(Value)));
-    *child = v;
-    child->next_ = nullptr;
-    (last_ != nullptr ? last_->next_ : first_) = child;
-    last_ = child;
-    return *child;
 }
 
 const Value *Value::find(const char *key) const {

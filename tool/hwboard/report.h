@@ -11,6 +11,12 @@
 #include <cstdint>
 #include <cstdio>
 
+// The arena's free room: [report_arena_at, report_arena_end). The adds below
+// take their node from it inline; report_arena_grow gives a new block.
+extern char *report_arena_at;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+extern char *report_arena_end; // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+void report_arena_grow(size_t n);
+
 class Value {
 public:
     enum class Type : uint8_t { Null, Bool, Int, Real, Text, Object, Array };
@@ -39,8 +45,23 @@ public:
     // Adds a member to an object, an element to an array; the reference stays
     // valid for the whole run. `key` is not copied: a literal or a text of a
     // static table.
-    Value &add(const char *key, const Value &v);
-    Value &push(const Value &v);
+    Value &add(const char *key, const Value &v) {
+        Value &child = push(v);
+        child.key_ = key;
+        return child;
+    }
+    Value &push(const Value &v) {
+        if (static_cast<size_t>(report_arena_end - report_arena_at) < sizeof(Value)) {
+            report_arena_grow(sizeof(Value));
+        }
+        auto *child = reinterpret_cast<Value *>(report_arena_at);
+        report_arena_at += sizeof(Value);
+        *child = v;
+        child->next_ = nullptr;
+        (last_ != nullptr ? last_->next_ : first_) = child;
+        last_ = child;
+        return *child;
+    }
 
     // Leaves the value out of the table; JSON still has it.
     Value &json_only() {
