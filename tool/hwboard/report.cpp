@@ -63,16 +63,15 @@ const char *arena_copy(const char *text, size_t length) {
     return copy;
 }
 
-// Numbers, as printf would write them with %lld, 0x%0*llx and %.*f.
+// Numbers, as printf would write them with %lld, 0x%0*llx and %.*f; each
+// written from its last digit back.
 size_t decimal(char *out, unsigned long long n) {
-    char digits[24];
-    size_t count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + n % 10);
-        n /= 10;
-    } while (n != 0);
-    for (size_t i = 0; i < count; ++i) {
-        out[i] = digits[count - 1 - i];
+    size_t count = 1;
+    for (unsigned long long rest = n / 10; rest != 0; rest /= 10) {
+        ++count;
+    }
+    for (size_t i = count; i-- > 0; n /= 10) {
+        out[i] = static_cast<char>('0' + n % 10);
     }
     return count;
 }
@@ -87,20 +86,17 @@ size_t format_integer(char *out, long long n) {
 
 size_t format_hex(char *out, long long n, int digits) {
     auto u = static_cast<unsigned long long>(n);
-    char reversed[16];
-    int count = 0;
-    do {
-        reversed[count++] = "0123456789abcdef"[u & 0xF];
-        u >>= 4;
-    } while (u != 0);
-    size_t length = 0;
-    out[length++] = '0';
-    out[length++] = 'x';
-    for (int i = count; i < digits; ++i) {
-        out[length++] = '0';
+    size_t count = 1;
+    for (unsigned long long rest = u >> 4; rest != 0; rest >>= 4) {
+        ++count;
     }
-    while (count > 0) {
-        out[length++] = reversed[--count];
+    // Leading zeros come out of the loop as the digits of a number run out.
+    const size_t length =
+        2 + (count > static_cast<size_t>(digits) ? count : static_cast<size_t>(digits));
+    out[0] = '0';
+    out[1] = 'x';
+    for (size_t i = length; i-- > 2; u >>= 4) {
+        out[i] = "0123456789abcdef"[u & 0xF];
     }
     return length;
 }
@@ -296,7 +292,7 @@ public:
 private:
     FILE *file_;
     size_t used_ = 0;
-    char buffer_[16384] = {};
+    char buffer_[16384]; // filled before it is written out: left as it comes
 };
 
 // The text as a JSON string, quotes included. Bytes beyond ASCII are not
