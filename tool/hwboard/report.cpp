@@ -13,7 +13,7 @@ struct Block {
     Block *previous;
 };
 
-constexpr size_t kBlockSize = 32 * 1024;
+constexpr size_t kBlockSize = size_t{32} * 1024;
 constexpr size_t kAlign = 8;
 
 Block *arena = nullptr; // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
