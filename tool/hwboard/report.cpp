@@ -65,7 +65,21 @@ const char *arena_copy(const char *text, size_t length) {
 
 // Numbers, as printf would write them with %lld, 0x%0*llx and %.*f; each
 // written from its last digit back.
+size_t decimal(char *out, uint32_t n) {
+    size_t count = 1;
+    for (uint32_t rest = n / 10; rest != 0; rest /= 10) {
+        ++count;
+    }
+    for (size_t i = count; i-- > 0; n /= 10) {
+        out[i] = static_cast<char>('0' + n % 10);
+    }
+    return count;
+}
+
 size_t decimal(char *out, unsigned long long n) {
+    if (n <= UINT32_MAX) {
+        return decimal(out, static_cast<uint32_t>(n));
+    }
     size_t count = 1;
     for (unsigned long long rest = n / 10; rest != 0; rest /= 10) {
         ++count;
@@ -104,28 +118,30 @@ size_t format_hex(char *out, long long n, int digits) {
 size_t format_real(char *out, double x, int decimals) {
     // A float scaled by at most 10^6 is exact in a double, so rounding it to
     // an integer as the FPU does (to nearest, ties to even) is what printf
-    // does with the exact value. Adding and taking away 2^52 rounds so below
-    // 2^52. Other numbers go to printf itself.
+    // does with the exact value; adding and taking away 2^52 rounds so. Below
+    // 2^31 the result converts to a 32-bit integer without a helper of the
+    // compiler's runtime on 32-bit targets. Other numbers go to printf itself.
     static const double scales[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6};
-    static const unsigned units[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
+    static const uint32_t units[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
     constexpr double kTwo52 = 4503599627370496.0;
-    const double scaled = decimals >= 0 && decimals <= 6 ? std::fabs(x) * scales[decimals] : kTwo52;
-    if (static_cast<double>(static_cast<float>(x)) != x || !(scaled < kTwo52)) {
+    constexpr double kTwo31 = 2147483648.0;
+    const double scaled = decimals >= 0 && decimals <= 6 ? std::fabs(x) * scales[decimals] : kTwo31;
+    if (static_cast<double>(static_cast<float>(x)) != x || !(scaled < kTwo31)) {
         const int n = snprintf(out, Value::kNumberSize, "%.*f", decimals, x);
         return n < 0                                         ? 0
                : static_cast<size_t>(n) < Value::kNumberSize ? static_cast<size_t>(n)
                                                              : Value::kNumberSize - 1;
     }
-    const auto whole = static_cast<unsigned long long>(scaled + kTwo52 - kTwo52);
+    const auto whole = static_cast<uint32_t>(static_cast<int32_t>(scaled + kTwo52 - kTwo52));
     size_t length = 0;
     if (std::signbit(x)) {
         out[length++] = '-';
     }
-    const unsigned unit = units[decimals];
+    const uint32_t unit = units[decimals];
     length += decimal(out + length, whole / unit);
     if (decimals > 0) {
         out[length++] = '.';
-        auto fraction = static_cast<unsigned>(whole % unit);
+        uint32_t fraction = whole % unit;
         for (int i = decimals - 1; i >= 0; --i) {
             out[length + static_cast<size_t>(i)] = static_cast<char>('0' + fraction % 10);
             fraction /= 10;
