@@ -155,8 +155,8 @@ multirecords:
 $ hwboard sensors
 sensors:
   record_id  number  name       kind         value   raw  unit       state  thresholds                                 details
-  0x0001     0x01    CPU Temp   analog       45.000  45   degrees C  ok     unc=80.000 uc=90.000 unr=100.000           -
-  0x0002     0x02    12V        analog       12.000  200  Volts      ok     lnc=10.800 lc=10.200 unc=13.200 uc=13.800  -
+  0x0001     0x01    CPU Temp   analog       45.000  -    degrees C  ok     unc=80.000 uc=90.000 unr=100.000           -
+  0x0002     0x02    12V        analog       12.000  -    Volts      ok     lnc=10.800 lc=10.200 unc=13.200 uc=13.800  -
   0x0003     0x03    Hot Swap   discrete     -       0    -          -      -                                          type=OEM reserved states=0x1000
   0x0200     0x00    Mezzanine  fru-locator  -       -    -          -      -                                          entity_id=0x0b entity_instance=1 address=0x41 channel=0 fru_id=1 logical=yes device_type=0x10 device_type_modifier=0x02
 $ hwboard sensor 12V
@@ -232,15 +232,15 @@ $ hwboard sensors
 sensors:
   record_id  number  name          kind         value     raw  unit               state           thresholds                                                          details
   0x0001     0x00    IPMC          mc-locator   -         -    -                  -               -                                                                   entity_id=0xa0 entity_instance=96 address=0x41 channel=0
-  0x0002     0x01    Temp Inlet    analog       25.000    25   degrees C          ok              lnc=10.000 lc=5.000 lnr=2.000 unc=40.000 uc=50.000 unr=60.000       -
-  0x0003     0x02    Temp Board    analog       -10.000   246  degrees C          non-critical    lnc=-5.000 lc=-20.000 lnr=-40.000 unc=70.000 uc=85.000 unr=100.000  -
-  0x0004     0x03    Temp Ambient  analog       -25.000   230  degrees C          critical        lnc=-10.000 lc=-20.000 lnr=-30.000 unc=45.000 uc=55.000             -
-  0x0005     0x04    Temp Remote   analog       50.000    100  degrees C          ok              -                                                                   -
-  0x0006     0x05    Current       analog       1.560     128  Amps               ok              unc=3.000 uc=3.500                                                  -
-  0x0007     0x06    12V Main      analog       12.000    125  Volts              ok              lnc=11.712 lc=11.504 unc=12.288 uc=12.496                           -
-  0x0008     0x07    Fan 1         analog       6005.000  100  RPM                ok              lnc=1805.000 lc=1205.000 lnr=605.000                                -
-  0x0009     0x08    Vin Slew      analog       0.500     50   Volts/millisecond  ok              -                                                                   -
-  0x000a     0x09    Energy        analog       300.000   30   Watts * hour       ok              -                                                                   -
+  0x0002     0x01    Temp Inlet    analog       25.000    -    degrees C          ok              lnc=10.000 lc=5.000 lnr=2.000 unc=40.000 uc=50.000 unr=60.000       -
+  0x0003     0x02    Temp Board    analog       -10.000   -    degrees C          non-critical    lnc=-5.000 lc=-20.000 lnr=-40.000 unc=70.000 uc=85.000 unr=100.000  -
+  0x0004     0x03    Temp Ambient  analog       -25.000   -    degrees C          critical        lnc=-10.000 lc=-20.000 lnr=-30.000 unc=45.000 uc=55.000             -
+  0x0005     0x04    Temp Remote   analog       50.000    -    degrees C          ok              -                                                                   -
+  0x0006     0x05    Current       analog       1.560     -    Amps               ok              unc=3.000 uc=3.500                                                  -
+  0x0007     0x06    12V Main      analog       12.000    -    Volts              ok              lnc=11.712 lc=11.504 unc=12.288 uc=12.496                           -
+  0x0008     0x07    Fan 1         analog       6005.000  -    RPM                ok              lnc=1805.000 lc=1205.000 lnr=605.000                                -
+  0x0009     0x08    Vin Slew      analog       0.500     -    Volts/millisecond  ok              -                                                                   -
+  0x000a     0x09    Energy        analog       300.000   -    Watts * hour       ok              -                                                                   -
   0x000b     0x00                  none         -         -    -                  -               -                                                                   -
   0x000c     0x0b    Temp Spare    analog       -         -    degrees C          not-determined  unc=80.000                                                          -
   0x000d     0x0c    Slot Present  discrete     -         0    -                  -               -                                                                   type=Entity Presence states=0x0100

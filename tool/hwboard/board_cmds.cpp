@@ -1,8 +1,8 @@
 // The board's own data: device ID and release texts, self-test, the
 // mezzanine, the MAC addresses, the engineering options and the OEM
 // configuration.
+#include <cstddef>
 #include <cstring>
-#include <string>
 
 #include "hvl/board_info.h"
 #include "hvl/hvl_ipmi_bmc.h"
@@ -11,9 +11,6 @@
 #include "hwboard.h"
 
 namespace {
-
-// A text field that may fill its buffer without a terminator.
-std::string bounded(const char *text, size_t size) { return {text, strnlen(text, size)}; }
 
 Value byte_array(const uint8_t *bytes, size_t count) {
     Value a = Value::array();
@@ -31,7 +28,7 @@ Value mac_value(int rc, const MacInfo &mac) {
     Value v = Value::object();
     v.add("result", result_value(rc));
     v.add("text", rc == 0 || rc == BOARD_INFO_MAC_NOT_PARSEABLE
-                      ? Value::text(bounded(mac.text, sizeof mac.text))
+                      ? Value::text(mac.text, sizeof mac.text)
                       : Value::null());
     if (rc == 0) {
         char octets[BOARD_INFO_MAC_TEXT_SIZE];
@@ -92,8 +89,8 @@ int cmd_devid(Context &ctx, int /*argc*/, char ** /*argv*/, Value &out) {
         return query_failed(ctx, "Get Device ID", rc);
     }
     out.add("target", Value::hex(ctx.intf->target_addr));
-    out.add("firmware", Value::text(bounded(id.fw_version, sizeof id.fw_version)));
-    out.add("ipmi_version", Value::text(bounded(id.ipmi_version, sizeof id.ipmi_version)));
+    out.add("firmware", Value::text(id.fw_version, sizeof id.fw_version));
+    out.add("ipmi_version", Value::text(id.ipmi_version, sizeof id.ipmi_version));
     out.add("manufacturer_id", Value::integer(id.manufacturer_id));
     out.add("product_id", Value::hex(id.product_id, 4));
     const uint8_t aux[2] = {id.aux_fw_rev0, id.aux_fw_rev1};
@@ -110,7 +107,7 @@ int cmd_devid(Context &ctx, int /*argc*/, char ** /*argv*/, Value &out) {
         return query_failed(ctx, "the release texts", release_rc);
     }
     for (const auto &text : release.text) {
-        texts.push(Value::text(bounded(text, sizeof text)));
+        texts.push(Value::text(text, sizeof text));
     }
     return kStatusOk;
 }
@@ -188,10 +185,8 @@ int cmd_board(Context &ctx, int /*argc*/, char ** /*argv*/, Value &out) {
     MacInfo eng{};
     const int fru_rc = board_info_get_mac(ctx.intf, &fru);
     const int eng_rc = board_info_get_eng_mac(ctx.intf, &eng);
-    out.add("mac_fru",
-            fru_rc == 0 ? Value::text(bounded(fru.text, sizeof fru.text)) : Value::null());
-    out.add("mac_options",
-            eng_rc == 0 ? Value::text(bounded(eng.text, sizeof eng.text)) : Value::null());
+    out.add("mac_fru", fru_rc == 0 ? Value::text(fru.text, sizeof fru.text) : Value::null());
+    out.add("mac_options", eng_rc == 0 ? Value::text(eng.text, sizeof eng.text) : Value::null());
     int status =
         record_rc == 0 ? kStatusOk : query_failed(ctx, "reading the engineering record", record_rc);
     status = worst(status, mezzanine_status(ctx, m));
@@ -218,21 +213,21 @@ int cmd_options(Context &ctx, int /*argc*/, char ** /*argv*/, Value &out) {
     out.add("further", byte_array(o.further, sizeof o.further));
     MacInfo mac{};
     board_info_mac_parse(o.mac, &mac);
-    out.add("mac", Value::text(bounded(mac.text, sizeof mac.text)));
+    out.add("mac", Value::text(mac.text, sizeof mac.text));
     out.add("mac_suffix", Value::integer(o.mac_suffix));
     out.add("fcap", byte_array(record.fcap, sizeof record.fcap));
     Value &flags = out.add("flags", Value::array());
     for (const FcapDef *row = board_info_fcap_table; row->byte >= 0; ++row) {
-        // The table's texts carry blanks around them.
-        std::string name = bounded(row->name, sizeof row->name);
-        name.erase(name.find_last_not_of(' ') + 1);
+        // The table's texts carry blanks after them.
+        size_t length = 0;
+        const char *name = trim_blanks(row->name, sizeof row->name, false, &length);
         Value &flag = flags.push(Value::object());
-        flag.add("name", Value::text(name));
+        flag.add("name", Value::text(name, length));
         flag.add("byte", Value::integer(row->byte));
         flag.add("mask", Value::hex(row->mask));
         flag.add("set", Value::boolean(row->byte < OSTREL_FCAP_SIZE &&
                                        (record.fcap[row->byte] & row->mask) != 0));
-        flag.add("description", Value::text(bounded(row->description, sizeof row->description)));
+        flag.add("description", Value::text(row->description, sizeof row->description));
     }
     return kStatusOk;
 }
@@ -240,34 +235,34 @@ int cmd_options(Context &ctx, int /*argc*/, char ** /*argv*/, Value &out) {
 namespace {
 
 // The fields of the engineering record migrate compares, as the table
-// shows them.
+// shows them: their bytes in hexadecimal.
 struct RecordField {
     const char *name;
-    std::string (*text)(const EngRecord &r);
+    size_t offset;
+    size_t size;
 };
-
-std::string hex_bytes(const uint8_t *bytes, size_t count) {
-    std::string text;
-    for (size_t i = 0; i < count; ++i) {
-        char pair[4];
-        snprintf(pair, sizeof pair, "%02x", bytes[i]);
-        text += pair;
-    }
-    return text;
-}
 
 const RecordField record_fields[] = {
-    {"fcap", [](const EngRecord &r) { return hex_bytes(r.fcap, sizeof r.fcap); }},
-    {"board_option", [](const EngRecord &r) { return hex_bytes(&r.options.board_option, 1); }},
-    {"mezzanine", [](const EngRecord &r) { return hex_bytes(&r.options.mezzanine, 1); }},
-    {"mezzanine_option",
-     [](const EngRecord &r) { return hex_bytes(&r.options.mezzanine_option, 1); }},
-    {"further",
-     [](const EngRecord &r) { return hex_bytes(r.options.further, sizeof r.options.further); }},
-    {"mac", [](const EngRecord &r) { return hex_bytes(r.options.mac, sizeof r.options.mac); }},
-    {"mac_suffix", [](const EngRecord &r) { return hex_bytes(&r.options.mac_suffix, 1); }},
-    {"crc", [](const EngRecord &r) { return hex_bytes(&r.options.crc, 1); }},
+    {"fcap", offsetof(EngRecord, fcap), sizeof(EngRecord::fcap)},
+    {"board_option", offsetof(EngRecord, options.board_option), 1},
+    {"mezzanine", offsetof(EngRecord, options.mezzanine), 1},
+    {"mezzanine_option", offsetof(EngRecord, options.mezzanine_option), 1},
+    {"further", offsetof(EngRecord, options.further), sizeof(EngOptions::further)},
+    {"mac", offsetof(EngRecord, options.mac), sizeof(EngOptions::mac)},
+    {"mac_suffix", offsetof(EngRecord, options.mac_suffix), 1},
+    {"crc", offsetof(EngRecord, options.crc), 1},
 };
+
+// The field's bytes of `r` in hexadecimal.
+Value field_hex(const RecordField &field, const EngRecord &r) {
+    const uint8_t *bytes = reinterpret_cast<const uint8_t *>(&r) + field.offset;
+    char text[2 * sizeof(EngRecord) + 1];
+    for (size_t i = 0; i < field.size; ++i) {
+        text[2 * i] = "0123456789abcdef"[bytes[i] >> 4];
+        text[2 * i + 1] = "0123456789abcdef"[bytes[i] & 0xF];
+    }
+    return Value::text(text, 2 * field.size);
+}
 
 bool record_crc_valid(const EngRecord &r) {
     return ostrel_crc8(reinterpret_cast<const uint8_t *>(&r.options),
@@ -296,17 +291,17 @@ int cmd_migrate(Context &ctx, int /*argc*/, char ** /*argv*/, Value &out) {
     Value &changes = out.add("changes", Value::array());
     if (after_rc == 0) {
         for (const RecordField &field : record_fields) {
-            const std::string was = field.text(before);
-            const std::string is = field.text(after);
-            if (was != is) {
+            const auto *was = reinterpret_cast<const uint8_t *>(&before) + field.offset;
+            const auto *is = reinterpret_cast<const uint8_t *>(&after) + field.offset;
+            if (memcmp(was, is, field.size) != 0) {
                 Value &change = changes.push(Value::object());
                 change.add("field", Value::text(field.name));
-                change.add("before", Value::text(was));
-                change.add("after", Value::text(is));
+                change.add("before", field_hex(field, before));
+                change.add("after", field_hex(field, after));
             }
         }
     }
-    out.add("changed", after_rc == 0 ? Value::boolean(!changes.children().empty()) : Value::null());
+    out.add("changed", after_rc == 0 ? Value::boolean(!changes.empty()) : Value::null());
     if (rc != 0) {
         return query_failed(ctx, "the migration", rc);
     }

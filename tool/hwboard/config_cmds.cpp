@@ -2,7 +2,6 @@
 // PLLs, the controller's IPMB and PM modes and the feature flags; shown all at
 // once, set one setting at a time.
 #include <cstring>
-#include <string>
 
 #include "hvl/board_info.h"
 #include "hvl/hvl_ipmi_ostrel.h"
@@ -240,10 +239,9 @@ const Setting settings[] = {
 int flag_row(const char *word) {
     int rows = 0;
     for (const FcapDef *row = board_info_fcap_table; row->byte >= 0; ++row, ++rows) {
-        std::string name(row->name, strnlen(row->name, sizeof row->name));
-        name.erase(0, name.find_first_not_of(' '));
-        name.erase(name.find_last_not_of(' ') + 1);
-        if (name == word) {
+        size_t length = 0;
+        const char *name = trim_blanks(row->name, sizeof row->name, true, &length);
+        if (strlen(word) == length && strncmp(name, word, length) == 0) {
             return rows;
         }
     }
@@ -253,14 +251,21 @@ int flag_row(const char *word) {
                : -1;
 }
 
-std::string synopsis(const Setting &s) {
-    std::string text = s.key;
+// The setting's key and its arguments in upper case, in `text`.
+const char *synopsis(const Setting &s, char (&text)[128]) {
+    size_t length = 0;
+    for (const char *c = s.key; *c != '\0' && length + 1 < sizeof text; ++c) {
+        text[length++] = *c;
+    }
     for (int i = 0; i < s.count; ++i) {
-        text += ' ';
-        for (const char *c = s.args[i].name; *c != '\0'; ++c) {
-            text += static_cast<char>(*c - 'a' + 'A');
+        if (length + 1 < sizeof text) {
+            text[length++] = ' ';
+        }
+        for (const char *c = s.args[i].name; *c != '\0' && length + 1 < sizeof text; ++c) {
+            text[length++] = static_cast<char>(*c - 'a' + 'A');
         }
     }
+    text[length] = '\0';
     return text;
 }
 
@@ -270,16 +275,20 @@ int config_set(Context &ctx, int argc, char **argv, Value &out) {
         s = argc > 0 && strcmp(argv[0], row.key) == 0 ? &row : s;
     }
     if (s == nullptr) {
-        std::string keys;
+        char keys[256] = "";
+        size_t length = 0;
         for (const Setting &row : settings) {
-            keys += (keys.empty() ? "" : ", ") + std::string(row.key);
+            const int n = snprintf(keys + length, sizeof keys - length, "%s%s",
+                                   length == 0 ? "" : ", ", row.key);
+            length +=
+                n > 0 && static_cast<size_t>(n) < sizeof keys - length ? static_cast<size_t>(n) : 0;
         }
-        return argc == 0
-                   ? usage_error(ctx, "usage: hwboard config set KEY VALUE... (%s)", keys.c_str())
-                   : usage_error(ctx, "unknown setting '%s' (%s)", argv[0], keys.c_str());
+        return argc == 0 ? usage_error(ctx, "usage: hwboard config set KEY VALUE... (%s)", keys)
+                         : usage_error(ctx, "unknown setting '%s' (%s)", argv[0], keys);
     }
     if (argc - 1 != s->count) {
-        return usage_error(ctx, "usage: hwboard config set %s", synopsis(*s).c_str());
+        char text[128];
+        return usage_error(ctx, "usage: hwboard config set %s", synopsis(*s, text));
     }
     int args[kMaxArgs] = {};
     for (int i = 0; i < s->count; ++i) {
@@ -340,7 +349,8 @@ int config_set(Context &ctx, int argc, char **argv, Value &out) {
 
 void print_settings(FILE *out) {
     for (const Setting &s : settings) {
-        fprintf(out, "  %s\n", synopsis(s).c_str());
+        char text[128];
+        fprintf(out, "  %s\n", synopsis(s, text));
     }
 }
 

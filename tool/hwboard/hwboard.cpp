@@ -83,6 +83,19 @@ bool parse_real(const char *word, double *value) {
     return true;
 }
 
+const char *trim_blanks(const char *text, size_t size, bool leading, size_t *length) {
+    size_t end = strnlen(text, size);
+    size_t start = 0;
+    while (leading && start < end && text[start] == ' ') {
+        ++start;
+    }
+    while (end > start && text[end - 1] == ' ') {
+        --end;
+    }
+    *length = end - start;
+    return text + start;
+}
+
 int write_allowed(Context &ctx) {
     if (ctx.force) {
         return kStatusOk;
@@ -129,7 +142,13 @@ log_to_stderr(void * /*data*/, int64_t /*sec*/, int32_t /*usec*/, int /*scope*/,
     return 0;
 }
 
+// Registering costs every log site of the library a full level test, and a
+// registered module emits nothing until HVL_LOG enables one of its
+// submodules: without HVL_LOG there is nothing to set up.
 void setup_logging() {
+    if (getenv("HVL_LOG") == nullptr) {
+        return;
+    }
     hvl_log_init();
     if (hvl_log_module_register(&log_module, "HWBOARD", 1) < 0) {
         return;
@@ -260,7 +279,7 @@ int run(int argc, char **argv) {
         fprintf(stderr, "hwboard: unknown command '%s'\nTry 'hwboard --help'.\n", argv[optind]);
         return kStatusUsage;
     }
-    Context ctx{nullptr, command->name, options.force};
+    Context ctx{nullptr, command->name, options.force, options.json};
     const int nargs = argc - optind - 1;
     if (nargs < command->min_args || (command->max_args >= 0 && nargs > command->max_args)) {
         return usage_error(ctx, "usage: hwboard %s%s%s", command->name,

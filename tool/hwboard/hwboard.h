@@ -17,6 +17,7 @@ struct Context {
     IpmiIntf *intf;
     const char *command; // the command word, for messages
     bool force;          // --force: write even when the engineering options fail their CRC
+    bool json;           // --json: the report is written as JSON, json_only values included
 };
 
 // A handler gets the words after the command word and fills `out`, which is
@@ -49,6 +50,11 @@ bool parse_number(const char *word, unsigned long max, unsigned long *value);
 int write_allowed(Context &ctx);
 // A real number, the whole word, finite; false when it is not one.
 bool parse_real(const char *word, double *value);
+
+// A text field of `size` bytes that may lack its 0, without its trailing
+// blanks and, if `leading`, its leading ones: where it starts, `*length` its
+// length.
+const char *trim_blanks(const char *text, size_t size, bool leading, size_t *length);
 
 // The settings of config set, one a line with their arguments.
 void print_settings(FILE *out);

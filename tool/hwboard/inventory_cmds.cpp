@@ -3,7 +3,6 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "hvl/hvl_ipmi_fru.h"
 #include "hvl/hvl_ipmi_sensor.h"
@@ -40,7 +39,7 @@ const char *const field_types[] = {"binary", "bcd-plus", "6-bit-ascii", "text"};
 void add_fields(Value &area, const void *record, const TextField *fields, size_t count) {
     for (size_t i = 0; i < count; ++i) {
         const char *text = static_cast<const char *>(record) + fields[i].offset;
-        area.add(fields[i].name, Value::text(std::string(text, strnlen(text, FRU_FIELD_SIZE))));
+        area.add(fields[i].name, Value::text(text, FRU_FIELD_SIZE));
     }
 }
 
@@ -53,11 +52,11 @@ void add_customs(Value &area, const FruCustomField *custom) {
             continue;
         }
         const int length = custom[i].type_length & 0x3F;
-        std::string hex;
+        char hex[2 * FRU_CUSTOM_FIELD_SIZE + 1];
+        size_t hex_length = 0;
         for (int b = 0; b < length && b < FRU_CUSTOM_FIELD_SIZE; ++b) {
-            char pair[3];
-            snprintf(pair, sizeof pair, "%02x", custom[i].bytes[b]);
-            hex += pair;
+            hex[hex_length++] = "0123456789abcdef"[custom[i].bytes[b] >> 4];
+            hex[hex_length++] = "0123456789abcdef"[custom[i].bytes[b] & 0xF];
         }
         const int type = custom[i].type_length >> 6;
         Value &field = list.push(Value::object());
@@ -66,9 +65,9 @@ void add_customs(Value &area, const FruCustomField *custom) {
         field.add("type_length", Value::hex(custom[i].type_length)).json_only();
         field.add("length", Value::integer(length));
         const char *bytes = reinterpret_cast<const char *>(custom[i].bytes);
-        field.add("text", type == 3 ? Value::text(std::string(bytes, strnlen(bytes, length)))
-                                    : Value::null());
-        field.add("hex", Value::text(hex));
+        field.add("text",
+                  type == 3 ? Value::text(bytes, static_cast<size_t>(length)) : Value::null());
+        field.add("hex", Value::text(hex, hex_length));
     }
 }
 
@@ -184,6 +183,14 @@ Value kind_details(const SensorInfo &s) {
     return d;
 }
 
+// A member only JSON has; the table would not show it, so it is not even
+// made for one.
+void add_json_only(Value &v, bool json, const char *key, const Value &member) {
+    if (json) {
+        v.add(key, member).json_only();
+    }
+}
+
 // The raw reading byte of a sensor, or -1.
 int raw_reading(IpmiIntf *intf, uint8_t number) {
     IpmiResponse rsp;
@@ -194,50 +201,61 @@ int raw_reading(IpmiIntf *intf, uint8_t number) {
 }
 
 // The analog members: the reading converted and raw, its unit and
-// severity, and the thresholds the sensor has, converted and raw.
-void add_analog(IpmiIntf *intf, const SensorInfo &s, Value &v) {
+// severity, and the thresholds the sensor has, converted and raw. The raw
+// bytes cost a request each (Get Sensor Reading, Get Sensor Thresholds) and
+// are asked for only when `with_raw`: the table of sensors leaves them out.
+void add_analog(IpmiIntf *intf, const SensorInfo &s, bool with_raw, bool json, Value &v) {
     const SensorAnalog &a = s.u.analog;
-    const int raw = a.reading_available != 0 ? raw_reading(intf, s.sensor_number & 0xFF) : -1;
-    v.add("available", Value::boolean(a.reading_available != 0)).json_only();
+    const int raw =
+        with_raw && a.reading_available != 0 ? raw_reading(intf, s.sensor_number & 0xFF) : -1;
+    add_json_only(v, json, "available", Value::boolean(a.reading_available != 0));
     v.add("value", a.reading_available != 0 ? Value::real(a.value) : Value::null());
     v.add("raw", raw >= 0 ? Value::integer(raw) : Value::null());
     v.add("unit", Value::text(a.unit));
-    v.add("state", Value::text(a.severity <= SEVERITY_NON_RECOVERABLE ? severity_names[a.severity]
+    v.add("state", Value::word(a.severity <= SEVERITY_NON_RECOVERABLE ? severity_names[a.severity]
                                                                       : "unknown"));
     IpmiResponse rsp;
-    const bool raw_known = a.threshold_mask != 0 &&
+    const bool raw_known = with_raw && a.threshold_mask != 0 &&
                            sensor_get_thresholds(intf, s.sensor_number & 0xFF, &rsp) == 0 &&
                            rsp.ccode == 0 && rsp.data_len >= 1 + SENSOR_THRESHOLD_COUNT;
     Value &t = v.add("thresholds", Value::object());
+    for (int i = 0; i < SENSOR_THRESHOLD_COUNT; ++i) {
+        const bool has = (a.threshold_mask >> i & 1) != 0;
+        t.add(threshold_names[i], has ? Value::real(a.thresholds[i]) : Value::null());
+    }
+    if (!json) {
+        return;
+    }
     Value &r = v.add("raw_thresholds", Value::object());
     r.json_only();
     for (int i = 0; i < SENSOR_THRESHOLD_COUNT; ++i) {
         const bool has = (a.threshold_mask >> i & 1) != 0;
-        t.add(threshold_names[i], has ? Value::real(a.thresholds[i]) : Value::null());
         r.add(threshold_names[i],
               has && raw_known ? Value::integer(rsp.data[1 + i]) : Value::null());
     }
 }
 
-Value sensor_value(IpmiIntf *intf, const SensorInfo &s) {
+// A sensor as sensors and sensor show it; the raw bytes of an analog one
+// only `with_raw`, the members only JSON has only for `json`.
+Value sensor_value(IpmiIntf *intf, const SensorInfo &s, bool with_raw, bool json) {
     Value v = Value::object();
     v.add("record_id", Value::hex(s.record_id, 4));
     v.add("number", Value::hex(s.sensor_number));
-    v.add("name", Value::text(std::string(s.name, strnlen(s.name, sizeof s.name))));
-    v.add("kind", Value::text(s.kind <= SENSOR_KIND_FRU_LOCATOR ? kind_names[s.kind] : "none"));
-    v.add("valid", Value::boolean(s.valid != 0)).json_only();
+    v.add("name", Value::text(s.name, sizeof s.name));
+    v.add("kind", Value::word(s.kind <= SENSOR_KIND_FRU_LOCATOR ? kind_names[s.kind] : "none"));
+    add_json_only(v, json, "valid", Value::boolean(s.valid != 0));
     if (s.kind == SENSOR_KIND_ANALOG) {
-        add_analog(intf, s, v);
+        add_analog(intf, s, with_raw, json, v);
     } else {
         const bool discrete = s.kind == SENSOR_KIND_DISCRETE;
         const bool available = discrete && s.u.discrete.reading_available != 0;
-        v.add("available", Value::boolean(available)).json_only();
+        add_json_only(v, json, "available", Value::boolean(available));
         v.add("value", Value::null());
         v.add("raw", available ? Value::integer(s.u.discrete.reading) : Value::null());
         v.add("unit", Value::null());
         v.add("state", Value::null());
         v.add("thresholds", Value::null());
-        v.add("raw_thresholds", Value::null()).json_only();
+        add_json_only(v, json, "raw_thresholds", Value::null());
     }
     v.add("details", kind_details(s));
     return v;
@@ -251,7 +269,8 @@ int cmd_sensors(Context &ctx, int /*argc*/, char ** /*argv*/, Value &out) {
     Value &sensors = out.add("sensors", Value::array());
     while (list != nullptr) {
         SensorInfo *next = list->next;
-        sensors.push(sensor_value(ctx.intf, *list));
+        // The table shows no raw bytes of analog sensors; JSON has them all.
+        sensors.push(sensor_value(ctx.intf, *list, ctx.json, ctx.json));
         free(list);
         list = next;
     }
@@ -269,7 +288,7 @@ int cmd_sensor(Context &ctx, int /*argc*/, char **argv, Value &out) {
         out = Value::null();
         return query_failed(ctx, "reading the sensor", rc);
     }
-    out = sensor_value(ctx.intf, info);
+    out = sensor_value(ctx.intf, info, true, ctx.json);
     return kStatusOk;
 }
 
@@ -417,8 +436,7 @@ int cmd_threshold(Context &ctx, int argc, char **argv, Value &out) {
     uint8_t raw_after[SENSOR_THRESHOLD_COUNT] = {};
     const bool after_known = has != 0 && raw_thresholds(ctx.intf, s.info, raw_after);
 
-    out.add("name",
-            Value::text(std::string(s.info.name, strnlen(s.info.name, sizeof s.info.name))));
+    out.add("name", Value::text(s.info.name, sizeof s.info.name));
     out.add("record_id", Value::hex(s.info.record_id, 4));
     out.add("number", Value::hex(s.info.sensor_number));
     out.add("unit", Value::text(a.unit));

@@ -106,13 +106,12 @@ int picmg_led(Context &ctx, int argc, char **argv, Value &out) {
         row.add("function", Value::text(led.function == PICMG_LED_OFF  ? "off"
                                         : led.function == PICMG_LED_ON ? "on"
                                                                        : "blinking"));
-        row.add("colour",
-                Value::text(std::string(led.color, strnlen(led.color, sizeof led.color))));
+        row.add("colour", Value::text(led.color, sizeof led.color));
         row.add("local", led_state(rsp, 2));
         row.add("override", overridden ? led_state(rsp, 2 + kLedStateBytes) : Value::null());
     }
     // A FRU with fewer than four LEDs is not a failure; one without any is.
-    return list.children().empty() ? query_failed(ctx, "Get FRU LED State", rc) : kStatusOk;
+    return list.empty() ? query_failed(ctx, "Get FRU LED State", rc) : kStatusOk;
 }
 
 int picmg_port(Context &ctx, int argc, char **argv, Value &out) {
@@ -179,9 +178,7 @@ int picmg_amc(Context &ctx, int argc, char **argv, Value &out) {
     out.add("links", counted ? Value::integer((rsp.data_len - 1) / kAmcLinkBytes) : Value::null());
     out.add("lanes", rc == 0 ? Value::hex(port.lanes, 1) : Value::null());
     out.add("group", rc == 0 ? Value::integer(port.group_id) : Value::null());
-    out.add("protocol", rc == 0 ? Value::text(std::string(
-                                      port.protocol, strnlen(port.protocol, sizeof port.protocol)))
-                                : Value::null());
+    out.add("protocol", rc == 0 ? Value::text(port.protocol, sizeof port.protocol) : Value::null());
     out.add("enabled", rc == 0 ? Value::boolean(port.enabled != 0) : Value::null());
     return rc == 0 ? kStatusOk : query_failed(ctx, "Get AMC Port State", rc);
 }
