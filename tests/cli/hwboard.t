@@ -500,7 +500,7 @@ $ hwboard picmg props
 result             0
 extension_version  2.3
 max_fru_id         2
-fru_device_id      0
+fru_id             0
 $ hwboard picmg addr
 result            0
 hardware_address  0x41
@@ -523,11 +523,11 @@ $ hwboard picmg led 0
 fru_id  0
 result  0
 leds:
-  led  states  function  colour  local                                                         override
-  0    0x01    off       BLUE    function=off off_duration=0 on_duration=0 colour=0x01         -
-  1    0x01    off       RED     function=off off_duration=0 on_duration=0 colour=0x02         -
-  2    0x01    on        GREEN   function=on off_duration=0 on_duration=0 colour=0x03          -
-  3    0x03    blinking  AMBER   function=blinking off_duration=50 on_duration=10 colour=0x04  function=on off_duration=0 on_duration=0 colour=0x05
+  led  states  function  colour_name  local                                                         override
+  0    0x01    off       BLUE         function=off off_duration=0 on_duration=0 colour=0x01         -
+  1    0x01    off       RED          function=off off_duration=0 on_duration=0 colour=0x02         -
+  2    0x01    on        GREEN        function=on off_duration=0 on_duration=0 colour=0x03          -
+  3    0x03    blinking  AMBER        function=blinking off_duration=50 on_duration=10 colour=0x04  function=on off_duration=0 on_duration=0 colour=0x05
 $ hwboard --json picmg led 0 | grep -c '"override": \{'
 1
 $ hwboard --json picmg led 0 | grep -c '"override": null'
@@ -536,10 +536,10 @@ $ hwboard picmg led 1
 fru_id  1
 result  -1
 leds:
-  led  states  function  colour  local                                                           override
-  0    0x01    blinking  BLUE    function=blinking off_duration=100 on_duration=100 colour=0x01  -
-  1    0x01    off       RED     function=off off_duration=0 on_duration=0 colour=0x02           -
-  2    0x01    on        GREEN   function=on off_duration=0 on_duration=0 colour=0x03            -
+  led  states  function  colour_name  local                                                           override
+  0    0x01    blinking  BLUE         function=blinking off_duration=100 on_duration=100 colour=0x01  -
+  1    0x01    off       RED          function=off off_duration=0 on_duration=0 colour=0x02           -
+  2    0x01    on        GREEN        function=on off_duration=0 on_duration=0 colour=0x03            -
 $ hwboard picmg port 0 2
 interface  0
 channel    2
@@ -555,20 +555,20 @@ result     0
 enabled    no
 links      none
 $ hwboard picmg amc 0 1
-channel   0
-device    1
-result    0
-links     1
-lanes     0x3
-group     1
-protocol  PCIe Gen1 SSC - 8x
-enabled   yes
+channel     0
+device      1
+result      0
+link_count  1
+lanes       0x3
+group       1
+protocol    PCIe Gen1 SSC - 8x
+enabled     yes
 $ hwboard --json picmg amc 9
 {
   "channel": 9,
   "device": 0,
   "result": 0,
-  "links": 0,
+  "link_count": 0,
   "lanes": 0,
   "group": 0,
   "protocol": "Unknown protocol",
@@ -578,7 +578,7 @@ $ hwboard --fru 2 picmg props
 result             0
 extension_version  2.3
 max_fru_id         0
-fru_device_id      0
+fru_id             0
 $ hwboard --target 0x72 picmg led 0 | grep -c blinking
 1
 
@@ -597,20 +597,20 @@ $ hwboard picmg led 3
 fru_id  3
 result  0
 leds:
-  led  states  function  colour    local                                                  override
-  0    0x01    on        0x09      function=on off_duration=0 on_duration=0 colour=0x09   -
-  1    0x01    on        reserved  function=on off_duration=0 on_duration=0 colour=0x07   -
-  2    0x01    on        0x0f      function=on off_duration=0 on_duration=0 colour=0x0f   -
-  3    0x01    off       reserved  function=off off_duration=0 on_duration=0 colour=0x00  -
+  led  states  function  colour_name  local                                                  override
+  0    0x01    on        0x09         function=on off_duration=0 on_duration=0 colour=0x09   -
+  1    0x01    on        reserved     function=on off_duration=0 on_duration=0 colour=0x07   -
+  2    0x01    on        0x0f         function=on off_duration=0 on_duration=0 colour=0x0f   -
+  3    0x01    off       reserved     function=off off_duration=0 on_duration=0 colour=0x00  -
 $ hwboard picmg amc 0
-channel   0
-device    0
-result    0
-links     1
-lanes     0x1
-group     0
-protocol  Unknown protocol
-enabled   yes
+channel     0
+device      0
+result      0
+link_count  1
+lanes       0x1
+group       0
+protocol    Unknown protocol
+enabled     yes
 
 ## thresholds: shown; set in the sensor's unit, the library rounding to raw; what changed; kept across runs
 @board rich.toml
@@ -790,9 +790,9 @@ $ hwboard --json config set pll_config 1 0x33
 $ hwboard config set storage_switch 1 0 | grep '^  [a-z]+  +[0-9]'
   switch  1
   on    0      1       0
-$ hwboard config set pcie_port_config 3 4 | grep '^  [a-z]+  +[0-9]'
-  a     3      1       3
-  b     4      2       4
+$ hwboard config set pcie_port_config 3 4 | grep '^  [a-z_]+  +[0-9]'
+  port_config_a  3      1       3
+  port_config_b  4      2       4
 $ hwboard config set pcie_mode 2 | grep '^  [a-z]+  +[0-9]'
   mode  2      0       2
 $ hwboard config set pcie_hotplug 2 1 | grep '^  [a-z]+  +[0-9]'

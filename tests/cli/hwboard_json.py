@@ -19,7 +19,7 @@ AREA_BOARD = ["result", "valid", "mfg_minutes", "mfg_date", "manufacturer", "pro
 THRESHOLD = ["name", "record_id", "number", "unit", "thresholds", "changes"]
 THRESHOLD_ROW = ["threshold", "settable", "value", "raw"]
 CHANGE = ["threshold", "asked", "before", "after", "raw_before", "raw_after", "changed"]
-LED = ["led", "states", "function", "colour", "local", "override"]
+LED = ["led", "states", "function", "colour_name", "local", "override"]
 LED_STATE = ["function", "off_duration", "on_duration", "colour"]
 SETTING = ["key", "select", "result", "values", "changed"]
 AREA_PRODUCT = ["result", "valid", "manufacturer", "product_name", "part_number", "version",
@@ -42,14 +42,14 @@ TOP = {
     "sensors": ["sensors"],
     "sensor": SENSOR,  # the first analog sensor of the board's "sensors"
     "threshold": THRESHOLD,  # the same sensor
-    "picmg props": ["result", "extension_version", "max_fru_id", "fru_device_id"],
+    "picmg props": ["result", "extension_version", "max_fru_id", "fru_id"],
     "picmg addr": ["result", "hardware_address", "ipmb0_address", "fru_id", "site_id",
                    "site_type", "site_type_name", "ipmbl_address"],
     "picmg addr 2": ["result", "hardware_address", "ipmb0_address", "fru_id", "site_id",
                      "site_type", "site_type_name", "ipmbl_address"],
     "picmg led 0": ["fru_id", "result", "leds"],
     "picmg port 0 1": ["interface", "channel", "result", "enabled", "links"],
-    "picmg amc 0": ["channel", "device", "result", "links", "lanes", "group", "protocol",
+    "picmg amc 0": ["channel", "device", "result", "link_count", "lanes", "group", "protocol",
                     "enabled"],
     "config set pcie_mode 2": SETTING,  # writes
     "migrate": ["result", "crc_valid_before", "crc_valid_after", "changes", "changed"],  # last: it writes

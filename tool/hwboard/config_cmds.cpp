@@ -142,7 +142,7 @@ const Setting settings[] = {
     {"pcie_port_config",
      0,
      2,
-     {{"a", 0xFF}, {"b", 0xFF}},
+     {{"port_config_a", 0xFF}, {"port_config_b", 0xFF}},
      "ostrel_pcie_portconf_set",
      "ostrel_pcie_portconf_get",
      [](IpmiIntf *i, const int *a) { return ostrel_pcie_portconf_set(i, a[0], a[1]); },

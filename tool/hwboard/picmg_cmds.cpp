@@ -39,7 +39,7 @@ int picmg_props(Context &ctx, Value &out) {
     snprintf(text, sizeof text, "%u.%u", version & 0x0Fu, version >> 4u);
     out.add("extension_version", ok ? Value::text(text) : Value::null());
     out.add("max_fru_id", ok ? Value::integer(rsp.data[2]) : Value::null());
-    out.add("fru_device_id", ok ? Value::integer(rsp.data[3]) : Value::null());
+    out.add("fru_id", ok ? Value::integer(rsp.data[3]) : Value::null());
     return ok ? kStatusOk : query_failed(ctx, "Get PICMG Properties", rc != 0 ? rc : -1);
 }
 
@@ -106,7 +106,7 @@ int picmg_led(Context &ctx, int argc, char **argv, Value &out) {
         row.add("function", Value::text(led.function == PICMG_LED_OFF  ? "off"
                                         : led.function == PICMG_LED_ON ? "on"
                                                                        : "blinking"));
-        row.add("colour", Value::text(led.color, sizeof led.color));
+        row.add("colour_name", Value::text(led.color, sizeof led.color));
         row.add("local", led_state(rsp, 2));
         row.add("override", overridden ? led_state(rsp, 2 + kLedStateBytes) : Value::null());
     }
@@ -175,7 +175,7 @@ int picmg_amc(Context &ctx, int argc, char **argv, Value &out) {
     out.add("channel", Value::integer(static_cast<long long>(channel)));
     out.add("device", Value::integer(static_cast<long long>(device)));
     out.add("result", result_value(rc));
-    out.add("links", counted ? Value::integer((rsp.data_len - 1) / kAmcLinkBytes) : Value::null());
+    out.add("link_count", counted ? Value::integer((rsp.data_len - 1) / kAmcLinkBytes) : Value::null());
     out.add("lanes", rc == 0 ? Value::hex(port.lanes, 1) : Value::null());
     out.add("group", rc == 0 ? Value::integer(port.group_id) : Value::null());
     out.add("protocol", rc == 0 ? Value::text(port.protocol, sizeof port.protocol) : Value::null());
