@@ -175,7 +175,8 @@ int picmg_amc(Context &ctx, int argc, char **argv, Value &out) {
     out.add("channel", Value::integer(static_cast<long long>(channel)));
     out.add("device", Value::integer(static_cast<long long>(device)));
     out.add("result", result_value(rc));
-    out.add("link_count", counted ? Value::integer((rsp.data_len - 1) / kAmcLinkBytes) : Value::null());
+    out.add("link_count",
+            counted ? Value::integer((rsp.data_len - 1) / kAmcLinkBytes) : Value::null());
     out.add("lanes", rc == 0 ? Value::hex(port.lanes, 1) : Value::null());
     out.add("group", rc == 0 ? Value::integer(port.group_id) : Value::null());
     out.add("protocol", rc == 0 ? Value::text(port.protocol, sizeof port.protocol) : Value::null());
