@@ -14,9 +14,12 @@ flags=$(PKG_CONFIG_PATH="$pc" pkg-config --cflags --libs hvl)
 # shellcheck disable=SC2086
 "$cc" -std=c11 -Wall -Wextra -Wpedantic -Werror "$@" "$source" $flags -o "$prefix/capi"
 LD_LIBRARY_PATH=$(PKG_CONFIG_PATH="$pc" pkg-config --variable=libdir hvl) "$prefix/capi"
-test -x "$prefix/bin/hwregs"
-# The manual page is installed and renders without warnings.
-test -f "$prefix/share/man/man1/hwregs.1"
-if man --warnings -l "$prefix/share/man/man1/hwregs.1" 2>&1 >/dev/null | grep .; then
-    exit 1
-fi
+# Both programs and their manual pages are installed; the pages render
+# without warnings.
+for program in hwregs hwboard; do
+    test -x "$prefix/bin/$program"
+    test -f "$prefix/share/man/man1/$program.1"
+    if man --warnings -l "$prefix/share/man/man1/$program.1" 2>&1 >/dev/null | grep .; then
+        exit 1
+    fi
+done
