@@ -203,6 +203,20 @@ public:
         }
     }
 
+    // The value of `key`, a table.
+    const toml::table &entry(const toml::node &node, const std::string &key) const {
+        require(node.is_table(), &node, key, "expected a table");
+        return *node.as_table();
+    }
+
+    // The table `name` of `parent`; none is an empty one.
+    const toml::table &entries(const toml::table &parent, const std::string &prefix,
+                               std::string_view name) const {
+        static const toml::table none;
+        const toml::table *given = table(parent, prefix, name);
+        return given != nullptr ? *given : none;
+    }
+
     // The table `name` of `parent`, if it is there.
     const toml::table *table(const toml::table &parent, const std::string &prefix,
                              std::string_view name) const {
@@ -235,6 +249,11 @@ public:
 
     static std::string join(const std::string &prefix, std::string_view key) {
         return prefix.empty() ? std::string(key) : prefix + "." + std::string(key);
+    }
+
+    // A file the board file names: relative to its directory `dir`.
+    static std::string path_in(const std::string &dir, const std::string &name) {
+        return name.empty() || name[0] == '/' ? name : dir + "/" + name;
     }
 
     static std::string hex(std::int64_t value) {
@@ -272,13 +291,13 @@ void set_field(const Reader &in, const toml::node &node, const std::string &key,
 }
 
 // The table `name` of `parent` (the table at `where`), each key set where
-// kFields says; the keys `others` are read elsewhere.
-void read_fields(const Reader &in, const toml::table &parent, const std::string &where,
-                 std::string_view name, IpmcBoard &ipmc,
-                 std::initializer_list<std::string_view> others = {}) {
+// kFields says; the keys `others` are read elsewhere. The table, if given.
+const toml::table *read_fields(const Reader &in, const toml::table &parent,
+                               const std::string &where, std::string_view name, IpmcBoard &ipmc,
+                               std::initializer_list<std::string_view> others = {}) {
     const toml::table *table = in.table(parent, where, name);
     if (table == nullptr) {
-        return;
+        return nullptr;
     }
     const std::string prefix = Reader::join(where, name);
     in.check_keys(*table, prefix, [&](std::string_view key) {
@@ -292,20 +311,16 @@ void read_fields(const Reader &in, const toml::table &parent, const std::string 
             set_field(in, *node, Reader::join(prefix, field.key), field, ipmc);
         }
     }
+    return table;
 }
 
 // A register area; an entry of the IPMC area may give its mezzanine reset value.
 void read_registers(const Reader &in, const toml::table &parent, const std::string &prefix,
                     RegisterArea &registers) {
-    const toml::table *table = in.table(parent, prefix, "registers");
-    if (table == nullptr) {
-        return;
-    }
-    for (auto &&[name, node] : *table) {
+    for (auto &&[name, node] : in.entries(parent, prefix, "registers")) {
         const std::string key = prefix + ".registers." + std::string(name.str());
         CpldRegister &reg = registers[in.number_key(node, key, name.str(), kPpcRegisterCount)];
-        in.require(node.is_table(), &node, key, "expected a table");
-        const toml::table &entry = *node.as_table();
+        const toml::table &entry = in.entry(node, key);
         in.check_keys(entry, key, [&](std::string_view field) {
             return field == "reset" || field == "read_only" || field == "implemented" ||
                    (prefix == "ipmc" && field == "mezzanine_reset");
@@ -328,11 +343,7 @@ void read_registers(const Reader &in, const toml::table &parent, const std::stri
 // DCRs or SDRAM0 registers: number = value.
 void read_words(const Reader &in, const toml::table &cpld, std::string_view name,
                 std::uint32_t limit, std::map<std::uint32_t, std::uint32_t> &words) {
-    const toml::table *table = in.table(cpld, "cpld", name);
-    if (table == nullptr) {
-        return;
-    }
-    for (auto &&[number, node] : *table) {
+    for (auto &&[number, node] : in.entries(cpld, "cpld", name)) {
         const std::string key = "cpld." + std::string(name) + "." + std::string(number.str());
         words[in.number_key(node, key, number.str(), limit)] =
             static_cast<std::uint32_t>(in.integer(node, key, 0, 0xFFFFFFFF));
@@ -379,8 +390,9 @@ void read_effect(const Reader &in, const toml::table &entry, const std::string &
                    std::string(names[3]));
 }
 
-Fault read_fault(const Reader &in, const toml::table &entry, const std::string &key,
-                 const FaultKeys &device) {
+// A fault of [[PREFIX.faults]]; a file's faults add to its base's.
+template <const FaultKeys &device>
+Fault read_fault(const Reader &in, const toml::table &entry, const std::string &key) {
     const auto listed = [](const auto &names, std::string_view name) {
         return !name.empty() && std::find(names.begin(), names.end(), name) != names.end();
     };
@@ -439,18 +451,23 @@ const FaultKeys kIpmiFaults = {"SEND_COMMAND",
                                {"errno", "ccode", "answer", "length"},
                                check_ipmi_fault};
 
-void read_faults(const Reader &in, const toml::table &parent, const std::string &prefix,
-                 const FaultKeys &device, std::vector<Fault> &faults) {
-    const toml::node *node = parent.get("faults");
-    const std::string key = prefix + ".faults";
+// The entries of the array of tables `name` of `table` (at `where`), each
+// made by `read` from its table; a file that gives them replaces its base's
+// unless `add`.
+template <typename T, typename Read>
+void read_list(const Reader &in, const toml::table &table, const std::string &where,
+               std::string_view name, std::vector<T> &list, Read read, bool add = false) {
+    const toml::node *node = table.get(name);
+    const std::string key = Reader::join(where, name);
     const toml::array *array = node != nullptr ? node->as_array() : nullptr;
     in.require(node == nullptr || array != nullptr, node, key,
                "expected an array of tables ([[" + key + "]])");
+    if (array != nullptr && !add) {
+        list.clear();
+    }
     for (std::size_t i = 0; array != nullptr && i < array->size(); ++i) {
         const std::string entry = key + "[" + std::to_string(i) + "]";
-        const toml::node &element = *array->get(i);
-        in.require(element.is_table(), &element, entry, "expected a table");
-        faults.push_back(read_fault(in, *element.as_table(), entry, device));
+        list.push_back(read(in, in.entry(*array->get(i), entry), entry));
     }
 }
 
@@ -503,7 +520,7 @@ void read_cpld(const Reader &in, const toml::table &table, Loading &loading) {
     read_registers(in, table, "cpld", cpld.registers);
     read_words(in, table, "dcr", kDcrCount, cpld.dcrs);
     read_words(in, table, "sdram0", kSdram0Count, cpld.sdram0);
-    read_faults(in, table, "cpld", kCpldFaults, cpld.faults);
+    read_list(in, table, "cpld", "faults", cpld.faults, read_fault<kCpldFaults>, true);
 }
 
 // Records one after another, each as long as its header says, appended to `sdr`.
@@ -521,6 +538,18 @@ void add_records(const Reader &in, const toml::node *node, const std::string &ke
     }
 }
 
+// A record of [[ipmc.sdr]], its bytes header first.
+Bytes read_record(const Reader &in, const toml::table &entry, const std::string &key) {
+    in.check_keys(entry, key, {"record"});
+    const toml::node *record = entry.get("record");
+    in.require(record != nullptr, &entry, key, "'record' missing (its bytes, header first)");
+    Bytes bytes = in.bytes(*record, key + ".record", 0, 5 + 0xFF);
+    in.require(bytes.size() >= 5 && bytes[4] == bytes.size() - 5, record, key + ".record",
+               "the length byte (byte 4) disagrees with the " + std::to_string(bytes.size()) +
+                   " bytes given");
+    return bytes;
+}
+
 // The device SDR repository: the records of `sdr_file` (the layout of an
 // SDR dump, relative to the board file), then those of [[ipmc.sdr]]. A board
 // that gives either replaces its base's repository and its sensors' readings.
@@ -536,27 +565,12 @@ void read_sdr(const Reader &in, const toml::table &table, const std::string &dir
     loading.board.ipmc.sensors.clear();
     if (file != nullptr) {
         const auto name = in.as<std::string>(*file, "ipmc.sdr_file");
-        const std::string path = name.empty() || name[0] == '/' ? name : dir + "/" + name;
+        const std::string path = Reader::path_in(dir, name);
         const std::string bytes = read_text(Reader("SDR file " + path), path);
         fingerprint(loading.board, bytes);
         add_records(in, file, "ipmc.sdr_file", bytes, sdr);
     }
-    const toml::array *array = node != nullptr ? node->as_array() : nullptr;
-    in.require(node == nullptr || array != nullptr, node, "ipmc.sdr",
-               "expected an array of tables ([[ipmc.sdr]])");
-    for (std::size_t i = 0; array != nullptr && i < array->size(); ++i) {
-        const std::string key = "ipmc.sdr[" + std::to_string(i) + "]";
-        const toml::table *entry = array->get(i)->as_table();
-        in.require(entry != nullptr, array->get(i), key, "expected a table");
-        in.check_keys(*entry, key, {"record"});
-        const toml::node *record = entry->get("record");
-        in.require(record != nullptr, entry, key, "'record' missing (its bytes, header first)");
-        const Bytes bytes = in.bytes(*record, key + ".record", 0, 5 + 0xFF);
-        in.require(bytes.size() >= 5 && bytes[4] == bytes.size() - 5, record, key + ".record",
-                   "the length byte (byte 4) disagrees with the " + std::to_string(bytes.size()) +
-                       " bytes given");
-        sdr.push_back(bytes);
-    }
+    read_list(in, table, "ipmc", "sdr", sdr, read_record, true);
     // Clients walk the records by their IDs: 0 names the first, 0xFFFF the end.
     std::set<unsigned> ids;
     for (const Bytes &record : sdr) {
@@ -568,15 +582,10 @@ void read_sdr(const Reader &in, const toml::table &table, const std::string &dir
 
 // [ipmc.sensors]: number = { reading, unavailable, states }.
 void read_sensors(const Reader &in, const toml::table &ipmc_table, IpmcBoard &ipmc) {
-    const toml::table *table = in.table(ipmc_table, "ipmc", "sensors");
-    if (table == nullptr) {
-        return;
-    }
-    for (auto &&[name, node] : *table) {
+    for (auto &&[name, node] : in.entries(ipmc_table, "ipmc", "sensors")) {
         const std::string key = "ipmc.sensors." + std::string(name.str());
         SensorLive &sensor = ipmc.sensors[in.number_key(node, key, name.str(), 0x100)];
-        in.require(node.is_table(), &node, key, "expected a table");
-        const toml::table &entry = *node.as_table();
+        const toml::table &entry = in.entry(node, key);
         in.check_keys(entry, key, {"reading", "unavailable", "states"});
         in.set(entry, key, "reading", sensor.reading, 0, 0xFF);
         in.set(entry, key, "unavailable", sensor.unavailable);
@@ -641,26 +650,6 @@ void read_oem(const Reader &in, const toml::table &ipmc_table, IpmcBoard &ipmc) 
             std::copy(bytes.begin(), bytes.end(),
                       ipmc.oem.begin() + static_cast<long>(oem_at(value.key)));
         }
-    }
-}
-
-// The entries of the array of tables `name` of `table` (at `where`), each
-// made by `read` from its table; a file that gives them replaces its base's.
-template <typename T, typename Read>
-void read_list(const Reader &in, const toml::table &table, const std::string &where,
-               std::string_view name, std::vector<T> &list, Read read) {
-    const toml::node *node = table.get(name);
-    const std::string key = Reader::join(where, name);
-    const toml::array *array = node != nullptr ? node->as_array() : nullptr;
-    in.require(node == nullptr || array != nullptr, node, key,
-               "expected an array of tables ([[" + key + "]])");
-    if (array != nullptr) {
-        list.clear();
-    }
-    for (std::size_t i = 0; array != nullptr && i < array->size(); ++i) {
-        const std::string entry = key + "[" + std::to_string(i) + "]";
-        in.require(array->get(i)->is_table(), array->get(i), entry, "expected a table");
-        list.push_back(read(in, *array->get(i)->as_table(), entry));
     }
 }
 
@@ -744,8 +733,8 @@ PicmgLink read_link(const Reader &in, const toml::table &entry, const std::strin
 // [PREFIX.picmg]: the answers' bytes, then the FRUs, LEDs and ports.
 void read_picmg(const Reader &in, const toml::table &parent, const std::string &where,
                 IpmcBoard &ipmc) {
-    read_fields(in, parent, where, "picmg", ipmc, {"fru", "led", "port", "amc_port"});
-    const toml::table *table = in.table(parent, where, "picmg");
+    const toml::table *table =
+        read_fields(in, parent, where, "picmg", ipmc, {"fru", "led", "port", "amc_port"});
     if (table == nullptr) {
         return;
     }
@@ -793,7 +782,7 @@ FruDevice read_fru_device(const Reader &in, const toml::table &entry, const std:
     in.set(entry, key, "id", fru.id, 0, 0xFE);
     const toml::node &image = *entry.get("image");
     const auto name = in.as<std::string>(image, key + ".image");
-    const std::string path = name.empty() || name[0] == '/' ? name : dir + "/" + name;
+    const std::string path = Reader::path_in(dir, name);
     std::string bytes;
     try {
         bytes = read_text(Reader("FRU image " + path), path);
@@ -859,7 +848,7 @@ void read_ipmc(const Reader &in, const toml::table &table, const std::string &di
     if (const toml::node *self_test = table.get("self_test")) {
         ipmc.self_test = in.bytes(*self_test, "ipmc.self_test", 2);
     }
-    read_faults(in, table, "ipmc", kIpmiFaults, ipmc.faults);
+    read_list(in, table, "ipmc", "faults", ipmc.faults, read_fault<kIpmiFaults>, true);
     read_oem(in, table, ipmc);
     read_fru_devices(in, table, dir, loading);
 }
@@ -911,8 +900,7 @@ void read_file(std::string_view text, const std::string &dir, const Reader &in, 
         in.require(loading.depth <= kMaxBaseDepth, base, "base",
                    "bases nest too deep (does a board name itself?)");
         const auto name = in.as<std::string>(*base, "base");
-        const std::string path =
-            name.empty() || name[0] == '/' || dir.empty() ? name : dir + "/" + name;
+        const std::string path = dir.empty() ? name : Reader::path_in(dir, name);
         const Reader base_in("board file " + path);
         read_file(read_text(base_in, path), dir_of(path), base_in, loading);
     }
