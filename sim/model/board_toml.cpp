@@ -185,7 +185,8 @@ public:
     }
 
     // Sets `out` from the key `name` of `table`, if it is there: an integer
-    // from `min` to `max`, a flag, a string, or up to `max` bytes.
+    // from `min` to `max`, a flag, a string, or `min` bytes (up to `max` when
+    // `min` is 0).
     template <typename T>
     void set(const toml::table &table, const std::string &prefix, std::string_view name, T &out,
              std::int64_t min = 0, std::int64_t max = 0) const {
@@ -197,7 +198,7 @@ public:
         if constexpr (std::is_same_v<T, bool> || std::is_same_v<T, std::string>) {
             out = as<T>(*node, key);
         } else if constexpr (std::is_same_v<T, Bytes>) {
-            out = bytes(*node, key, 0, static_cast<std::size_t>(max));
+            out = bytes(*node, key, static_cast<std::size_t>(min), static_cast<std::size_t>(max));
         } else {
             out = static_cast<T>(integer(*node, key, min, max));
         }
@@ -589,9 +590,7 @@ void read_sensors(const Reader &in, const toml::table &ipmc_table, IpmcBoard &ip
         in.check_keys(entry, key, {"reading", "unavailable", "states"});
         in.set(entry, key, "reading", sensor.reading, 0, 0xFF);
         in.set(entry, key, "unavailable", sensor.unavailable);
-        if (const toml::node *states = entry.get("states")) {
-            sensor.states = in.bytes(*states, key + ".states", 2);
-        }
+        in.set(entry, key, "states", sensor.states, 2);
     }
 }
 
@@ -845,9 +844,7 @@ void read_ipmc(const Reader &in, const toml::table &table, const std::string &di
     read_sdr(in, table, dir, loading);
     read_sensors(in, table, ipmc);
     in.set(table, "ipmc", "sdr_transfer_limit", ipmc.sdr_transfer_limit, 1, 0xFF);
-    if (const toml::node *self_test = table.get("self_test")) {
-        ipmc.self_test = in.bytes(*self_test, "ipmc.self_test", 2);
-    }
+    in.set(table, "ipmc", "self_test", ipmc.self_test, 2);
     read_list(in, table, "ipmc", "faults", ipmc.faults, read_fault<kIpmiFaults>, true);
     read_oem(in, table, ipmc);
     read_fru_devices(in, table, dir, loading);
