@@ -768,7 +768,6 @@ void read_controllers(const Reader &in, const toml::table &ipmc_table, IpmcBoard
 }
 
 constexpr std::size_t kMaxFruImage = 0xFFFF; // Get FRU Inventory Area Info's size
-constexpr std::uint8_t kFruLimitCodes[] = {0xC7, 0xC8};
 
 // A FRU device of [[ipmc.fru]]: its ID, its image (a file relative to the
 // board file), its access and transfer limit.
@@ -801,9 +800,8 @@ FruDevice read_fru_device(const Reader &in, const toml::table &entry, const std:
                "an odd number of bytes with word access");
     in.set(entry, key, "transfer_limit", fru.transfer_limit, 1, 0xFF);
     in.set(entry, key, "limit_code", fru.limit_code, 0, 0xFF);
-    in.require(std::find(std::begin(kFruLimitCodes), std::end(kFruLimitCodes), fru.limit_code) !=
-                   std::end(kFruLimitCodes),
-               entry.get("limit_code"), key + ".limit_code", "0xC7 or 0xC8");
+    in.require(fru.limit_code == 0xC7 || fru.limit_code == 0xC8, entry.get("limit_code"),
+               key + ".limit_code", "0xC7 or 0xC8");
     return fru;
 }
 
