@@ -1,14 +1,16 @@
 #include "ipmc.h"
 
+#include "ipmc_fru.h"
 #include "picmg.h"
 
-#include "common/byte_io.h"
 #include "ipmi/ostrel_constants.h"
 
 #include <linux/ipmi.h>
 
 #include <algorithm>
 #include <array>
+#include <optional>
+#include <string_view>
 
 namespace sim {
 namespace {
@@ -28,6 +30,7 @@ constexpr std::uint8_t kCrcInitial = 0xA5;
 constexpr std::uint8_t kCrcPolynomial = 0x07;
 
 constexpr std::uint8_t kCmdGetSelfTest = 0x04; // App: Get Self Test Results
+constexpr std::uint8_t kPicmgIdentifier = 0x00;
 
 // The Storage requests of the FRU devices.
 constexpr std::uint8_t kNetFnStorage = 0x0A;
@@ -74,20 +77,12 @@ constexpr std::size_t kSensorNumbers = 0x100;
 
 static_assert(kSignatureSize <= OSTREL_ACCESS_CODE_SIZE);
 
-// One request being answered: its data to read, the answer data to write.
-struct Exchange {
-    const IpmcBoard &board;
-    Region &registers;
-    Region &engineering;
-    Region &params;
-    Region &thresholds; // kThresholds bytes per sensor number
-    std::uint16_t &reservation;
-    FruDevices &fru;
-    hvl::ByteReader in;
-    hvl::ByteWriter out;
-};
-
 std::uint8_t check_prefix(Exchange &x, Prefix prefix) {
+    if (prefix == Prefix::Picmg) {
+        const std::uint8_t identifier = x.in.u8();
+        x.out.u8(kPicmgIdentifier);
+        return !x.in.ok() ? kCcBadLength : identifier != kPicmgIdentifier ? kCcInvalidField : 0;
+    }
     if (prefix == Prefix::None) {
         return kCcSuccess;
     }
@@ -109,20 +104,16 @@ std::uint8_t check_prefix(Exchange &x, Prefix prefix) {
                : kCcInsufficientPrivilege;
 }
 
-std::uint8_t get_device_id(Exchange &x) {
-    if (!x.in.finished()) {
-        return kCcBadLength;
-    }
-    x.out.bytes(x.board.device_id.data(), x.board.device_id.size());
-    return kCcSuccess;
-}
+std::uint8_t get_device_id(Exchange &x) { return answer_bytes(x, x.board.device_id); }
+std::uint8_t get_self_test(Exchange &x) { return answer_bytes(x, x.board.self_test); }
+std::uint8_t eng_record_get(Exchange &x) { return answer_bytes(x, x.ipmc.engineering); }
 
 std::uint8_t read_register(Exchange &x, std::uint8_t offset) {
     if (!x.in.finished()) {
         return kCcBadLength;
     }
     const bool implemented = x.board.registers[offset].implemented;
-    x.out.u8(implemented ? x.registers.byte(offset) : 0xFF);
+    x.out.u8(implemented ? x.ipmc.registers.byte(offset) : 0xFF);
     return kCcSuccess;
 }
 
@@ -137,7 +128,7 @@ std::uint8_t write_register(Exchange &x, std::uint8_t offset) {
     }
     const CpldRegister &reg = x.board.registers[offset];
     if (reg.implemented && !reg.read_only) {
-        x.registers.set_byte(offset, value);
+        x.ipmc.registers.set_byte(offset, value);
     }
     return kCcSuccess;
 }
@@ -167,23 +158,15 @@ std::uint8_t controller_params(Exchange &x) {
         return kCcBadLength;
     }
     if (selector == kParamsQuery) {
-        x.out.u8(selector).bytes(x.params.data(), x.params.size());
+        x.out.u8(selector).bytes(x.ipmc.params.data(), x.ipmc.params.size());
         return kCcSuccess;
     }
     if (selector == kParamsStore) {
         const std::uint8_t kept[] = {static_cast<std::uint8_t>(modes & kParamsModes), extra};
-        x.params.write(0, kept, sizeof kept);
+        x.ipmc.params.write(0, kept, sizeof kept);
         return kCcSuccess;
     }
     return kCcInvalidField;
-}
-
-std::uint8_t eng_record_get(Exchange &x) {
-    if (!x.in.finished()) {
-        return kCcBadLength;
-    }
-    x.out.bytes(x.engineering.data(), x.engineering.size());
-    return kCcSuccess;
 }
 
 // The record is kept as sent: checking its CRC is the reader's business.
@@ -193,15 +176,7 @@ std::uint8_t eng_record_set(Exchange &x) {
     if (!x.in.finished()) {
         return kCcBadLength;
     }
-    x.engineering.write(0, record.data(), record.size());
-    return kCcSuccess;
-}
-
-std::uint8_t get_self_test(Exchange &x) {
-    if (!x.in.finished()) {
-        return kCcBadLength;
-    }
-    x.out.bytes(x.board.self_test.data(), x.board.self_test.size());
+    x.ipmc.engineering.write(0, record.data(), record.size());
     return kCcSuccess;
 }
 
@@ -273,8 +248,8 @@ std::uint8_t reserve_sdr(Exchange &x) {
     if (!x.in.finished()) {
         return kCcBadLength;
     }
-    x.reservation = x.reservation == kEndOfRepository ? 1 : x.reservation + 1;
-    x.out.u16(x.reservation);
+    x.ipmc.reservation = x.ipmc.reservation == kEndOfRepository ? 1 : x.ipmc.reservation + 1;
+    x.out.u16(x.ipmc.reservation);
     return kCcSuccess;
 }
 
@@ -295,7 +270,7 @@ std::uint8_t get_sdr(Exchange &x) {
     if (record == sdr.end()) {
         return kCcNotPresent;
     }
-    if (offset != 0 && (reservation == 0 || reservation != x.reservation)) {
+    if (offset != 0 && (reservation == 0 || reservation != x.ipmc.reservation)) {
         return kCcReservationCancelled;
     }
     if (offset > record->size()) {
@@ -329,7 +304,8 @@ std::uint8_t get_reading(Exchange &x) {
     const std::uint8_t reading = live.reading.value_or(nominal ? (*record)[kNominalAt] : 0);
     Bytes states = live.states.empty() ? Bytes{0, 0} : live.states;
     if (live.states.empty() && !live.unavailable && threshold_based(record)) {
-        states[0] = threshold_status(*record, reading, x.thresholds.data() + number * kThresholds);
+        states[0] =
+            threshold_status(*record, reading, x.ipmc.thresholds.data() + number * kThresholds);
     }
     x.out.u8(reading).u8(live.unavailable ? kScanning | kUnavailable : kScanning);
     x.out.bytes(states.data(), states.size());
@@ -347,7 +323,7 @@ std::uint8_t get_thresholds(Exchange &x) {
         return record == nullptr ? kCcNotPresent : kCcWrongSensorKind;
     }
     x.out.u8(byte_at(*record, kReadableAt) & kThresholdBits)
-        .bytes(x.thresholds.data() + number * kThresholds, kThresholds);
+        .bytes(x.ipmc.thresholds.data() + number * kThresholds, kThresholds);
     return kCcSuccess;
 }
 
@@ -369,25 +345,26 @@ std::uint8_t set_thresholds(Exchange &x) {
         return kCcInvalidField;
     }
     std::array<std::uint8_t, kThresholds> kept{};
-    std::copy_n(x.thresholds.data() + number * kThresholds, kThresholds, kept.begin());
+    std::copy_n(x.ipmc.thresholds.data() + number * kThresholds, kThresholds, kept.begin());
     for (std::size_t i = 0; i < kThresholds; ++i) {
         kept[i] = (mask >> i & 1) != 0 ? given[i] : kept[i];
     }
-    x.thresholds.write(number * kThresholds, kept.data(), kept.size());
+    x.ipmc.thresholds.write(number * kThresholds, kept.data(), kept.size());
     return kCcSuccess;
 }
-
-std::uint8_t fru_area_info(Exchange &x) { return x.fru.area_info(x.in, x.out); }
-std::uint8_t read_fru(Exchange &x) { return x.fru.read(x.in, x.out); }
-std::uint8_t write_fru(Exchange &x) { return x.fru.write(x.in, x.out); }
 
 struct Command {
     std::uint8_t netfn;
     std::uint8_t cmd;
     Prefix prefix;
     std::uint8_t (*run)(Exchange &);
+    std::string_view value = {}; // the OEM value it works on
 };
 
+constexpr auto kCoded = Prefix::AccessCode;
+
+// Every request the IPMC answers; the controllers behind it answer Get Device
+// ID and the PICMG requests.
 constexpr Command kCommands[] = {
     {kNetFnApp, kCmdGetDeviceId, Prefix::None, get_device_id},
     {kNetFnApp, kCmdGetSelfTest, Prefix::None, get_self_test},
@@ -400,19 +377,65 @@ constexpr Command kCommands[] = {
     {kNetFnStorage, kCmdFruAreaInfo, Prefix::None, fru_area_info},
     {kNetFnStorage, kCmdReadFru, Prefix::None, read_fru},
     {kNetFnStorage, kCmdWriteFru, Prefix::None, write_fru},
+    {kNetFnPicmg, 0x00, Prefix::Picmg, picmg_properties},
+    {kNetFnPicmg, 0x01, Prefix::Picmg, picmg_address_info},
+    {kNetFnPicmg, 0x05, Prefix::Picmg, picmg_led_properties},
+    {kNetFnPicmg, 0x06, Prefix::Picmg, picmg_led_colours},
+    {kNetFnPicmg, 0x08, Prefix::Picmg, picmg_led_state},
+    {kNetFnPicmg, 0x0F, Prefix::Picmg, picmg_port_state},
+    {kNetFnPicmg, 0x1A, Prefix::Picmg, picmg_amc_port_state},
     {kNetFnSigned, kCmdCpldReg, Prefix::Signature, cpld_register},
     {kNetFnSigned, kCmdParams, Prefix::Signature, controller_params},
-    {kNetFnCoded, kCmdEngRecordGet, Prefix::AccessCode, eng_record_get},
-    {kNetFnCoded, kCmdEngRecordSet, Prefix::AccessCode, eng_record_set},
+    {kNetFnSigned, kCmdDeviceIdString, Prefix::Signature, oem_set_id_string, "device_id_string"},
+    {kNetFnCoded, kCmdEngRecordGet, kCoded, eng_record_get},
+    {kNetFnCoded, kCmdEngRecordSet, kCoded, eng_record_set},
+    {kNetFnCoded, kCmdRelease, kCoded, oem_get, "release"},
+    {kNetFnCoded, kCmdDebug, kCoded, oem_set, "debug"},
+    {kNetFnCoded, kCmdBootCycleGet, kCoded, oem_get, "boot_cycle"},
+    {kNetFnCoded, kCmdBootCycleSet, kCoded, oem_set, "boot_cycle"},
+    {kNetFnCoded, kCmdClockSourceSet, kCoded, oem_set, "clock_source"},
+    {kNetFnCoded, kCmdClockSourceGet, kCoded, oem_get, "clock_source"},
+    {kNetFnCoded, kCmdClockDriverSet, kCoded, oem_set, "clock_driver"},
+    {kNetFnCoded, kCmdClockDriverGet, kCoded, oem_get, "clock_driver"},
+    {kNetFnCoded, kCmdPllConfigSet, kCoded, oem_set, "pll_config"},
+    {kNetFnCoded, kCmdPllConfigGet, kCoded, oem_get, "pll_config"},
+    {kNetFnCoded, kCmdPllStatusGet, kCoded, oem_get, "pll_status"},
+    {kNetFnCoded, kCmdStorageSwGet, kCoded, oem_get, "storage_switch"},
+    {kNetFnCoded, kCmdStorageSwSet, kCoded, oem_set, "storage_switch"},
+    {kNetFnCoded, kCmdPciePortConfGet, kCoded, oem_get, "pcie_port_config"},
+    {kNetFnCoded, kCmdPciePortConfSet, kCoded, oem_set, "pcie_port_config"},
+    {kNetFnCoded, kCmdPcieClockGet, kCoded, oem_get, "pcie_clock"},
+    {kNetFnCoded, kCmdPcieClockSet, kCoded, oem_set, "pcie_clock"},
+    {kNetFnCoded, kCmdPcieHotplugGet, kCoded, oem_get, "pcie_hotplug"},
+    {kNetFnCoded, kCmdPcieHotplugSet, kCoded, oem_set, "pcie_hotplug"},
+    {kNetFnCoded, kCmdPcieModeGet, kCoded, oem_get, "pcie_mode"},
+    {kNetFnCoded, kCmdPcieModeSet, kCoded, oem_set, "pcie_mode"},
+    {kNetFnCoded, kCmdXfpRead, kCoded, oem_read_memory, "xfp"},
+    {kNetFnCoded, kCmdBlockRead, Prefix::None, oem_read_memory, "block"},
+    {kNetFnCoded, kCmdBlockWrite, Prefix::None, oem_write_memory, "block"},
 };
 
-const Command *command_for(std::uint8_t netfn, std::uint8_t cmd) {
-    for (const Command &command : kCommands) {
-        if (command.netfn == netfn && command.cmd == cmd) {
-            return &command;
-        }
+// The answer of `board` to a request, from the commands `behind` allows.
+Bytes answer_as(Ipmc &ipmc, const IpmcBoard &board, const IpmiRequestBytes &request, bool behind) {
+    const auto *command =
+        std::find_if(std::begin(kCommands), std::end(kCommands), [&](const Command &c) {
+            return c.netfn == request.netfn && c.cmd == request.cmd &&
+                   (!behind || c.prefix == Prefix::Picmg || c.run == get_device_id);
+        });
+    if (command == std::end(kCommands)) {
+        return {kCcInvalidCommand};
     }
-    return nullptr;
+    std::array<std::uint8_t, kMaxAnswerData> data{};
+    Exchange x{board, ipmc, oem_value(command->value),
+               hvl::ByteReader(request.data, request.length),
+               hvl::ByteWriter(data.data(), data.size())};
+    std::uint8_t ccode = check_prefix(x, command->prefix);
+    ccode = ccode == kCcSuccess ? command->run(x) : ccode;
+    Bytes answer{ccode};
+    if (ccode == kCcSuccess) {
+        answer.insert(answer.end(), x.out.data(), x.out.data() + x.out.length());
+    }
+    return answer;
 }
 
 Bytes register_reset(const IpmcBoard &board) {
@@ -457,45 +480,35 @@ Bytes thresholds_after_reset(const IpmcBoard &board) {
     return reset;
 }
 
+Bytes oem_after_reset(const IpmcBoard &board) {
+    Bytes reset = board.oem;
+    reset.resize(kOemSize);
+    return reset;
+}
+
 } // namespace
 
-Ipmc::Ipmc(const IpmcBoard &board, Store &store)
-    : board_(board), registers_(store.region("ipmc.registers", register_reset(board))),
-      engineering_(store.region("ipmc.engineering", record_after_reset(board))),
-      params_(store.region("ipmc.params", board.params)),
-      thresholds_(store.region("ipmc.thresholds", thresholds_after_reset(board))),
-      oem_(board, store), fru_(board, store) {}
+Ipmc::Ipmc(const IpmcBoard &ipmc, Store &store)
+    : board(ipmc), registers(store.region("ipmc.registers", register_reset(ipmc))),
+      engineering(store.region("ipmc.engineering", record_after_reset(ipmc))),
+      params(store.region("ipmc.params", ipmc.params)),
+      thresholds(store.region("ipmc.thresholds", thresholds_after_reset(ipmc))),
+      oem(store.region("ipmc.oem", oem_after_reset(ipmc))), fru(fru_areas(ipmc, store)) {}
 
 Bytes Ipmc::answer(const IpmiRequestBytes &request) {
-    if (request.netfn == kNetFnPicmg) {
-        return picmg_answer(board_, request);
+    return answer_as(*this, board, request, false);
+}
+
+std::optional<Bytes> Ipmc::answer_behind(std::uint16_t channel, std::uint8_t address,
+                                         const IpmiRequestBytes &request) {
+    const auto &all = board.controllers;
+    const auto found = std::find_if(all.begin(), all.end(), [&](const IpmcBoard &controller) {
+        return ipmb0_address(controller) == address;
+    });
+    if (channel != kIpmbLChannel || found == all.end()) {
+        return std::nullopt;
     }
-    const Command *command = command_for(request.netfn, request.cmd);
-    const std::optional<Prefix> oem =
-        command == nullptr ? oem_.prefix(request.netfn, request.cmd) : std::nullopt;
-    if (command == nullptr && !oem) {
-        return {kCcInvalidCommand};
-    }
-    std::array<std::uint8_t, kMaxAnswerData> data{};
-    Exchange x{board_,
-               registers_,
-               engineering_,
-               params_,
-               thresholds_,
-               reservation_,
-               fru_,
-               hvl::ByteReader(request.data, request.length),
-               hvl::ByteWriter(data.data(), data.size())};
-    std::uint8_t ccode = check_prefix(x, command != nullptr ? command->prefix : *oem);
-    if (ccode == kCcSuccess) {
-        ccode = command != nullptr ? command->run(x)
-                                   : oem_.answer(request.netfn, request.cmd, x.in, x.out);
-    }
-    Bytes answer{ccode};
-    if (ccode == kCcSuccess) {
-        answer.insert(answer.end(), x.out.data(), x.out.data() + x.out.length());
-    }
-    return answer;
+    return answer_as(*this, *found, request, true);
 }
 
 } // namespace sim

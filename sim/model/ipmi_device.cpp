@@ -194,7 +194,7 @@ int send_command(Call &call) {
     std::optional<Bytes> own = refused ? Bytes{}
                                : to_ipmc
                                    ? call.ipmc.answer(request)
-                                   : behind_ipmc(call.board, to.channel, to.slave_address, request);
+                                   : call.ipmc.answer_behind(to.channel, to.slave_address, request);
     if (!own) {
         wait_ms(call.board.ipmb_timeout_ms);
         own = Bytes{kCcTimeout};
