@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -29,23 +30,9 @@ constexpr std::size_t kMezzanineFlagAt = OSTREL_FCAP_SIZE + 1;
 constexpr std::uint8_t kCrcInitial = 0xA5;
 constexpr std::uint8_t kCrcPolynomial = 0x07;
 
-constexpr std::uint8_t kCmdGetSelfTest = 0x04; // App: Get Self Test Results
 constexpr std::uint8_t kPicmgIdentifier = 0x00;
-
-// The Storage requests of the FRU devices.
-constexpr std::uint8_t kNetFnStorage = 0x0A;
-constexpr std::uint8_t kCmdFruAreaInfo = 0x10;
-constexpr std::uint8_t kCmdReadFru = 0x11;
-constexpr std::uint8_t kCmdWriteFru = 0x12;
-
-// The sensor device (netfn 0x04): the device SDR repository and the sensors.
-constexpr std::uint8_t kNetFnSensor = 0x04;
-constexpr std::uint8_t kCmdSdrInfo = 0x20;
-constexpr std::uint8_t kCmdGetSdr = 0x21;
-constexpr std::uint8_t kCmdReserveSdr = 0x22;
-constexpr std::uint8_t kCmdSetThresholds = 0x26;
-constexpr std::uint8_t kCmdGetThresholds = 0x27;
-constexpr std::uint8_t kCmdGetReading = 0x2D;
+constexpr std::uint8_t kNetFnStorage = 0x0A; // the FRU devices
+constexpr std::uint8_t kNetFnSensor = 0x04;  // the device SDR repository and the sensors
 constexpr std::uint8_t kCcReservationCancelled = 0xC5;
 constexpr std::uint8_t kCcWrongSensorKind = 0xCD;
 constexpr std::uint16_t kEndOfRepository = 0xFFFF;
@@ -108,44 +95,29 @@ std::uint8_t get_device_id(Exchange &x) { return answer_bytes(x, x.board.device_
 std::uint8_t get_self_test(Exchange &x) { return answer_bytes(x, x.board.self_test); }
 std::uint8_t eng_record_get(Exchange &x) { return answer_bytes(x, x.ipmc.engineering); }
 
-std::uint8_t read_register(Exchange &x, std::uint8_t offset) {
-    if (!x.in.finished()) {
-        return kCcBadLength;
-    }
-    const bool implemented = x.board.registers[offset].implemented;
-    x.out.u8(implemented ? x.ipmc.registers.byte(offset) : 0xFF);
-    return kCcSuccess;
-}
-
-std::uint8_t write_register(Exchange &x, std::uint8_t offset) {
-    const std::uint8_t value = x.in.u8();
-    const std::uint8_t end = x.in.u8();
-    if (!x.in.finished()) {
-        return kCcBadLength;
-    }
-    if (end != kCpldRegWriteEnd) {
-        return kCcInvalidField;
-    }
-    const CpldRegister &reg = x.board.registers[offset];
-    if (reg.implemented && !reg.read_only) {
-        x.ipmc.registers.set_byte(offset, value);
-    }
-    return kCcSuccess;
-}
-
+// Offset, operation, and for a write the value and the end byte: a read
+// answers the register (0xFF where it is not implemented); a write changes
+// it where it is implemented and writable.
 std::uint8_t cpld_register(Exchange &x) {
     const std::uint8_t offset = x.in.u8();
     const std::uint8_t operation = x.in.u8();
-    if (!x.in.ok()) {
+    const bool write = operation == kCpldRegWrite;
+    const bool known = write || operation == kCpldRegRead;
+    const std::uint8_t value = write ? x.in.u8() : 0;
+    const std::uint8_t end = write ? x.in.u8() : kCpldRegWriteEnd;
+    if (!x.in.ok() || (known && !x.in.finished())) {
         return kCcBadLength;
     }
-    if (operation == kCpldRegRead) {
-        return read_register(x, offset);
+    if (!known || end != kCpldRegWriteEnd) {
+        return kCcInvalidField;
     }
-    if (operation == kCpldRegWrite) {
-        return write_register(x, offset);
+    const CpldRegister &reg = x.board.registers[offset];
+    if (!write) {
+        x.out.u8(reg.implemented ? x.ipmc.registers.byte(offset) : 0xFF);
+    } else if (reg.implemented && !reg.read_only) {
+        x.ipmc.registers.set_byte(offset, value);
     }
-    return kCcInvalidField;
+    return kCcSuccess;
 }
 
 // Byte 4 selects: a query answers the selector, the modes and the extra byte;
@@ -154,9 +126,6 @@ std::uint8_t controller_params(Exchange &x) {
     const std::uint8_t selector = x.in.u8();
     const std::uint8_t modes = x.in.u8();
     const std::uint8_t extra = x.in.u8();
-    if (!x.in.finished()) {
-        return kCcBadLength;
-    }
     if (selector == kParamsQuery) {
         x.out.u8(selector).bytes(x.ipmc.params.data(), x.ipmc.params.size());
         return kCcSuccess;
@@ -173,9 +142,6 @@ std::uint8_t controller_params(Exchange &x) {
 std::uint8_t eng_record_set(Exchange &x) {
     std::array<std::uint8_t, OSTREL_ENG_RECORD_SIZE> record{};
     x.in.bytes(record.data(), record.size());
-    if (!x.in.finished()) {
-        return kCcBadLength;
-    }
     x.ipmc.engineering.write(0, record.data(), record.size());
     return kCcSuccess;
 }
@@ -245,9 +211,6 @@ std::uint8_t get_sdr_info(Exchange &x) {
 
 // Each reservation cancels the one before.
 std::uint8_t reserve_sdr(Exchange &x) {
-    if (!x.in.finished()) {
-        return kCcBadLength;
-    }
     x.ipmc.reservation = x.ipmc.reservation == kEndOfRepository ? 1 : x.ipmc.reservation + 1;
     x.out.u16(x.ipmc.reservation);
     return kCcSuccess;
@@ -261,9 +224,6 @@ std::uint8_t get_sdr(Exchange &x) {
     const std::uint16_t id = x.in.u16();
     const std::uint8_t offset = x.in.u8();
     const std::uint8_t count = x.in.u8();
-    if (!x.in.finished()) {
-        return kCcBadLength;
-    }
     const std::vector<Bytes> &sdr = x.board.sdr;
     const auto record = std::find_if(sdr.begin(), sdr.end(),
                                      [&](const Bytes &r) { return id == 0 || record_id(r) == id; });
@@ -290,9 +250,6 @@ std::uint8_t get_sdr(Exchange &x) {
 // threshold sensor's first state byte compares it with the thresholds now set.
 std::uint8_t get_reading(Exchange &x) {
     const std::uint8_t number = x.in.u8();
-    if (!x.in.finished()) {
-        return kCcBadLength;
-    }
     const Bytes *record = sensor_record(x.board, number);
     const auto given = x.board.sensors.find(number);
     if (record == nullptr && given == x.board.sensors.end()) {
@@ -315,9 +272,6 @@ std::uint8_t get_reading(Exchange &x) {
 // The readable ones of a threshold sensor, as set now.
 std::uint8_t get_thresholds(Exchange &x) {
     const std::uint8_t number = x.in.u8();
-    if (!x.in.finished()) {
-        return kCcBadLength;
-    }
     const Bytes *record = sensor_record(x.board, number);
     if (!threshold_based(record)) {
         return record == nullptr ? kCcNotPresent : kCcWrongSensorKind;
@@ -334,9 +288,6 @@ std::uint8_t set_thresholds(Exchange &x) {
     const std::uint8_t mask = x.in.u8();
     std::array<std::uint8_t, kThresholds> given{};
     x.in.bytes(given.data(), given.size());
-    if (!x.in.finished()) {
-        return kCcBadLength;
-    }
     const Bytes *record = sensor_record(x.board, number);
     if (!threshold_based(record)) {
         return record == nullptr ? kCcNotPresent : kCcWrongSensorKind;
@@ -353,66 +304,71 @@ std::uint8_t set_thresholds(Exchange &x) {
     return kCcSuccess;
 }
 
+constexpr std::size_t kAny = SIZE_MAX; // a length the handler checks
+constexpr auto kNone = Prefix::None;
+constexpr auto kSigned = Prefix::Signature;
+constexpr auto kCoded = Prefix::AccessCode;
+constexpr auto kPicmg = Prefix::Picmg;
+
 struct Command {
     std::uint8_t netfn;
     std::uint8_t cmd;
     Prefix prefix;
+    std::size_t length; // of the data after the prefix
     std::uint8_t (*run)(Exchange &);
     std::string_view value = {}; // the OEM value it works on
 };
 
-constexpr auto kCoded = Prefix::AccessCode;
-
 // Every request the IPMC answers; the controllers behind it answer Get Device
 // ID and the PICMG requests.
 constexpr Command kCommands[] = {
-    {kNetFnApp, kCmdGetDeviceId, Prefix::None, get_device_id},
-    {kNetFnApp, kCmdGetSelfTest, Prefix::None, get_self_test},
-    {kNetFnSensor, kCmdSdrInfo, Prefix::None, get_sdr_info},
-    {kNetFnSensor, kCmdGetSdr, Prefix::None, get_sdr},
-    {kNetFnSensor, kCmdReserveSdr, Prefix::None, reserve_sdr},
-    {kNetFnSensor, kCmdGetReading, Prefix::None, get_reading},
-    {kNetFnSensor, kCmdGetThresholds, Prefix::None, get_thresholds},
-    {kNetFnSensor, kCmdSetThresholds, Prefix::None, set_thresholds},
-    {kNetFnStorage, kCmdFruAreaInfo, Prefix::None, fru_area_info},
-    {kNetFnStorage, kCmdReadFru, Prefix::None, read_fru},
-    {kNetFnStorage, kCmdWriteFru, Prefix::None, write_fru},
-    {kNetFnPicmg, 0x00, Prefix::Picmg, picmg_properties},
-    {kNetFnPicmg, 0x01, Prefix::Picmg, picmg_address_info},
-    {kNetFnPicmg, 0x05, Prefix::Picmg, picmg_led_properties},
-    {kNetFnPicmg, 0x06, Prefix::Picmg, picmg_led_colours},
-    {kNetFnPicmg, 0x08, Prefix::Picmg, picmg_led_state},
-    {kNetFnPicmg, 0x0F, Prefix::Picmg, picmg_port_state},
-    {kNetFnPicmg, 0x1A, Prefix::Picmg, picmg_amc_port_state},
-    {kNetFnSigned, kCmdCpldReg, Prefix::Signature, cpld_register},
-    {kNetFnSigned, kCmdParams, Prefix::Signature, controller_params},
-    {kNetFnSigned, kCmdDeviceIdString, Prefix::Signature, oem_set_id_string, "device_id_string"},
-    {kNetFnCoded, kCmdEngRecordGet, kCoded, eng_record_get},
-    {kNetFnCoded, kCmdEngRecordSet, kCoded, eng_record_set},
-    {kNetFnCoded, kCmdRelease, kCoded, oem_get, "release"},
-    {kNetFnCoded, kCmdDebug, kCoded, oem_set, "debug"},
-    {kNetFnCoded, kCmdBootCycleGet, kCoded, oem_get, "boot_cycle"},
-    {kNetFnCoded, kCmdBootCycleSet, kCoded, oem_set, "boot_cycle"},
-    {kNetFnCoded, kCmdClockSourceSet, kCoded, oem_set, "clock_source"},
-    {kNetFnCoded, kCmdClockSourceGet, kCoded, oem_get, "clock_source"},
-    {kNetFnCoded, kCmdClockDriverSet, kCoded, oem_set, "clock_driver"},
-    {kNetFnCoded, kCmdClockDriverGet, kCoded, oem_get, "clock_driver"},
-    {kNetFnCoded, kCmdPllConfigSet, kCoded, oem_set, "pll_config"},
-    {kNetFnCoded, kCmdPllConfigGet, kCoded, oem_get, "pll_config"},
-    {kNetFnCoded, kCmdPllStatusGet, kCoded, oem_get, "pll_status"},
-    {kNetFnCoded, kCmdStorageSwGet, kCoded, oem_get, "storage_switch"},
-    {kNetFnCoded, kCmdStorageSwSet, kCoded, oem_set, "storage_switch"},
-    {kNetFnCoded, kCmdPciePortConfGet, kCoded, oem_get, "pcie_port_config"},
-    {kNetFnCoded, kCmdPciePortConfSet, kCoded, oem_set, "pcie_port_config"},
-    {kNetFnCoded, kCmdPcieClockGet, kCoded, oem_get, "pcie_clock"},
-    {kNetFnCoded, kCmdPcieClockSet, kCoded, oem_set, "pcie_clock"},
-    {kNetFnCoded, kCmdPcieHotplugGet, kCoded, oem_get, "pcie_hotplug"},
-    {kNetFnCoded, kCmdPcieHotplugSet, kCoded, oem_set, "pcie_hotplug"},
-    {kNetFnCoded, kCmdPcieModeGet, kCoded, oem_get, "pcie_mode"},
-    {kNetFnCoded, kCmdPcieModeSet, kCoded, oem_set, "pcie_mode"},
-    {kNetFnCoded, kCmdXfpRead, kCoded, oem_read_memory, "xfp"},
-    {kNetFnCoded, kCmdBlockRead, Prefix::None, oem_read_memory, "block"},
-    {kNetFnCoded, kCmdBlockWrite, Prefix::None, oem_write_memory, "block"},
+    {kNetFnApp, kCmdGetDeviceId, kNone, 0, get_device_id},
+    {kNetFnApp, 0x04, kNone, 0, get_self_test},
+    {kNetFnSensor, 0x20, kNone, kAny, get_sdr_info},
+    {kNetFnSensor, 0x21, kNone, 6, get_sdr},
+    {kNetFnSensor, 0x22, kNone, 0, reserve_sdr},
+    {kNetFnSensor, 0x2D, kNone, 1, get_reading},
+    {kNetFnSensor, 0x27, kNone, 1, get_thresholds},
+    {kNetFnSensor, 0x26, kNone, 2 + kThresholds, set_thresholds},
+    {kNetFnStorage, 0x10, kNone, 1, fru_area_info},
+    {kNetFnStorage, 0x11, kNone, 4, read_fru},
+    {kNetFnStorage, 0x12, kNone, kAny, write_fru},
+    {kNetFnPicmg, 0x00, kPicmg, 0, picmg_properties},
+    {kNetFnPicmg, 0x01, kPicmg, kAny, picmg_address_info},
+    {kNetFnPicmg, 0x05, kPicmg, 1, picmg_led_properties},
+    {kNetFnPicmg, 0x06, kPicmg, 2, picmg_led_colours},
+    {kNetFnPicmg, 0x08, kPicmg, 2, picmg_led_state},
+    {kNetFnPicmg, 0x0F, kPicmg, 1, picmg_port_state},
+    {kNetFnPicmg, 0x1A, kPicmg, kAny, picmg_amc_port_state},
+    {kNetFnSigned, kCmdCpldReg, kSigned, kAny, cpld_register},
+    {kNetFnSigned, kCmdParams, kSigned, 3, controller_params},
+    {kNetFnSigned, kCmdDeviceIdString, kSigned, kAny, oem_set_id_string, "device_id_string"},
+    {kNetFnCoded, kCmdEngRecordGet, kCoded, 0, eng_record_get},
+    {kNetFnCoded, kCmdEngRecordSet, kCoded, OSTREL_ENG_RECORD_SIZE, eng_record_set},
+    {kNetFnCoded, kCmdRelease, kCoded, kAny, oem_get, "release"},
+    {kNetFnCoded, kCmdDebug, kCoded, kAny, oem_set, "debug"},
+    {kNetFnCoded, kCmdBootCycleGet, kCoded, kAny, oem_get, "boot_cycle"},
+    {kNetFnCoded, kCmdBootCycleSet, kCoded, kAny, oem_set, "boot_cycle"},
+    {kNetFnCoded, kCmdClockSourceSet, kCoded, kAny, oem_set, "clock_source"},
+    {kNetFnCoded, kCmdClockSourceGet, kCoded, kAny, oem_get, "clock_source"},
+    {kNetFnCoded, kCmdClockDriverSet, kCoded, kAny, oem_set, "clock_driver"},
+    {kNetFnCoded, kCmdClockDriverGet, kCoded, kAny, oem_get, "clock_driver"},
+    {kNetFnCoded, kCmdPllConfigSet, kCoded, kAny, oem_set, "pll_config"},
+    {kNetFnCoded, kCmdPllConfigGet, kCoded, kAny, oem_get, "pll_config"},
+    {kNetFnCoded, kCmdPllStatusGet, kCoded, kAny, oem_get, "pll_status"},
+    {kNetFnCoded, kCmdStorageSwGet, kCoded, kAny, oem_get, "storage_switch"},
+    {kNetFnCoded, kCmdStorageSwSet, kCoded, kAny, oem_set, "storage_switch"},
+    {kNetFnCoded, kCmdPciePortConfGet, kCoded, kAny, oem_get, "pcie_port_config"},
+    {kNetFnCoded, kCmdPciePortConfSet, kCoded, kAny, oem_set, "pcie_port_config"},
+    {kNetFnCoded, kCmdPcieClockGet, kCoded, kAny, oem_get, "pcie_clock"},
+    {kNetFnCoded, kCmdPcieClockSet, kCoded, kAny, oem_set, "pcie_clock"},
+    {kNetFnCoded, kCmdPcieHotplugGet, kCoded, kAny, oem_get, "pcie_hotplug"},
+    {kNetFnCoded, kCmdPcieHotplugSet, kCoded, kAny, oem_set, "pcie_hotplug"},
+    {kNetFnCoded, kCmdPcieModeGet, kCoded, kAny, oem_get, "pcie_mode"},
+    {kNetFnCoded, kCmdPcieModeSet, kCoded, kAny, oem_set, "pcie_mode"},
+    {kNetFnCoded, kCmdXfpRead, kCoded, kAny, oem_read_memory, "xfp"},
+    {kNetFnCoded, kCmdBlockRead, kNone, kAny, oem_read_memory, "block"},
+    {kNetFnCoded, kCmdBlockWrite, kNone, kAny, oem_write_memory, "block"},
 };
 
 // The answer of `board` to a request, from the commands `behind` allows.
@@ -420,7 +376,7 @@ Bytes answer_as(Ipmc &ipmc, const IpmcBoard &board, const IpmiRequestBytes &requ
     const auto *command =
         std::find_if(std::begin(kCommands), std::end(kCommands), [&](const Command &c) {
             return c.netfn == request.netfn && c.cmd == request.cmd &&
-                   (!behind || c.prefix == Prefix::Picmg || c.run == get_device_id);
+                   (!behind || c.prefix == kPicmg || c.run == get_device_id);
         });
     if (command == std::end(kCommands)) {
         return {kCcInvalidCommand};
@@ -430,6 +386,9 @@ Bytes answer_as(Ipmc &ipmc, const IpmcBoard &board, const IpmiRequestBytes &requ
                hvl::ByteReader(request.data, request.length),
                hvl::ByteWriter(data.data(), data.size())};
     std::uint8_t ccode = check_prefix(x, command->prefix);
+    if (ccode == kCcSuccess && command->length != kAny && x.in.remaining() != command->length) {
+        ccode = kCcBadLength;
+    }
     ccode = ccode == kCcSuccess ? command->run(x) : ccode;
     Bytes answer{ccode};
     if (ccode == kCcSuccess) {

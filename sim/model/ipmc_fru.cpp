@@ -45,9 +45,6 @@ std::vector<Region *> fru_areas(const IpmcBoard &board, Store &store) {
 // access byte.
 std::uint8_t fru_area_info(Exchange &x) {
     const Device fru = device(x);
-    if (!x.in.finished()) {
-        return kCcBadLength;
-    }
     if (fru.board == nullptr) {
         return kCcNotPresent;
     }
@@ -64,9 +61,6 @@ std::uint8_t read_fru(Exchange &x) {
     const Device fru = device(x);
     const std::size_t offset = x.in.u16();
     const std::size_t count = x.in.u8();
-    if (!x.in.finished()) {
-        return kCcBadLength;
-    }
     if (fru.board == nullptr) {
         return kCcNotPresent;
     }

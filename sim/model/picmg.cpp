@@ -39,10 +39,9 @@ const PicmgLed *named_led(Exchange &x, std::uint8_t &ccode) {
     const auto found = std::find_if(leds.begin(), leds.end(), [&](const PicmgLed &led) {
         return led.fru == fru && led.id == id;
     });
-    ccode = !x.in.finished()         ? kCcBadLength
-            : !has_fru(x.board, fru) ? kCcNotPresent
-            : found == leds.end()    ? kCcInvalidField
-                                     : kCcSuccess;
+    ccode = !has_fru(x.board, fru) ? kCcNotPresent
+            : found == leds.end()  ? kCcInvalidField
+                                   : kCcSuccess;
     return ccode == kCcSuccess ? &*found : nullptr;
 }
 
@@ -51,9 +50,6 @@ const PicmgLed *named_led(Exchange &x, std::uint8_t &ccode) {
 // grouping), three of an AMC link (lanes, type, extension, grouping).
 std::uint8_t add_links(Exchange &x, const std::vector<PicmgLink> &links, std::uint8_t where,
                        std::uint8_t channel, bool amc) {
-    if (!x.in.finished()) {
-        return kCcBadLength;
-    }
     std::size_t added = 0;
     for (const PicmgLink &l : links) {
         if (l.where != where || l.channel != channel || added == kLinksPerAnswer) {
@@ -98,9 +94,6 @@ std::uint8_t picmg_address_info(Exchange &x) {
 // The general status LEDs a FRU has (a bit each), and how many more.
 std::uint8_t picmg_led_properties(Exchange &x) {
     const std::uint8_t fru = x.in.u8();
-    if (!x.in.finished()) {
-        return kCcBadLength;
-    }
     if (!has_fru(x.board, fru)) {
         return kCcNotPresent;
     }
@@ -148,6 +141,9 @@ std::uint8_t picmg_port_state(Exchange &x) {
 std::uint8_t picmg_amc_port_state(Exchange &x) {
     const std::uint8_t channel = x.in.u8();
     const std::uint8_t device = x.in.remaining() != 0 ? x.in.u8() : 0;
+    if (!x.in.finished()) {
+        return kCcBadLength;
+    }
     return add_links(x, x.board.picmg.amc_ports, device, channel, true);
 }
 
