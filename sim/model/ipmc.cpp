@@ -68,7 +68,9 @@ std::uint8_t check_prefix(Exchange &x, Prefix prefix) {
     if (prefix == Prefix::Picmg) {
         const std::uint8_t identifier = x.in.u8();
         x.out.u8(kPicmgIdentifier);
-        return !x.in.ok() ? kCcBadLength : identifier != kPicmgIdentifier ? kCcInvalidField : 0;
+        return !x.in.ok()                       ? kCcBadLength
+               : identifier != kPicmgIdentifier ? kCcInvalidField
+                                                : kCcSuccess;
     }
     if (prefix == Prefix::None) {
         return kCcSuccess;
@@ -295,12 +297,11 @@ std::uint8_t set_thresholds(Exchange &x) {
     if ((mask & ~(byte_at(*record, kSettableAt) & kThresholdBits)) != 0) {
         return kCcInvalidField;
     }
-    std::array<std::uint8_t, kThresholds> kept{};
-    std::copy_n(x.ipmc.thresholds.data() + number * kThresholds, kThresholds, kept.begin());
+    const std::uint8_t *now = x.ipmc.thresholds.data() + number * kThresholds;
     for (std::size_t i = 0; i < kThresholds; ++i) {
-        kept[i] = (mask >> i & 1) != 0 ? given[i] : kept[i];
+        given[i] = (mask >> i & 1) != 0 ? given[i] : now[i];
     }
-    x.ipmc.thresholds.write(number * kThresholds, kept.data(), kept.size());
+    x.ipmc.thresholds.write(number * kThresholds, given.data(), given.size());
     return kCcSuccess;
 }
 

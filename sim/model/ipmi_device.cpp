@@ -239,14 +239,15 @@ int receive(Call &call, bool truncate) {
 int receive_msg(Call &call) { return receive(call, false); }
 int receive_msg_trunc(Call &call) { return receive(call, true); }
 
-// The int or unsigned int of a request that sets something.
-int read_value(Call &call, std::uint32_t &value) {
+// Reads the int or unsigned int of a request that sets something (0 when it
+// cannot), and traces it in decimal or, `hex`, as a byte: 0 or -EFAULT.
+int read_value(Call &call, std::uint32_t &value, bool hex) {
     Values<1> values{};
-    if (!call.memory.read_record(call.ioctl.arg, kValue, values)) {
-        return -EFAULT;
-    }
+    const bool read = call.memory.read_record(call.ioctl.arg, kValue, values);
     value = static_cast<std::uint32_t>(values[0]);
-    return 0;
+    call.outcome.sent =
+        "value=" + (hex ? hex8(value) : std::to_string(static_cast<std::int32_t>(value)));
+    return read ? 0 : -EFAULT;
 }
 
 int write_value(Call &call, std::uint8_t value) {
@@ -257,8 +258,7 @@ int write_value(Call &call, std::uint8_t value) {
 
 int set_gets_events(Call &call) {
     std::uint32_t value = 0;
-    const int result = read_value(call, value);
-    call.outcome.sent = "value=" + std::to_string(static_cast<std::int32_t>(value));
+    const int result = read_value(call, value, false);
     call.user.gets_events = value != 0;
     return result;
 }
@@ -266,8 +266,7 @@ int set_gets_events(Call &call) {
 // Sets the driver's own address or LUN to as much of the value as `mask` keeps.
 int set_own(Call &call, std::uint8_t &own, unsigned mask) {
     std::uint32_t value = 0;
-    const int result = read_value(call, value);
-    call.outcome.sent = "value=" + hex8(value);
+    const int result = read_value(call, value, true);
     own = result == 0 ? static_cast<std::uint8_t>(value & mask) : own;
     return result;
 }

@@ -87,8 +87,7 @@ std::uint8_t picmg_address_info(Exchange &x) {
         info[kFruAt + 1] = fru->site_id;
         info[kFruAt + 2] = fru->site_type;
     }
-    x.out.bytes(info.data() + 1, info.size() - 1);
-    return kCcSuccess;
+    return answer_bytes(x, info, 1);
 }
 
 // The general status LEDs a FRU has (a bit each), and how many more.
