@@ -382,19 +382,16 @@ Bytes answer_as(Ipmc &ipmc, const IpmcBoard &board, const IpmiRequestBytes &requ
     if (command == std::end(kCommands)) {
         return {kCcInvalidCommand};
     }
-    std::array<std::uint8_t, kMaxAnswerData> data{};
+    Bytes answer(1 + kMaxAnswerData);
     Exchange x{board, ipmc, oem_value(command->value),
                hvl::ByteReader(request.data, request.length),
-               hvl::ByteWriter(data.data(), data.size())};
+               hvl::ByteWriter(answer.data() + 1, kMaxAnswerData)};
     std::uint8_t ccode = check_prefix(x, command->prefix);
     if (ccode == kCcSuccess && command->length != kAny && x.in.remaining() != command->length) {
         ccode = kCcBadLength;
     }
-    ccode = ccode == kCcSuccess ? command->run(x) : ccode;
-    Bytes answer{ccode};
-    if (ccode == kCcSuccess) {
-        answer.insert(answer.end(), x.out.data(), x.out.data() + x.out.length());
-    }
+    answer[0] = ccode == kCcSuccess ? command->run(x) : ccode;
+    answer.resize(answer[0] == kCcSuccess ? 1 + x.out.length() : 1);
     return answer;
 }
 

@@ -209,15 +209,11 @@ int receive(Call &call, bool truncate) {
         return -EINVAL;
     }
     call.memory.write(rsp[kRecvAddr], encode_address(message.from, call.memory.abi()));
-    std::size_t length = message.data.size();
-    int result = 0;
-    if (length > rsp[kRecvLen]) {
-        if (!truncate) {
-            return -EMSGSIZE;
-        }
-        result = -EMSGSIZE;
-        length = rsp[kRecvLen];
+    const bool too_long = message.data.size() > rsp[kRecvLen];
+    if (too_long && !truncate) {
+        return -EMSGSIZE;
     }
+    const std::size_t length = too_long ? rsp[kRecvLen] : message.data.size();
     call.memory.write(rsp[kRecvData], message.data.data(), length);
     rsp[kRecvType] = IPMI_RESPONSE_RECV_TYPE;
     rsp[kRecvAddrLen] = kAddressSize;
@@ -233,7 +229,7 @@ int receive(Call &call, bool truncate) {
         " data_len=" + std::to_string(length);
     call.outcome.undo = [&user = call.user, taken = message] { user.queue.push_front(taken); };
     call.user.queue.pop_front();
-    return result;
+    return too_long ? -EMSGSIZE : 0;
 }
 
 int receive_msg(Call &call) { return receive(call, false); }
