@@ -1,14 +1,17 @@
 #include "ipmc.h"
 
+#include "ipmc_fru.h"
 #include "picmg.h"
 
-#include "common/byte_io.h"
 #include "ipmi/ostrel_constants.h"
 
 #include <linux/ipmi.h>
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <optional>
+#include <string_view>
 
 namespace sim {
 namespace {
@@ -27,22 +30,9 @@ constexpr std::size_t kMezzanineFlagAt = OSTREL_FCAP_SIZE + 1;
 constexpr std::uint8_t kCrcInitial = 0xA5;
 constexpr std::uint8_t kCrcPolynomial = 0x07;
 
-constexpr std::uint8_t kCmdGetSelfTest = 0x04; // App: Get Self Test Results
-
-// The Storage requests of the FRU devices.
-constexpr std::uint8_t kNetFnStorage = 0x0A;
-constexpr std::uint8_t kCmdFruAreaInfo = 0x10;
-constexpr std::uint8_t kCmdReadFru = 0x11;
-constexpr std::uint8_t kCmdWriteFru = 0x12;
-
-// The sensor device (netfn 0x04): the device SDR repository and the sensors.
-constexpr std::uint8_t kNetFnSensor = 0x04;
-constexpr std::uint8_t kCmdSdrInfo = 0x20;
-constexpr std::uint8_t kCmdGetSdr = 0x21;
-constexpr std::uint8_t kCmdReserveSdr = 0x22;
-constexpr std::uint8_t kCmdSetThresholds = 0x26;
-constexpr std::uint8_t kCmdGetThresholds = 0x27;
-constexpr std::uint8_t kCmdGetReading = 0x2D;
+constexpr std::uint8_t kPicmgIdentifier = 0x00;
+constexpr std::uint8_t kNetFnStorage = 0x0A; // the FRU devices
+constexpr std::uint8_t kNetFnSensor = 0x04;  // the device SDR repository and the sensors
 constexpr std::uint8_t kCcReservationCancelled = 0xC5;
 constexpr std::uint8_t kCcWrongSensorKind = 0xCD;
 constexpr std::uint16_t kEndOfRepository = 0xFFFF;
@@ -74,20 +64,14 @@ constexpr std::size_t kSensorNumbers = 0x100;
 
 static_assert(kSignatureSize <= OSTREL_ACCESS_CODE_SIZE);
 
-// One request being answered: its data to read, the answer data to write.
-struct Exchange {
-    const IpmcBoard &board;
-    Region &registers;
-    Region &engineering;
-    Region &params;
-    Region &thresholds; // kThresholds bytes per sensor number
-    std::uint16_t &reservation;
-    FruDevices &fru;
-    hvl::ByteReader in;
-    hvl::ByteWriter out;
-};
-
 std::uint8_t check_prefix(Exchange &x, Prefix prefix) {
+    if (prefix == Prefix::Picmg) {
+        const std::uint8_t identifier = x.in.u8();
+        x.out.u8(kPicmgIdentifier);
+        return !x.in.ok()                       ? kCcBadLength
+               : identifier != kPicmgIdentifier ? kCcInvalidField
+                                                : kCcSuccess;
+    }
     if (prefix == Prefix::None) {
         return kCcSuccess;
     }
@@ -109,52 +93,33 @@ std::uint8_t check_prefix(Exchange &x, Prefix prefix) {
                : kCcInsufficientPrivilege;
 }
 
-std::uint8_t get_device_id(Exchange &x) {
-    if (!x.in.finished()) {
-        return kCcBadLength;
-    }
-    x.out.bytes(x.board.device_id.data(), x.board.device_id.size());
-    return kCcSuccess;
-}
+std::uint8_t get_device_id(Exchange &x) { return answer_bytes(x, x.board.device_id); }
+std::uint8_t get_self_test(Exchange &x) { return answer_bytes(x, x.board.self_test); }
+std::uint8_t eng_record_get(Exchange &x) { return answer_bytes(x, x.ipmc.engineering); }
 
-std::uint8_t read_register(Exchange &x, std::uint8_t offset) {
-    if (!x.in.finished()) {
-        return kCcBadLength;
-    }
-    const bool implemented = x.board.registers[offset].implemented;
-    x.out.u8(implemented ? x.registers.byte(offset) : 0xFF);
-    return kCcSuccess;
-}
-
-std::uint8_t write_register(Exchange &x, std::uint8_t offset) {
-    const std::uint8_t value = x.in.u8();
-    const std::uint8_t end = x.in.u8();
-    if (!x.in.finished()) {
-        return kCcBadLength;
-    }
-    if (end != kCpldRegWriteEnd) {
-        return kCcInvalidField;
-    }
-    const CpldRegister &reg = x.board.registers[offset];
-    if (reg.implemented && !reg.read_only) {
-        x.registers.set_byte(offset, value);
-    }
-    return kCcSuccess;
-}
-
+// Offset, operation, and for a write the value and the end byte: a read
+// answers the register (0xFF where it is not implemented); a write changes
+// it where it is implemented and writable.
 std::uint8_t cpld_register(Exchange &x) {
     const std::uint8_t offset = x.in.u8();
     const std::uint8_t operation = x.in.u8();
-    if (!x.in.ok()) {
+    const bool write = operation == kCpldRegWrite;
+    const bool known = write || operation == kCpldRegRead;
+    const std::uint8_t value = write ? x.in.u8() : 0;
+    const std::uint8_t end = write ? x.in.u8() : kCpldRegWriteEnd;
+    if (!x.in.ok() || (known && !x.in.finished())) {
         return kCcBadLength;
     }
-    if (operation == kCpldRegRead) {
-        return read_register(x, offset);
+    if (!known || end != kCpldRegWriteEnd) {
+        return kCcInvalidField;
     }
-    if (operation == kCpldRegWrite) {
-        return write_register(x, offset);
+    const CpldRegister &reg = x.board.registers[offset];
+    if (!write) {
+        x.out.u8(reg.implemented ? x.ipmc.registers.byte(offset) : 0xFF);
+    } else if (reg.implemented && !reg.read_only) {
+        x.ipmc.registers.set_byte(offset, value);
     }
-    return kCcInvalidField;
+    return kCcSuccess;
 }
 
 // Byte 4 selects: a query answers the selector, the modes and the extra byte;
@@ -163,45 +128,23 @@ std::uint8_t controller_params(Exchange &x) {
     const std::uint8_t selector = x.in.u8();
     const std::uint8_t modes = x.in.u8();
     const std::uint8_t extra = x.in.u8();
-    if (!x.in.finished()) {
-        return kCcBadLength;
-    }
     if (selector == kParamsQuery) {
-        x.out.u8(selector).bytes(x.params.data(), x.params.size());
+        x.out.u8(selector).bytes(x.ipmc.params.data(), x.ipmc.params.size());
         return kCcSuccess;
     }
     if (selector == kParamsStore) {
         const std::uint8_t kept[] = {static_cast<std::uint8_t>(modes & kParamsModes), extra};
-        x.params.write(0, kept, sizeof kept);
+        x.ipmc.params.write(0, kept, sizeof kept);
         return kCcSuccess;
     }
     return kCcInvalidField;
-}
-
-std::uint8_t eng_record_get(Exchange &x) {
-    if (!x.in.finished()) {
-        return kCcBadLength;
-    }
-    x.out.bytes(x.engineering.data(), x.engineering.size());
-    return kCcSuccess;
 }
 
 // The record is kept as sent: checking its CRC is the reader's business.
 std::uint8_t eng_record_set(Exchange &x) {
     std::array<std::uint8_t, OSTREL_ENG_RECORD_SIZE> record{};
     x.in.bytes(record.data(), record.size());
-    if (!x.in.finished()) {
-        return kCcBadLength;
-    }
-    x.engineering.write(0, record.data(), record.size());
-    return kCcSuccess;
-}
-
-std::uint8_t get_self_test(Exchange &x) {
-    if (!x.in.finished()) {
-        return kCcBadLength;
-    }
-    x.out.bytes(x.board.self_test.data(), x.board.self_test.size());
+    x.ipmc.engineering.write(0, record.data(), record.size());
     return kCcSuccess;
 }
 
@@ -270,11 +213,8 @@ std::uint8_t get_sdr_info(Exchange &x) {
 
 // Each reservation cancels the one before.
 std::uint8_t reserve_sdr(Exchange &x) {
-    if (!x.in.finished()) {
-        return kCcBadLength;
-    }
-    x.reservation = x.reservation == kEndOfRepository ? 1 : x.reservation + 1;
-    x.out.u16(x.reservation);
+    x.ipmc.reservation = x.ipmc.reservation == kEndOfRepository ? 1 : x.ipmc.reservation + 1;
+    x.out.u16(x.ipmc.reservation);
     return kCcSuccess;
 }
 
@@ -286,16 +226,13 @@ std::uint8_t get_sdr(Exchange &x) {
     const std::uint16_t id = x.in.u16();
     const std::uint8_t offset = x.in.u8();
     const std::uint8_t count = x.in.u8();
-    if (!x.in.finished()) {
-        return kCcBadLength;
-    }
     const std::vector<Bytes> &sdr = x.board.sdr;
     const auto record = std::find_if(sdr.begin(), sdr.end(),
                                      [&](const Bytes &r) { return id == 0 || record_id(r) == id; });
     if (record == sdr.end()) {
         return kCcNotPresent;
     }
-    if (offset != 0 && (reservation == 0 || reservation != x.reservation)) {
+    if (offset != 0 && (reservation == 0 || reservation != x.ipmc.reservation)) {
         return kCcReservationCancelled;
     }
     if (offset > record->size()) {
@@ -315,9 +252,6 @@ std::uint8_t get_sdr(Exchange &x) {
 // threshold sensor's first state byte compares it with the thresholds now set.
 std::uint8_t get_reading(Exchange &x) {
     const std::uint8_t number = x.in.u8();
-    if (!x.in.finished()) {
-        return kCcBadLength;
-    }
     const Bytes *record = sensor_record(x.board, number);
     const auto given = x.board.sensors.find(number);
     if (record == nullptr && given == x.board.sensors.end()) {
@@ -329,7 +263,8 @@ std::uint8_t get_reading(Exchange &x) {
     const std::uint8_t reading = live.reading.value_or(nominal ? (*record)[kNominalAt] : 0);
     Bytes states = live.states.empty() ? Bytes{0, 0} : live.states;
     if (live.states.empty() && !live.unavailable && threshold_based(record)) {
-        states[0] = threshold_status(*record, reading, x.thresholds.data() + number * kThresholds);
+        states[0] =
+            threshold_status(*record, reading, x.ipmc.thresholds.data() + number * kThresholds);
     }
     x.out.u8(reading).u8(live.unavailable ? kScanning | kUnavailable : kScanning);
     x.out.bytes(states.data(), states.size());
@@ -339,15 +274,12 @@ std::uint8_t get_reading(Exchange &x) {
 // The readable ones of a threshold sensor, as set now.
 std::uint8_t get_thresholds(Exchange &x) {
     const std::uint8_t number = x.in.u8();
-    if (!x.in.finished()) {
-        return kCcBadLength;
-    }
     const Bytes *record = sensor_record(x.board, number);
     if (!threshold_based(record)) {
         return record == nullptr ? kCcNotPresent : kCcWrongSensorKind;
     }
     x.out.u8(byte_at(*record, kReadableAt) & kThresholdBits)
-        .bytes(x.thresholds.data() + number * kThresholds, kThresholds);
+        .bytes(x.ipmc.thresholds.data() + number * kThresholds, kThresholds);
     return kCcSuccess;
 }
 
@@ -358,9 +290,6 @@ std::uint8_t set_thresholds(Exchange &x) {
     const std::uint8_t mask = x.in.u8();
     std::array<std::uint8_t, kThresholds> given{};
     x.in.bytes(given.data(), given.size());
-    if (!x.in.finished()) {
-        return kCcBadLength;
-    }
     const Bytes *record = sensor_record(x.board, number);
     if (!threshold_based(record)) {
         return record == nullptr ? kCcNotPresent : kCcWrongSensorKind;
@@ -368,51 +297,102 @@ std::uint8_t set_thresholds(Exchange &x) {
     if ((mask & ~(byte_at(*record, kSettableAt) & kThresholdBits)) != 0) {
         return kCcInvalidField;
     }
-    std::array<std::uint8_t, kThresholds> kept{};
-    std::copy_n(x.thresholds.data() + number * kThresholds, kThresholds, kept.begin());
+    const std::uint8_t *now = x.ipmc.thresholds.data() + number * kThresholds;
     for (std::size_t i = 0; i < kThresholds; ++i) {
-        kept[i] = (mask >> i & 1) != 0 ? given[i] : kept[i];
+        given[i] = (mask >> i & 1) != 0 ? given[i] : now[i];
     }
-    x.thresholds.write(number * kThresholds, kept.data(), kept.size());
+    x.ipmc.thresholds.write(number * kThresholds, given.data(), given.size());
     return kCcSuccess;
 }
 
-std::uint8_t fru_area_info(Exchange &x) { return x.fru.area_info(x.in, x.out); }
-std::uint8_t read_fru(Exchange &x) { return x.fru.read(x.in, x.out); }
-std::uint8_t write_fru(Exchange &x) { return x.fru.write(x.in, x.out); }
+constexpr std::size_t kAny = SIZE_MAX; // a length the handler checks
+constexpr auto kNone = Prefix::None;
+constexpr auto kSigned = Prefix::Signature;
+constexpr auto kCoded = Prefix::AccessCode;
+constexpr auto kPicmg = Prefix::Picmg;
 
 struct Command {
     std::uint8_t netfn;
     std::uint8_t cmd;
     Prefix prefix;
+    std::size_t length; // of the data after the prefix
     std::uint8_t (*run)(Exchange &);
+    std::string_view value = {}; // the OEM value it works on
 };
 
+// Every request the IPMC answers; the controllers behind it answer Get Device
+// ID and the PICMG requests.
 constexpr Command kCommands[] = {
-    {kNetFnApp, kCmdGetDeviceId, Prefix::None, get_device_id},
-    {kNetFnApp, kCmdGetSelfTest, Prefix::None, get_self_test},
-    {kNetFnSensor, kCmdSdrInfo, Prefix::None, get_sdr_info},
-    {kNetFnSensor, kCmdGetSdr, Prefix::None, get_sdr},
-    {kNetFnSensor, kCmdReserveSdr, Prefix::None, reserve_sdr},
-    {kNetFnSensor, kCmdGetReading, Prefix::None, get_reading},
-    {kNetFnSensor, kCmdGetThresholds, Prefix::None, get_thresholds},
-    {kNetFnSensor, kCmdSetThresholds, Prefix::None, set_thresholds},
-    {kNetFnStorage, kCmdFruAreaInfo, Prefix::None, fru_area_info},
-    {kNetFnStorage, kCmdReadFru, Prefix::None, read_fru},
-    {kNetFnStorage, kCmdWriteFru, Prefix::None, write_fru},
-    {kNetFnSigned, kCmdCpldReg, Prefix::Signature, cpld_register},
-    {kNetFnSigned, kCmdParams, Prefix::Signature, controller_params},
-    {kNetFnCoded, kCmdEngRecordGet, Prefix::AccessCode, eng_record_get},
-    {kNetFnCoded, kCmdEngRecordSet, Prefix::AccessCode, eng_record_set},
+    {kNetFnApp, kCmdGetDeviceId, kNone, 0, get_device_id},
+    {kNetFnApp, 0x04, kNone, 0, get_self_test},
+    {kNetFnSensor, 0x20, kNone, kAny, get_sdr_info},
+    {kNetFnSensor, 0x21, kNone, 6, get_sdr},
+    {kNetFnSensor, 0x22, kNone, 0, reserve_sdr},
+    {kNetFnSensor, 0x2D, kNone, 1, get_reading},
+    {kNetFnSensor, 0x27, kNone, 1, get_thresholds},
+    {kNetFnSensor, 0x26, kNone, 2 + kThresholds, set_thresholds},
+    {kNetFnStorage, 0x10, kNone, 1, fru_area_info},
+    {kNetFnStorage, 0x11, kNone, 4, read_fru},
+    {kNetFnStorage, 0x12, kNone, kAny, write_fru},
+    {kNetFnPicmg, 0x00, kPicmg, 0, picmg_properties},
+    {kNetFnPicmg, 0x01, kPicmg, kAny, picmg_address_info},
+    {kNetFnPicmg, 0x05, kPicmg, 1, picmg_led_properties},
+    {kNetFnPicmg, 0x06, kPicmg, 2, picmg_led_colours},
+    {kNetFnPicmg, 0x08, kPicmg, 2, picmg_led_state},
+    {kNetFnPicmg, 0x0F, kPicmg, 1, picmg_port_state},
+    {kNetFnPicmg, 0x1A, kPicmg, kAny, picmg_amc_port_state},
+    {kNetFnSigned, kCmdCpldReg, kSigned, kAny, cpld_register},
+    {kNetFnSigned, kCmdParams, kSigned, 3, controller_params},
+    {kNetFnSigned, kCmdDeviceIdString, kSigned, kAny, oem_set_id_string, "device_id_string"},
+    {kNetFnCoded, kCmdEngRecordGet, kCoded, 0, eng_record_get},
+    {kNetFnCoded, kCmdEngRecordSet, kCoded, OSTREL_ENG_RECORD_SIZE, eng_record_set},
+    {kNetFnCoded, kCmdRelease, kCoded, kAny, oem_get, "release"},
+    {kNetFnCoded, kCmdDebug, kCoded, kAny, oem_set, "debug"},
+    {kNetFnCoded, kCmdBootCycleGet, kCoded, kAny, oem_get, "boot_cycle"},
+    {kNetFnCoded, kCmdBootCycleSet, kCoded, kAny, oem_set, "boot_cycle"},
+    {kNetFnCoded, kCmdClockSourceSet, kCoded, kAny, oem_set, "clock_source"},
+    {kNetFnCoded, kCmdClockSourceGet, kCoded, kAny, oem_get, "clock_source"},
+    {kNetFnCoded, kCmdClockDriverSet, kCoded, kAny, oem_set, "clock_driver"},
+    {kNetFnCoded, kCmdClockDriverGet, kCoded, kAny, oem_get, "clock_driver"},
+    {kNetFnCoded, kCmdPllConfigSet, kCoded, kAny, oem_set, "pll_config"},
+    {kNetFnCoded, kCmdPllConfigGet, kCoded, kAny, oem_get, "pll_config"},
+    {kNetFnCoded, kCmdPllStatusGet, kCoded, kAny, oem_get, "pll_status"},
+    {kNetFnCoded, kCmdStorageSwGet, kCoded, kAny, oem_get, "storage_switch"},
+    {kNetFnCoded, kCmdStorageSwSet, kCoded, kAny, oem_set, "storage_switch"},
+    {kNetFnCoded, kCmdPciePortConfGet, kCoded, kAny, oem_get, "pcie_port_config"},
+    {kNetFnCoded, kCmdPciePortConfSet, kCoded, kAny, oem_set, "pcie_port_config"},
+    {kNetFnCoded, kCmdPcieClockGet, kCoded, kAny, oem_get, "pcie_clock"},
+    {kNetFnCoded, kCmdPcieClockSet, kCoded, kAny, oem_set, "pcie_clock"},
+    {kNetFnCoded, kCmdPcieHotplugGet, kCoded, kAny, oem_get, "pcie_hotplug"},
+    {kNetFnCoded, kCmdPcieHotplugSet, kCoded, kAny, oem_set, "pcie_hotplug"},
+    {kNetFnCoded, kCmdPcieModeGet, kCoded, kAny, oem_get, "pcie_mode"},
+    {kNetFnCoded, kCmdPcieModeSet, kCoded, kAny, oem_set, "pcie_mode"},
+    {kNetFnCoded, kCmdXfpRead, kCoded, kAny, oem_read_memory, "xfp"},
+    {kNetFnCoded, kCmdBlockRead, kNone, kAny, oem_read_memory, "block"},
+    {kNetFnCoded, kCmdBlockWrite, kNone, kAny, oem_write_memory, "block"},
 };
 
-const Command *command_for(std::uint8_t netfn, std::uint8_t cmd) {
-    for (const Command &command : kCommands) {
-        if (command.netfn == netfn && command.cmd == cmd) {
-            return &command;
-        }
+// The answer of `board` to a request, from the commands `behind` allows.
+Bytes answer_as(Ipmc &ipmc, const IpmcBoard &board, const IpmiRequestBytes &request, bool behind) {
+    const auto *command =
+        std::find_if(std::begin(kCommands), std::end(kCommands), [&](const Command &c) {
+            return c.netfn == request.netfn && c.cmd == request.cmd &&
+                   (!behind || c.prefix == kPicmg || c.run == get_device_id);
+        });
+    if (command == std::end(kCommands)) {
+        return {kCcInvalidCommand};
     }
-    return nullptr;
+    Bytes answer(1 + kMaxAnswerData);
+    Exchange x{board, ipmc, oem_value(command->value),
+               hvl::ByteReader(request.data, request.length),
+               hvl::ByteWriter(answer.data() + 1, kMaxAnswerData)};
+    std::uint8_t ccode = check_prefix(x, command->prefix);
+    if (ccode == kCcSuccess && command->length != kAny && x.in.remaining() != command->length) {
+        ccode = kCcBadLength;
+    }
+    answer[0] = ccode == kCcSuccess ? command->run(x) : ccode;
+    answer.resize(answer[0] == kCcSuccess ? 1 + x.out.length() : 1);
+    return answer;
 }
 
 Bytes register_reset(const IpmcBoard &board) {
@@ -457,45 +437,35 @@ Bytes thresholds_after_reset(const IpmcBoard &board) {
     return reset;
 }
 
+Bytes oem_after_reset(const IpmcBoard &board) {
+    Bytes reset = board.oem;
+    reset.resize(kOemSize);
+    return reset;
+}
+
 } // namespace
 
-Ipmc::Ipmc(const IpmcBoard &board, Store &store)
-    : board_(board), registers_(store.region("ipmc.registers", register_reset(board))),
-      engineering_(store.region("ipmc.engineering", record_after_reset(board))),
-      params_(store.region("ipmc.params", board.params)),
-      thresholds_(store.region("ipmc.thresholds", thresholds_after_reset(board))),
-      oem_(board, store), fru_(board, store) {}
+Ipmc::Ipmc(const IpmcBoard &ipmc, Store &store)
+    : board(ipmc), registers(store.region("ipmc.registers", register_reset(ipmc))),
+      engineering(store.region("ipmc.engineering", record_after_reset(ipmc))),
+      params(store.region("ipmc.params", ipmc.params)),
+      thresholds(store.region("ipmc.thresholds", thresholds_after_reset(ipmc))),
+      oem(store.region("ipmc.oem", oem_after_reset(ipmc))), fru(fru_areas(ipmc, store)) {}
 
 Bytes Ipmc::answer(const IpmiRequestBytes &request) {
-    if (request.netfn == kNetFnPicmg) {
-        return picmg_answer(board_, request);
+    return answer_as(*this, board, request, false);
+}
+
+std::optional<Bytes> Ipmc::answer_behind(std::uint16_t channel, std::uint8_t address,
+                                         const IpmiRequestBytes &request) {
+    const auto &all = board.controllers;
+    const auto found = std::find_if(all.begin(), all.end(), [&](const IpmcBoard &controller) {
+        return ipmb0_address(controller) == address;
+    });
+    if (channel != kIpmbLChannel || found == all.end()) {
+        return std::nullopt;
     }
-    const Command *command = command_for(request.netfn, request.cmd);
-    const std::optional<Prefix> oem =
-        command == nullptr ? oem_.prefix(request.netfn, request.cmd) : std::nullopt;
-    if (command == nullptr && !oem) {
-        return {kCcInvalidCommand};
-    }
-    std::array<std::uint8_t, kMaxAnswerData> data{};
-    Exchange x{board_,
-               registers_,
-               engineering_,
-               params_,
-               thresholds_,
-               reservation_,
-               fru_,
-               hvl::ByteReader(request.data, request.length),
-               hvl::ByteWriter(data.data(), data.size())};
-    std::uint8_t ccode = check_prefix(x, command != nullptr ? command->prefix : *oem);
-    if (ccode == kCcSuccess) {
-        ccode = command != nullptr ? command->run(x)
-                                   : oem_.answer(request.netfn, request.cmd, x.in, x.out);
-    }
-    Bytes answer{ccode};
-    if (ccode == kCcSuccess) {
-        answer.insert(answer.end(), x.out.data(), x.out.data() + x.out.length());
-    }
-    return answer;
+    return answer_as(*this, *found, request, true);
 }
 
 } // namespace sim

@@ -7,32 +7,19 @@
 #include "board.h"
 #include "store.h"
 
-#include "common/byte_io.h"
-
 #include <cstdint>
 #include <vector>
 
 namespace sim {
 
-class FruDevices {
-public:
-    FruDevices(const IpmcBoard &board, Store &store);
+struct Exchange;
 
-    // Each answers a request whose data `in` holds: the completion code, and
-    // the answer's data in `out`.
-    std::uint8_t area_info(hvl::ByteReader &in, hvl::ByteWriter &out) const;
-    std::uint8_t read(hvl::ByteReader &in, hvl::ByteWriter &out) const;
-    std::uint8_t write(hvl::ByteReader &in, hvl::ByteWriter &out);
+// The inventory area of each of the board's FRU devices, in its order.
+std::vector<Region *> fru_areas(const IpmcBoard &board, Store &store);
 
-private:
-    struct Device {
-        const FruDevice &board;
-        Region &area;
-    };
-    // The device the request's first byte names, or none.
-    const Device *device(hvl::ByteReader &in) const;
-
-    std::vector<Device> devices_;
-};
+// Each answers a request: the completion code.
+std::uint8_t fru_area_info(Exchange &x);
+std::uint8_t read_fru(Exchange &x);
+std::uint8_t write_fru(Exchange &x);
 
 } // namespace sim

@@ -5,22 +5,11 @@
 // same names in [ipmc.oem] (board_toml.cpp).
 #pragma once
 
-#include "board.h"
-#include "store.h"
-
-#include "common/byte_io.h"
-
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string_view>
 
 namespace sim {
-
-// What opens the data of a request: nothing, the access signature (netfn
-// 0x3E), or the access code of the board's product (netfn 0x30; a product
-// without one refuses them all).
-enum class Prefix { None, Signature, AccessCode };
 
 // One value: `entries` of `size` bytes, an entry chosen by the request's
 // first byte when there are more. A set refuses bits outside `bits`.
@@ -66,21 +55,14 @@ constexpr std::size_t kOemSize = oem_at("");
 // The value of `key`, if it is one.
 const OemValue *oem_value(std::string_view key);
 
-class OemConfig {
-public:
-    OemConfig(const IpmcBoard &board, Store &store);
+struct Exchange;
 
-    // The prefix of a configuration request; none for another request.
-    std::optional<Prefix> prefix(std::uint8_t netfn, std::uint8_t cmd) const;
-
-    // Answers a configuration request whose prefix was read: the completion
-    // code, and the answer's data in `out`.
-    std::uint8_t answer(std::uint8_t netfn, std::uint8_t cmd, hvl::ByteReader &in,
-                        hvl::ByteWriter &out);
-
-private:
-    const IpmcBoard &board_;
-    Region &values_;
-};
+// The configuration requests on `x.value`: get and set an entry, read a
+// memory's bytes, write the block memory, set the device ID string.
+std::uint8_t oem_get(Exchange &x);
+std::uint8_t oem_set(Exchange &x);
+std::uint8_t oem_read_memory(Exchange &x);
+std::uint8_t oem_write_memory(Exchange &x);
+std::uint8_t oem_set_id_string(Exchange &x);
 
 } // namespace sim

@@ -19,16 +19,7 @@ enum { kReqAddr, kReqAddrLen, kReqMsgid, kReqNetfn, kReqCmd, kReqDataLen, kReqDa
 // ipmi_recv: recv_type, addr, addr_len, msgid, then the message as in ipmi_req.
 constexpr std::array<Field, 8> kRecv = {Field::U32, Field::Pointer, Field::U32, Field::Long,
                                         Field::U8,  Field::U8,      Field::U16, Field::Pointer};
-enum {
-    kRecvType,
-    kRecvAddr,
-    kRecvAddrLen,
-    kRecvMsgid,
-    kRecvNetfn,
-    kRecvCmd,
-    kRecvDataLen,
-    kRecvData
-};
+enum { kRecvType, kRecvAddr, kRecvAddrLen, kRecvMsgid, kRecvNetfn, kRecvCmd, kRecvLen, kRecvData };
 // The int or unsigned int of the other requests.
 constexpr std::array<Field, 1> kValue = {Field::U32};
 
@@ -49,11 +40,8 @@ constexpr std::size_t kIpmbHeader = 10;
 
 // Requests the driver keeps to itself on the system interface.
 constexpr std::uint8_t kNetFnAppRequest = 0x06;
-constexpr std::uint8_t kDriverCommands[] = {
-    0x33, // Get Message
-    0x34, // Send Message
-    0x35, // Read Event Message Buffer
-};
+// Get Message, Send Message, Read Event Message Buffer.
+constexpr std::uint8_t kDriverCommands[] = {0x33, 0x34, 0x35};
 
 struct Call {
     const IoctlCall &ioctl;
@@ -62,7 +50,6 @@ struct Call {
     Outcome &outcome;
     FaultPlan &faults;
     Ipmc &ipmc;
-    const IpmcBoard &board;
     std::uint8_t &my_address;
     std::uint8_t &my_lun;
 };
@@ -129,12 +116,11 @@ int check_message(const IpmiAddress &to, const IpmiRequestBytes &request) {
         return -EINVAL;
     }
     if (to.type == IPMI_SYSTEM_INTERFACE_ADDR_TYPE) {
-        if (to.channel != IPMI_BMC_CHANNEL) {
-            return -EINVAL;
-        }
-        if (request.netfn == kNetFnAppRequest &&
+        const bool driver_command =
+            request.netfn == kNetFnAppRequest &&
             std::find(std::begin(kDriverCommands), std::end(kDriverCommands), request.cmd) !=
-                std::end(kDriverCommands)) {
+                std::end(kDriverCommands);
+        if (to.channel != IPMI_BMC_CHANNEL || driver_command) {
             return -EINVAL;
         }
         return request.length + kSystemHeader > IPMI_MAX_MSG_LENGTH ? -EMSGSIZE : 0;
@@ -162,10 +148,8 @@ int send_command(Call &call) {
         return refused;
     }
     std::uint8_t data[IPMI_MAX_MSG_LENGTH] = {};
-    IpmiRequestBytes request;
-    request.netfn = static_cast<std::uint8_t>(req[kReqNetfn]);
-    request.lun = to.lun;
-    request.cmd = static_cast<std::uint8_t>(req[kReqCmd]);
+    IpmiRequestBytes request{static_cast<std::uint8_t>(req[kReqNetfn]), to.lun,
+                             static_cast<std::uint8_t>(req[kReqCmd])};
     if (req[kReqData] != 0) {
         request.length = req[kReqDataLen];
         if (request.length > IPMI_MAX_MSG_LENGTH) {
@@ -187,16 +171,16 @@ int send_command(Call &call) {
     if (fault != nullptr && fault->effect == FaultEffect::Errno) {
         return -static_cast<int>(fault->value);
     }
-    const bool to_ipmc =
-        to.type == IPMI_SYSTEM_INTERFACE_ADDR_TYPE || to.slave_address == ipmb0_address(call.board);
+    const bool to_ipmc = to.type == IPMI_SYSTEM_INTERFACE_ADDR_TYPE ||
+                         to.slave_address == ipmb0_address(call.ipmc.board);
     // A request refused with a completion code is not carried out.
     const bool refused = fault != nullptr && fault->effect == FaultEffect::Ccode;
     std::optional<Bytes> own = refused ? Bytes{}
                                : to_ipmc
                                    ? call.ipmc.answer(request)
-                                   : behind_ipmc(call.board, to.channel, to.slave_address, request);
+                                   : call.ipmc.answer_behind(to.channel, to.slave_address, request);
     if (!own) {
-        wait_ms(call.board.ipmb_timeout_ms);
+        wait_ms(call.ipmc.board.ipmb_timeout_ms);
         own = Bytes{kCcTimeout};
     }
     IpmiReceived answer{to, req[kReqMsgid], static_cast<std::uint8_t>(request.netfn | 1),
@@ -216,7 +200,7 @@ int receive(Call &call, bool truncate) {
         return -EFAULT;
     }
     call.outcome.sent = "addr_len=" + std::to_string(rsp[kRecvAddrLen]) +
-                        " data_len=" + std::to_string(rsp[kRecvDataLen]);
+                        " data_len=" + std::to_string(rsp[kRecvLen]);
     if (call.user.queue.empty()) {
         return -EAGAIN;
     }
@@ -225,22 +209,18 @@ int receive(Call &call, bool truncate) {
         return -EINVAL;
     }
     call.memory.write(rsp[kRecvAddr], encode_address(message.from, call.memory.abi()));
-    std::size_t length = message.data.size();
-    int result = 0;
-    if (length > rsp[kRecvDataLen]) {
-        if (!truncate) {
-            return -EMSGSIZE;
-        }
-        result = -EMSGSIZE;
-        length = rsp[kRecvDataLen];
+    const bool too_long = message.data.size() > rsp[kRecvLen];
+    if (too_long && !truncate) {
+        return -EMSGSIZE;
     }
+    const std::size_t length = too_long ? rsp[kRecvLen] : message.data.size();
     call.memory.write(rsp[kRecvData], message.data.data(), length);
     rsp[kRecvType] = IPMI_RESPONSE_RECV_TYPE;
     rsp[kRecvAddrLen] = kAddressSize;
     rsp[kRecvMsgid] = message.msgid;
     rsp[kRecvNetfn] = message.netfn;
     rsp[kRecvCmd] = message.cmd;
-    rsp[kRecvDataLen] = length;
+    rsp[kRecvLen] = length;
     call.memory.write(call.ioctl.arg, encode(kRecv, call.memory.abi(), rsp));
     call.outcome.got =
         "type=" + std::to_string(rsp[kRecvType]) + " addr=" + address_text(message.from) +
@@ -249,20 +229,21 @@ int receive(Call &call, bool truncate) {
         " data_len=" + std::to_string(length);
     call.outcome.undo = [&user = call.user, taken = message] { user.queue.push_front(taken); };
     call.user.queue.pop_front();
-    return result;
+    return too_long ? -EMSGSIZE : 0;
 }
 
 int receive_msg(Call &call) { return receive(call, false); }
 int receive_msg_trunc(Call &call) { return receive(call, true); }
 
-// The int or unsigned int of a request that sets something.
-int read_value(Call &call, std::uint32_t &value) {
+// Reads the int or unsigned int of a request that sets something (0 when it
+// cannot), and traces it in decimal or, `hex`, as a byte: 0 or -EFAULT.
+int read_value(Call &call, std::uint32_t &value, bool hex) {
     Values<1> values{};
-    if (!call.memory.read_record(call.ioctl.arg, kValue, values)) {
-        return -EFAULT;
-    }
+    const bool read = call.memory.read_record(call.ioctl.arg, kValue, values);
     value = static_cast<std::uint32_t>(values[0]);
-    return 0;
+    call.outcome.sent =
+        "value=" + (hex ? hex8(value) : std::to_string(static_cast<std::int32_t>(value)));
+    return read ? 0 : -EFAULT;
 }
 
 int write_value(Call &call, std::uint8_t value) {
@@ -273,8 +254,7 @@ int write_value(Call &call, std::uint8_t value) {
 
 int set_gets_events(Call &call) {
     std::uint32_t value = 0;
-    const int result = read_value(call, value);
-    call.outcome.sent = "value=" + std::to_string(static_cast<std::int32_t>(value));
+    const int result = read_value(call, value, false);
     call.user.gets_events = value != 0;
     return result;
 }
@@ -282,8 +262,7 @@ int set_gets_events(Call &call) {
 // Sets the driver's own address or LUN to as much of the value as `mask` keeps.
 int set_own(Call &call, std::uint8_t &own, unsigned mask) {
     std::uint32_t value = 0;
-    const int result = read_value(call, value);
-    call.outcome.sent = "value=" + hex8(value);
+    const int result = read_value(call, value, true);
     own = result == 0 ? static_cast<std::uint8_t>(value & mask) : own;
     return result;
 }
@@ -349,7 +328,7 @@ std::vector<wire::PointedBuffer> IpmiDevice::pointed_buffers(const Abi &abi) {
 }
 
 IpmiDevice::IpmiDevice(const IpmcBoard &board, Store &store)
-    : board_(board), ipmc_(board, store), my_address_(kDefaultAddress), my_lun_(kDefaultLun) {}
+    : ipmc_(board, store), my_address_(kDefaultAddress), my_lun_(kDefaultLun) {}
 
 Outcome IpmiDevice::ioctl(IpmiUser &user, const IoctlCall &call, UserMemory &memory,
                           FaultPlan &faults) {
@@ -366,7 +345,7 @@ Outcome IpmiDevice::ioctl(IpmiUser &user, const IoctlCall &call, UserMemory &mem
     if (const Fault *fault = faults.on_call(known->name)) {
         result = -static_cast<int>(fault->value);
     } else {
-        Call run{call, user, memory, outcome, faults, ipmc_, board_, my_address_, my_lun_};
+        Call run{call, user, memory, outcome, faults, ipmc_, my_address_, my_lun_};
         result = known->run(run);
     }
     outcome.ret = result < 0 ? -1 : 0;

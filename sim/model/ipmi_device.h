@@ -57,14 +57,13 @@ public:
     IpmiDevice(const IpmcBoard &board, Store &store);
 
     // Whether the board has the device.
-    bool present() const { return board_.present; }
+    bool present() const { return ipmc_.board.present; }
     // One ioctl on an open descriptor, with the faults of the calling process.
     Outcome ioctl(IpmiUser &user, const IoctlCall &call, UserMemory &memory, FaultPlan &faults);
     // The buffers a SEND_COMMAND's record points to: its address and its data.
     static std::vector<wire::PointedBuffer> pointed_buffers(const Abi &abi);
 
 private:
-    const IpmcBoard &board_;
     Ipmc ipmc_;
     std::uint8_t my_address_; // the driver's own IPMB address
     std::uint8_t my_lun_;

@@ -1,8 +1,7 @@
 // The PICMG side of a management controller: the FRUs it represents, their
 // LEDs and the ports of its links, as the board file gives them (read in
 // board_toml.cpp), and its answers to the PICMG requests (netfn 0x2C). The
-// IPMC answers them, and so do the controllers behind it on IPMB-L, which
-// also tell their device ID.
+// IPMC answers them, and so do the controllers behind it on IPMB-L (ipmc.h).
 #pragma once
 
 #include <array>
@@ -12,8 +11,7 @@
 
 namespace sim {
 
-struct IpmcBoard;
-struct IpmiRequestBytes;
+struct Exchange;
 
 constexpr std::uint8_t kNetFnPicmg = 0x2C;
 
@@ -57,13 +55,15 @@ struct PicmgBoard {
     std::vector<PicmgLink> amc_ports;
 };
 
-// The answer of a controller to a PICMG request: completion code, then data.
-std::vector<std::uint8_t> picmg_answer(const IpmcBoard &board, const IpmiRequestBytes &request);
-
-// The answer of the controller behind `ipmc` at IPMB `channel` and `address`,
-// if one is there.
-std::optional<std::vector<std::uint8_t>> behind_ipmc(const IpmcBoard &ipmc, std::uint16_t channel,
-                                                     std::uint8_t address,
-                                                     const IpmiRequestBytes &request);
+// Get PICMG Properties, Get Address Info, Get FRU LED Properties, Get LED Color
+// Capabilities, Get FRU LED State, Get Port State, Get AMC Port State: each
+// answers from the request's data after the identifier with the completion code.
+std::uint8_t picmg_properties(Exchange &x);
+std::uint8_t picmg_address_info(Exchange &x);
+std::uint8_t picmg_led_properties(Exchange &x);
+std::uint8_t picmg_led_colours(Exchange &x);
+std::uint8_t picmg_led_state(Exchange &x);
+std::uint8_t picmg_port_state(Exchange &x);
+std::uint8_t picmg_amc_port_state(Exchange &x);
 
 } // namespace sim

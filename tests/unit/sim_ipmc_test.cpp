@@ -177,6 +177,16 @@ const Answer kAnswers[] = {
      {0, 0, 0x0F, 1, 5, 0x51, 0x29, 0xFF, 0xFF, 0x0F, 0x20, 0x31, 0, 0, 0, 0}, kSharedBytes},
     {"parameters", kNetFnSigned, 0x05, signed_data({0, 0, 0}), {0, 0, 0x10, 7}, kSharedBytes},
     {"self-test with data", kNetFnApp, 0x04, {0x00}, {0xC7}},
+    {"register read, a byte more", kNetFnSigned, 0x62, signed_data({0x55, 0x01, 0x00}), {0xC7}},
+    {"register write, end byte missing", kNetFnSigned, 0x62, signed_data({0x55, 0, 0x12}), {0xC7}},
+    {"register write, a byte more", kNetFnSigned, 0x62, signed_data({0x55, 0, 0x12, 0xFF, 0}), {0xC7}},
+    {"register operation 2, more bytes", kNetFnSigned, 0x62, signed_data({0x55, 0x02, 0, 0}), {0xCC}},
+    {"LED properties, a byte more", kNetFnPicmg, 0x05, {0x00, 0x00, 0x00}, {0xC7}},
+    {"PICMG request without its identifier", kNetFnPicmg, 0x05, {}, {0xC7}},
+    {"thresholds, a byte more", 0x04, 0x27, {0x01, 0x00}, {0xC7}},
+    {"FRU data read, a byte more", 0x0A, 0x11, {0x00, 0x00, 0x00, 0x08, 0x00}, {0xC7}},
+    {"record set, a byte more", kNetFnCoded, 0x04, coded_data(Bytes(18, 0)), {0xC7}},
+    {"parameters, a byte more", kNetFnSigned, 0x05, signed_data({0x00, 0x00, 0x00, 0x00}), {0xC7}},
 };
 // clang-format on
 
