@@ -97,6 +97,8 @@ const BadBoard kBadBoards[] = {
     {"[cpld.registers]\n0x55 = { reset = 0, mezzanine_reset = 1 }\n",
      "cpld.registers.0x55.mezzanine_reset: unknown key"},
     {"[cpld.dcr]\n0x400 = 1\n", "cpld.dcr.0x400: above the highest number 0x3FF"},
+    {"[cpld]\nfaults = [1]\n", "cpld.faults[0]: expected a table"},
+    {"[ipmc]\nsdr = [1]\n", "ipmc.sdr[0]: expected a table"},
     {"[[cpld.faults]]\nrequest = \"PPCREG_RAED\"\nrc = 1\n",
      "cpld.faults[0].request: unknown request 'PPCREG_RAED'"},
     {"[[cpld.faults]]\nrequest = \"open\"\nerrno = \"EFOO\"\n",
