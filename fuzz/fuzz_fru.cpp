@@ -13,12 +13,6 @@
 
 namespace {
 
-FuzzInput *input = nullptr;
-
-int replay(IpmiIntf * /*intf*/, const IpmiRequest *request, IpmiResponse *response) {
-    return replay_answer(*input, request, response);
-}
-
 void require_ended(const char *text, size_t size) {
     if (memchr(text, '\0', size) == nullptr) {
         __builtin_trap();
@@ -96,9 +90,7 @@ void query_every_area(IpmiIntf *intf) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     parse_as_area(data, static_cast<int>(size));
     FuzzInput fuzz(data, size);
-    input = &fuzz;
-    IpmiIntf intf = replaying_intf(replay);
-    query_every_area(&intf);
-    input = nullptr;
+    ReplayingIntf intf(fuzz);
+    query_every_area(intf.get());
     return 0;
 }

@@ -69,3 +69,28 @@ inline IpmiIntf replaying_intf(int (*send)(IpmiIntf *, const IpmiRequest *, Ipmi
     intf.send = send;
     return intf;
 }
+
+// An interface whose requests take the input's answers in turn, for as long
+// as it lives: what most targets drive the library through.
+class ReplayingIntf {
+public:
+    explicit ReplayingIntf(FuzzInput &input) : intf_(replaying_intf(&ReplayingIntf::send)) {
+        current() = &input;
+    }
+    ~ReplayingIntf() { current() = nullptr; }
+    ReplayingIntf(const ReplayingIntf &) = delete;
+    ReplayingIntf &operator=(const ReplayingIntf &) = delete;
+
+    IpmiIntf *get() { return &intf_; }
+
+private:
+    static FuzzInput *&current() {
+        static FuzzInput *input = nullptr;
+        return input;
+    }
+    static int send(IpmiIntf * /*intf*/, const IpmiRequest *request, IpmiResponse *response) {
+        return replay_answer(*current(), request, response);
+    }
+
+    IpmiIntf intf_;
+};

@@ -10,12 +10,6 @@
 
 namespace {
 
-FuzzInput *input = nullptr;
-
-int replay(IpmiIntf * /*intf*/, const IpmiRequest *request, IpmiResponse *response) {
-    return replay_answer(*input, request, response);
-}
-
 void require_text(const char (&text)[PICMG_TEXT_SIZE]) {
     if (memchr(text, '\0', sizeof text) == nullptr) {
         __builtin_trap();
@@ -52,9 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         return 0;
     }
     FuzzInput fuzz(data + 1, size - 1);
-    input = &fuzz;
-    IpmiIntf intf = replaying_intf(replay);
-    run_every_query(&intf, data[0]);
-    input = nullptr;
+    ReplayingIntf intf(fuzz);
+    run_every_query(intf.get(), data[0]);
     return 0;
 }

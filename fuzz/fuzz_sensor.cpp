@@ -15,12 +15,6 @@
 
 namespace {
 
-FuzzInput *input = nullptr;
-
-int replay(IpmiIntf * /*intf*/, const IpmiRequest *request, IpmiResponse *response) {
-    return replay_answer(*input, request, response);
-}
-
 // The pause after a cancelled reservation costs nothing here.
 unsigned no_pause(unsigned /*seconds*/) { return 0; }
 
@@ -81,10 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     hvl::sdr::reset_chunk_size();
     hvl::sys::OpsOverride seam(no_waiting);
     FuzzInput fuzz(data + 1, size - 1);
-    input = &fuzz;
-    IpmiIntf intf = replaying_intf(replay);
-    interpret_record(&intf, fuzz.next(), data[0]);
-    run_every_query(&intf, data[0]);
-    input = nullptr;
+    ReplayingIntf intf(fuzz);
+    interpret_record(intf.get(), fuzz.next(), data[0]);
+    run_every_query(intf.get(), data[0]);
     return 0;
 }
