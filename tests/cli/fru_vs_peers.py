@@ -279,6 +279,21 @@ def outputs(text):
     return got
 
 
+def boards(args, work, images):
+    """(title, board file, {FRU ID: image}) of the simulated boards' FRUs and
+    of each real image as FRU 0 of a board written into `work`."""
+    fru = os.path.join(args.boards, "fru")
+    jobs = [(name, os.path.join(args.boards, f"{name}.toml"),
+             {n: os.path.join(fru, f"{name}-{n}.bin") for n in (0, 1)})
+            for name in ("default", "migrate")]
+    for image in images or []:
+        name = os.path.relpath(image, os.path.join(args.data, REAL_FRU))
+        board = os.path.join(work, name.replace("/", "_") + ".toml")
+        real_fru_board(args.boards, image, board)
+        jobs.append((name, board, {0: image}))
+    return jobs
+
+
 def check_board(args, work, title, board, devices):
     """Runs the library and ipmitool on `devices` ({id: image}) of `board` and
     compares them with each other and with FreeIPMI. Returns the Devices."""
@@ -331,16 +346,8 @@ def main():
     parser.add_argument("--data", required=True, help="the shared data directory")
     args = parser.parse_args()
     images = real_fru_images(args.data)
-    fru = os.path.join(args.boards, "fru")
     with tempfile.TemporaryDirectory(prefix="hwregs-fru-") as work:
-        jobs = [(name, os.path.join(args.boards, f"{name}.toml"),
-                 {n: os.path.join(fru, f"{name}-{n}.bin") for n in (0, 1)})
-                for name in ("default", "migrate")]
-        for image in images or []:
-            name = os.path.relpath(image, os.path.join(args.data, REAL_FRU))
-            board = os.path.join(work, name.replace("/", "_") + ".toml")
-            real_fru_board(args.boards, image, board)
-            jobs.append((name, board, {0: image}))
+        jobs = boards(args, work, images)
         with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
             devices = [d for found in pool.map(lambda job: check_board(args, work, *job), jobs)
                        for d in found]

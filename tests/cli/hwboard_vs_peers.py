@@ -35,8 +35,7 @@ import tomllib
 import fru_vs_peers
 import picmg_clients
 import sensors_vs_ipmitool as sensors_peer
-from sdr_boards import (REAL_FRU, SKIPPED, real_fru_board, real_fru_images, real_set_board,
-                        records)
+from sdr_boards import SKIPPED, real_fru_images, real_set_board, records
 
 DEVID_DIFFERENCES = {
     "firmware minor digits": "the library writes the firmware's minor revision byte in "
@@ -230,17 +229,8 @@ def fru_board(args, title, board, state, devices):
 def fru_part(args, tmp, failures, met):
     """Returns whether the real FRU images were there."""
     images = real_fru_images(args.data)
-    fru = os.path.join(args.boards, "fru")
-    jobs = [(name, os.path.join(args.boards, f"{name}.toml"),
-             {n: os.path.join(fru, f"{name}-{n}.bin") for n in (0, 1)})
-            for name in ("default", "migrate")]
-    for image in images or []:
-        name = os.path.relpath(image, os.path.join(args.data, REAL_FRU))
-        board = os.path.join(tmp, name.replace("/", "_") + ".toml")
-        real_fru_board(args.boards, image, board)
-        jobs.append((name, board, {0: image}))
     devices = []
-    for title, board, found in jobs:
+    for title, board, found in fru_vs_peers.boards(args, tmp, images):
         devices += fru_board(args, title, board, os.path.join(tmp, "fru " + title), found)
     for device in devices:
         failures += device.failures
