@@ -1,15 +1,12 @@
-// Reading and writing FRU devices through the IPMC: the pieces a read and a
-// write go out in, what ends them, the common header and the areas it
-// locates, and the storage test of FRU device 0.
+// Reading and writing FRU devices through a scripted IPMC: the pieces a read
+// and a write go out in, what ends them, and the common header.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "fake_ipmi.h"
-#include "fru_image.h"
 #include "hvl/hvl_ipmi_fru.h"
 #include "log_capture.h"
 
@@ -199,178 +196,6 @@ TEST(FruQueries, RefuseANullInterface) {
                                        std::string::npos;
                             }),
               5);
-}
-
-// ---- Whole areas from a device serving an image ----
-
-struct RecordList {
-    FruMultiRecord *first = nullptr;
-    RecordList() = default;
-    RecordList(const RecordList &) = delete;
-    RecordList &operator=(const RecordList &) = delete;
-    ~RecordList() {
-        while (first != nullptr) {
-            FruMultiRecord *next = first->next;
-            std::free(first);
-            first = next;
-        }
-    }
-    std::vector<int> types() const {
-        std::vector<int> out;
-        for (const FruMultiRecord *r = first; r != nullptr; r = r->next) {
-            out.push_back(r->type_id);
-        }
-        return out;
-    }
-};
-
-TEST(FruAreas, AMadeImageReadsBack) {
-    FruImage image = FruImage::made();
-    FruBoardInfo board{};
-    ASSERT_EQ(fru_board_info_get(image.intf(), 0, &board), 0);
-    EXPECT_EQ(board.valid, 1);
-    EXPECT_STREQ(board.manufacturer, "Maker");
-    EXPECT_STREQ(board.product_name, "Board");
-    EXPECT_EQ(std::string(reinterpret_cast<const char *>(board.custom[0].bytes)),
-              "MAC=02:00:00:00:00:01/3");
-    FruProductInfo product{};
-    ASSERT_EQ(fru_product_info_get(image.intf(), 0, &product), 0);
-    EXPECT_EQ(product.valid, 1);
-    EXPECT_STREQ(product.version, "v2");
-    RecordList list;
-    ASSERT_EQ(fru_multi_record_info_get(image.intf(), 0, &list.first), 0);
-    EXPECT_EQ(list.types(), (std::vector<int>{0x01, 0xC0}));
-    EXPECT_EQ(list.first->format, 2) << "the end-of-list flag is not part of the format";
-    EXPECT_EQ(list.first->next->length, 0);
-    uint8_t internal[64];
-    int size = sizeof internal;
-    ASSERT_EQ(fru_internal_area_info_get(image.intf(), 0, internal, &size), 0);
-    EXPECT_EQ(size, 16) << "up to the board area";
-    EXPECT_EQ(internal[0], 0x01);
-    size = 5;
-    ASSERT_EQ(fru_internal_area_info_get(image.intf(), 0, internal, &size), 0);
-    EXPECT_EQ(size, 5) << "cut to the buffer";
-
-    // A word-accessed device gives the areas, but not the odd five bytes of
-    // a record header.
-    image.words = true;
-    board = FruBoardInfo{};
-    ASSERT_EQ(fru_board_info_get(image.intf(), 0, &board), 0);
-    EXPECT_STREQ(board.part_number, "P01");
-    RecordList none;
-    EXPECT_EQ(fru_multi_record_info_get(image.intf(), 0, &none.first), 1);
-}
-
-TEST(FruAreas, BrokenImagesGiveTheirCodes) {
-    struct Case {
-        const char *name;
-        void (*breaks)(Bytes &image);
-        int board, product, records;
-        std::vector<int> types; // read before the failure
-    };
-    const Case cases[] = {
-        {"no board area", [](Bytes &i) { FruImage::set_offset(i, 3, 0); }, -13, 0, 0, {0x01, 0xC0}},
-        {"no areas but internal use",
-         [](Bytes &i) {
-             for (int slot = 2; slot < 6; ++slot) {
-                 FruImage::set_offset(i, slot, 0);
-             }
-         },
-         -13,
-         -13,
-         -13,
-         {}},
-        {"board checksum", [](Bytes &i) { i[FruImage::kBoard + 5] ^= 1; }, -5, 0, 0, {0x01, 0xC0}},
-        {"board length 0",
-         [](Bytes &i) { FruImage::set_area_length(i, FruImage::kBoard, 0); },
-         -1,
-         0,
-         0,
-         {0x01, 0xC0}},
-        {"board length past the inventory",
-         [](Bytes &i) { FruImage::set_area_length(i, FruImage::kBoard, 255); },
-         -1,
-         0,
-         0,
-         {0x01, 0xC0}},
-        {"header checksum", [](Bytes &i) { i[7] ^= 1; }, -5, -5, -5, {}},
-        {"record header checksum", [](Bytes &i) { i[FruImage::kRecords + 4] ^= 1; }, 0, 0, -5, {}},
-        {"record data checksum",
-         [](Bytes &i) {
-             i[FruImage::kRecords + 3] ^= 1;
-             i[FruImage::kRecords + 4] = FruImage::checksum_of(&i[FruImage::kRecords], 4);
-         },
-         0,
-         0,
-         -5,
-         {}},
-        // The zeros behind read as empty records, up to the inventory's end.
-        {"list without its end",
-         [](Bytes &i) { FruImage::clear_end_of_list(i); },
-         0,
-         0,
-         -1,
-         {0x01, 0xC0, 0, 0}},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        FruImage image = FruImage::made();
-        c.breaks(image.bytes);
-        FruBoardInfo board{};
-        EXPECT_EQ(fru_board_info_get(image.intf(), 0, &board), c.board);
-        FruProductInfo product{};
-        EXPECT_EQ(fru_product_info_get(image.intf(), 0, &product), c.product);
-        RecordList list;
-        EXPECT_EQ(fru_multi_record_info_get(image.intf(), 0, &list.first), c.records);
-        EXPECT_EQ(list.types(), c.types);
-    }
-}
-
-TEST(FruAreas, AFieldRunningPastItsAreaStopsAtTheAreaEnd) {
-    FruImage image = FruImage::made();
-    // The file ID field claims 63 bytes; the area is read into a buffer that
-    // is zero behind it, but nothing behind the area's end is taken.
-    image.bytes[FruImage::kBoard + FruImage::kFileIdAt] = 0xFF;
-    FruImage::fix_area_checksum(image.bytes, FruImage::kBoard);
-    FruBoardInfo board{};
-    ASSERT_EQ(fru_board_info_get(image.intf(), 0, &board), 0);
-    EXPECT_EQ(board.valid, 1);
-    EXPECT_EQ(std::string(board.fru_file_id).substr(0, 7), "F1\xd7MAC=");
-    EXPECT_EQ(board.custom[0].type_length, 0) << "the area has nothing left";
-}
-
-TEST(FruInternalArea, EndsWhereTheNextAreaBegins) {
-    LogCapture log;
-    FruImage image = FruImage::made();
-    FruImage::set_offset(image.bytes, 3, 0);
-    FruImage::set_offset(image.bytes, 4, 0);
-    uint8_t buffer[64];
-    int size = sizeof buffer;
-    EXPECT_EQ(fru_internal_area_info_get(image.intf(), 0, buffer, &size), -1)
-        << "the multirecord area does not end it";
-    EXPECT_TRUE(log.contains("Incorrect FRU data"));
-    FruImage::set_offset(image.bytes, 1, 0);
-    EXPECT_EQ(fru_internal_area_info_get(image.intf(), 0, buffer, &size), -13);
-}
-
-TEST(SeepromTest, WritesReadsBackAndRestores) {
-    FruImage image = FruImage::made();
-    const Bytes before = image.bytes;
-    ASSERT_EQ(seeprom_rw_test(image.intf()), 0);
-    EXPECT_EQ(image.bytes, before);
-    EXPECT_EQ(image.writes, 2) << "the pattern and the saved bytes";
-
-    image.stuck_bit = 0x01; // the device keeps bit 0 of every byte it stores at 0
-    EXPECT_EQ(seeprom_rw_test(image.intf()), -1);
-    EXPECT_EQ(image.writes, 4) << "the saved bytes go back after a mismatch too";
-
-    image.stuck_bit = 0;
-    image.writes = 0;
-    FruImage::set_offset(image.bytes, 1, 0);
-    EXPECT_EQ(seeprom_rw_test(image.intf()), -1);
-    EXPECT_EQ(image.writes, 0) << "without an internal use area nothing is written";
-    image.bytes[7] ^= 1;
-    EXPECT_EQ(seeprom_rw_test(image.intf()), -5);
 }
 
 } // namespace

@@ -1,16 +1,11 @@
 // FRU area decoding: fields of every type, checksums, the manufacturing date
-// and the board and product areas of real images of other projects.
+// and the board area's custom fields.
 #include "hvl/hvl_ipmi_fru.h"
-
-#include "fru_image.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -145,130 +140,6 @@ TEST(FruBoardArea, AFieldThatDoesNotDecodeMarksTheEnd) {
     EXPECT_EQ(board.custom[0].type_length, 0x20);
     EXPECT_EQ(board.custom[5].type_length, 0xC2);
     EXPECT_EQ(board.custom[6].type_length, FRU_END_OF_FIELDS);
-}
-
-// What the board and product areas of an image hold; the texts are
-// FreeIPMI's decode beside the image, except where noted.
-struct ImageCase {
-    const char *file;
-    const char *board[6]; // date, manufacturer, product, serial, part, file ID
-    int board_custom;
-    Bytes first_custom;     // the type/length byte and the data of the board's first
-    const char *product[7]; // manufacturer, name, part, version, serial, asset tag, file ID
-    int product_custom;
-};
-
-Bytes image_bytes(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-int custom_count(const FruCustomField *custom) {
-    int count = 0;
-    while (count < FRU_CUSTOM_FIELD_COUNT && custom[count].type_length != 0) {
-        ++count;
-    }
-    return count;
-}
-
-TEST_F(UtcClock, RealImagesDecodeAsFreeIpmiReadsThem) {
-    const ImageCase cases[] = {
-        {"fru-tool/basic-all.bin",
-         {"2017-07-10 16:30", "board-manufacturer", "board-product", "board-serial", "board-part",
-          "board-fileid"},
-         2,
-         {0xCC, 'b', 'o', 'a', 'r', 'd', '-', 'e', 'x', 't', 'r', 'a', '1'},
-         {"product-manufacturer", "product-product", "product-part", "product-version",
-          "product-serial", "product-asset", "product-fileid"},
-         3},
-        // The board part number is 6-bit ASCII of 8 bytes: four characters
-        // for every started group of three, the padding included; FreeIPMI
-        // keeps only the ten characters whole bytes cover.
-        // The board serial is BCD plus packed two digits to a byte ("123456"
-        // to the tool that wrote it); FreeIPMI rejects it. Each byte here is
-        // one character from its low four bits, so 12h 34h 56h read "246".
-        {"frugen-example/frugen-example.bin",
-         {"2024-02-26 11:09", "Biggest International Corp.", "Some Cool Product", "246",
-          "BRD-PN-345  ", "example1.json"},
-         3,
-         {0x06, 0x01, 0x23, 0xDE, 0xAD, 0xBA, 0xBE},
-         {"Super OEM Company", "Label-engineered Super Product", "PRD-PN-1234 ", "v1.1", "OEM12345",
-          "Accounting Dept.", "example2.json"},
-         4},
-        {"adi-fru_tools/AD-FMCDAQ3-EBZ.bin",
-         {"2012-07-17 14:53", "Analog Devices", "AD9680/AD9152 FMC Module", "0022",
-          "AD-FMCDAQ3-EBZ", ""},
-         4,
-         {0x02, 0x00, 0x43},
-         {},
-         0},
-    };
-    for (const ImageCase &c : cases) {
-        SCOPED_TRACE(c.file);
-        const std::string path = std::string(HWREGS_DATA_DIR) + "/fru/" + c.file;
-        const Bytes image = image_bytes(path);
-        if (image.empty()) {
-            GTEST_SKIP() << "no FRU image at " << path;
-        }
-        FruImage device(image);
-        FruBoardInfo board;
-        EXPECT_EQ(fru_board_info_get(device.intf(), 0, &board), 0);
-        EXPECT_EQ(board.valid, 1);
-        const char *board_texts[] = {board.mfg_date,      board.manufacturer, board.product_name,
-                                     board.serial_number, board.part_number,  board.fru_file_id};
-        for (int i = 0; i < 6; ++i) {
-            EXPECT_STREQ(board_texts[i], c.board[i]);
-        }
-        EXPECT_EQ(custom_count(board.custom), c.board_custom);
-        Bytes first(FRU_CUSTOM_FIELD_SIZE + 1, 0);
-        first[0] = board.custom[0].type_length;
-        std::copy(std::begin(board.custom[0].bytes), std::end(board.custom[0].bytes),
-                  first.begin() + 1);
-        first.resize(c.first_custom.size());
-        EXPECT_EQ(first, c.first_custom);
-        EXPECT_EQ(board.custom[0].bytes[c.first_custom.size() - 1], 0);
-
-        FruProductInfo product;
-        if (c.product[0] == nullptr) {
-            EXPECT_EQ(fru_product_info_get(device.intf(), 0, &product), -13);
-            continue;
-        }
-        EXPECT_EQ(fru_product_info_get(device.intf(), 0, &product), 0);
-        EXPECT_EQ(product.valid, 1);
-        const char *product_texts[] = {
-            product.manufacturer,  product.product_name, product.part_number, product.version,
-            product.serial_number, product.asset_tag,    product.fru_file_id};
-        for (int i = 0; i < 7; ++i) {
-            EXPECT_STREQ(product_texts[i], c.product[i]);
-        }
-        EXPECT_EQ(custom_count(product.custom), c.product_custom);
-    }
-}
-
-TEST(FruMultiRecords, ReadTheRecordsOfARealImage) {
-    const std::string path = std::string(HWREGS_DATA_DIR) + "/fru/adi-fru_tools/AD-FMCDAQ3-EBZ.bin";
-    FruImage image(image_bytes(path));
-    if (image.bytes.empty()) {
-        GTEST_SKIP() << "no FRU image at " << path;
-    }
-    FruMultiRecord *list = nullptr;
-    ASSERT_EQ(fru_multi_record_info_get(image.intf(), 0, &list), 0);
-    // Three DC loads, three DC outputs and two OEM records, as FreeIPMI lists them.
-    std::vector<int> types;
-    for (const FruMultiRecord *r = list; r != nullptr; r = r->next) {
-        types.push_back(r->type_id);
-    }
-    EXPECT_EQ(types, (std::vector<int>{2, 2, 2, 1, 1, 1, 0xFA, 0xFA}));
-    // The first load: output 0, nominal 2500 mV in units of 10 mV.
-    ASSERT_EQ(list->length, 13);
-    EXPECT_EQ(list->format, 2);
-    EXPECT_EQ(list->data[0], 0);
-    EXPECT_EQ(list->data[1] | (list->data[2] << 8), 250);
-    while (list != nullptr) {
-        FruMultiRecord *next = list->next;
-        std::free(list);
-        list = next;
-    }
 }
 
 } // namespace
