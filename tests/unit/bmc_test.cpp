@@ -52,15 +52,19 @@ TEST(DeviceId, AShortAnswerLeavesTheMissingFieldsZero) {
     EXPECT_EQ(id.product_id, 0);
 }
 
+// A null interface is logged under the function and its file.
 TEST(DeviceId, FailuresLeaveTheRecordZeroed) {
+    LogCapture log;
     FakeIpmi ipmi;
     ipmi.then(answer(0xCB)).then(answer(0xC3)).then(answer(0xC1)).then(transport_failure(74));
-    for (const int expected : {-4, -4, -1, -1}) {
+    for (const int expected : {-4, -4, -1, -1, -2}) {
         IpmcDeviceId id;
         std::memset(&id, 0xEE, sizeof id);
-        EXPECT_EQ(ipmc_devid_get_data(ipmi.intf(), &id), expected);
+        EXPECT_EQ(ipmc_devid_get_data(expected == -2 ? nullptr : ipmi.intf(), &id), expected);
         EXPECT_TRUE(all_zero(id));
     }
+    EXPECT_TRUE(log.contains("hvl_ipmi_bmc.cpp("));
+    EXPECT_TRUE(log.contains("ipmc_devid_get_data): HVL_IPMI API called with intf == NULL"));
 }
 
 TEST(SelfTest, EachResultCodeGivesItsStateAndDetail) {
@@ -86,30 +90,16 @@ TEST(SelfTest, EachResultCodeGivesItsStateAndDetail) {
 }
 
 TEST(SelfTest, ARefusedRequestKeepsThePresetOutputs) {
+    LogCapture log;
     FakeIpmi ipmi;
     ipmi.then(answer(0xC1)).then(transport_failure(74));
-    for (int i = 0; i < 2; ++i) {
+    for (IpmiIntf *intf : {ipmi.intf(), ipmi.intf(), static_cast<IpmiIntf *>(nullptr)}) {
         uint32_t state = 9;
         uint8_t detail = 9;
-        EXPECT_EQ(ipmc_get_selftest_result(ipmi.intf(), &state, &detail), -1);
+        EXPECT_EQ(ipmc_get_selftest_result(intf, &state, &detail), intf != nullptr ? -1 : -2);
         EXPECT_EQ(state, 1U);
         EXPECT_EQ(detail, 0);
     }
-}
-
-TEST(Bmc, ANullInterfaceIsLoggedUnderTheFunctionAndItsFile) {
-    LogCapture log;
-    IpmcDeviceId id;
-    std::memset(&id, 0xEE, sizeof id);
-    uint32_t state = 9;
-    uint8_t detail = 9;
-    EXPECT_EQ(ipmc_devid_get_data(nullptr, &id), -2);
-    EXPECT_TRUE(all_zero(id));
-    EXPECT_EQ(ipmc_get_selftest_result(nullptr, &state, &detail), -2);
-    EXPECT_EQ(state, 1U);
-    EXPECT_EQ(detail, 0);
-    EXPECT_TRUE(log.contains("hvl_ipmi_bmc.cpp("));
-    EXPECT_TRUE(log.contains("ipmc_devid_get_data): HVL_IPMI API called with intf == NULL"));
     EXPECT_TRUE(log.contains("ipmc_get_selftest_result): HVL_IPMI API called with intf == NULL"));
 }
 

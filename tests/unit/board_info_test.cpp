@@ -1,5 +1,6 @@
 // Piggy-back detection against a scripted IPMC: which sources it asks, in
-// which order, and what each answer makes of the result.
+// which order, and what each answer makes of the result; the MAC address
+// from the raw octets of the engineering options.
 #include <gtest/gtest.h>
 
 #include "fake_ipmi.h"
@@ -103,6 +104,15 @@ TEST(PiggyBack, ANullInterfaceReachesTheFirstGuard) {
     uint8_t fruid = 0xEE;
     EXPECT_EQ(board_info_get_piggy_fruid(nullptr, &fruid), -2);
     EXPECT_EQ(fruid, 0xEE);
+}
+
+TEST(BoardMac, RawOctetsReadAsUpperCaseText) {
+    const uint8_t raw[] = {0x02, 0x00, 0xAB, 0x0C, 0xFF, 0x01, 0x07};
+    MacInfo mac{};
+    EXPECT_EQ(board_info_mac_parse(raw, &mac), 0);
+    EXPECT_STREQ(mac.text, "02:00:AB:0C:FF:01");
+    EXPECT_EQ(Bytes(std::begin(mac.mac), std::end(mac.mac)), Bytes(raw, raw + 6));
+    EXPECT_EQ(std::make_pair(mac.suffix, mac.valid), std::make_pair(uint8_t{7}, uint8_t{1}));
 }
 
 } // namespace

@@ -46,7 +46,6 @@ public:
     bool select_finds_nothing = false;
     std::deque<Bytes> deliveries;
     std::vector<Sent> sent;
-    std::vector<long> msgids;
     std::vector<unsigned> my_addresses;
     size_t opened = 0, closed = 0;
 
@@ -105,7 +104,6 @@ private:
         sent.emplace_back(ipmb.addr_type, ipmb.channel, over_ipmb ? ipmb.slave_addr : -1,
                           over_ipmb ? ipmb.lun : system.lun, req.addr_len, req.msg.netfn,
                           req.msg.cmd, Bytes(req.msg.data, req.msg.data + req.msg.data_len));
-        msgids.push_back(req.msgid);
     }
 
     // Answers from the system interface; like the driver, a message longer
@@ -157,23 +155,6 @@ protected:
     IpmiIntf *intf = nullptr;
     IpmiResponse response{};
 };
-
-// The message-id counter lives as long as the process, so this test is the
-// first one registered: it runs first when the binary runs whole, and ctest
-// runs every test in a process of its own.
-TEST_F(OpenIpmi, MessageIdsStartAtZeroAndCountUpAcrossInterfaces) {
-    IpmiIntf *second = nullptr;
-    ASSERT_EQ(open(), 0);
-    driver.deliveries.push_back(kAddressInfo);
-    ASSERT_EQ(open_ipmi_intf(&second), 0);
-    for (IpmiIntf *to : {intf, second, intf}) {
-        driver.deliveries.push_back({0x00});
-        ASSERT_EQ(send(0, to), 0);
-    }
-    close_ipmi_intf(second);
-    const long first = GTEST_FLAG_GET(shuffle) ? driver.msgids[0] : 0;
-    EXPECT_THAT(driver.msgids, ElementsAre(first, first + 1, first + 2, first + 3, first + 4));
-}
 
 // A second open is refused and keeps the descriptor; close releases it.
 TEST_F(OpenIpmi, AsksTheIpmcForItsAddressAndGivesItToTheDriver) {

@@ -214,17 +214,6 @@ TEST_F(Ostrel, EngineeringOptionsSetKeepsFcapAndStoresTheFreshCrc) {
     EXPECT_EQ(fake.sent.size(), 6U);
 }
 
-TEST(OstrelCrc8, MatchesItsCheckValuesAndChecksItself) {
-    const Bytes digits{'1', '2', '3', '4', '5', '6', '7', '8', '9'};
-    Bytes ramp(1024);
-    std::iota(ramp.begin(), ramp.end(), 0);
-    EXPECT_EQ(ostrel_crc8(nullptr, 0), 0xA5);
-    EXPECT_EQ(ostrel_crc8(digits.data(), digits.size()), 0x57);
-    EXPECT_EQ(ostrel_crc8(ramp.data(), ramp.size()), 0x9C);
-    ramp.push_back(0x9C);
-    EXPECT_EQ(ostrel_crc8(ramp.data(), ramp.size()), 0) << "bytes followed by their CRC";
-}
-
 // Bits 0 and 4 of the second byte are the modes, the third is carried; extra
 // bytes are ignored and missing ones read as zeros.
 TEST_F(Ostrel, ParamsGetIsSignedAndTakesTheModeBitsAndTheExtraByte) {

@@ -286,8 +286,9 @@ TEST_F(Sensor, CancelledReservationIsRenewedAfterARandomPause) {
 }
 
 // (Endless cancellations, 0xCA down to the smallest piece, records longer
-// than 60 bytes, short pieces and records changing at every read are the
-// command-line cases of hostile_ipmc.t.)
+// than 60 bytes, short pieces, records changing at every read and walks
+// whose next-record IDs go round are the command-line cases of
+// hostile_ipmc.t.)
 TEST_F(Sensor, HostileAnswersEndTheReadAfterBoundedRequests) {
     struct Case {
         const char *what;
@@ -356,47 +357,6 @@ TEST_F(Sensor, IdStringsMatchAsFarAsTheRecordsOwnLength) {
         SdrRecord rec{};
         EXPECT_EQ(sdr_find_by_id_string(ipmi.intf(), &it, c.name, &hdr, &rec), c.match ? 0 : -1)
             << c.id << " and " << c.name;
-    }
-}
-
-// An IPMC whose next-record IDs go 1, 2, 3 and then back to `loop_to` (0
-// names record 1 again).
-uint8_t loop_to = 0;
-int looping_repository(IpmiIntf * /*intf*/, const IpmiRequest *request, IpmiResponse *response) {
-    static const Bytes body = with_id(11, "LOOP");
-    const uint8_t id = request->data[2] == 0 ? 1 : request->data[2];
-    Bytes data{id == 3 ? loop_to : lo(id + 1U), 0};
-    if (request->data[4] == 0) {
-        data.insert(data.end(), {id, 0, 0x51, SDR_TYPE_FRU_LOCATOR, lo(body.size())});
-    } else {
-        data.insert(data.end(), body.begin(), body.end());
-    }
-    response->ccode = 0;
-    std::copy(data.begin(), data.end(), response->data);
-    response->data_len = static_cast<int32_t>(data.size());
-    return 0;
-}
-
-TEST_F(Sensor, WalksEndWhenTheNextRecordIdsGoRound) {
-    IpmiIntf intf{};
-    intf.send = looping_repository;
-    // Back to the first record or to itself: each record once. Back to record
-    // 2: record 2 is the one remembered after two headers. Back to ID 0: the
-    // records come round once more until the ID 0 remembered after four
-    // headers comes back.
-    for (const auto &[to, expected] :
-         {std::pair{1, 3U}, std::pair{3, 3U}, std::pair{2, 3U}, std::pair{0, 6U}}) {
-        loop_to = lo(to);
-        SdrIterator it{};
-        SdrHeader hdr{};
-        uint32_t headers = 0;
-        for (hvl::sdr::Walk walk(&intf, &it); walk.next(&hdr);) {
-            ++headers;
-        }
-        EXPECT_EQ(headers, expected) << "back to " << to;
-        SdrRecord rec{};
-        it = SdrIterator{};
-        EXPECT_EQ(sdr_find_by_id_string(&intf, &it, "NONE", &hdr, &rec), -1);
     }
 }
 
