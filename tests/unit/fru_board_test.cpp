@@ -5,6 +5,9 @@
 // engineering options, whole or not at all.
 #include <gmock/gmock.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -61,15 +64,17 @@ protected:
         ASSERT_EQ(open_ipmi_intf(&intf), 0);
     }
     void open_file(const std::string &file) { open("base = \"" + file + "\"\nname = \"test\"\n"); }
-    // The default board with FRU 0 serving `image`, and the board file's `more`.
-    void open_image(const Bytes &image, const std::string &more = "") {
-        const std::string path = ::testing::TempDir() + "fru_board_test.bin";
-        std::ofstream(path, std::ios::binary)
+    // The default board with FRU 0 serving `image`.
+    void open_image(const Bytes &image) {
+        std::ofstream(image_path, std::ios::binary)
             .write(reinterpret_cast<const char *>(image.data()),
                    static_cast<std::streamsize>(image.size()));
-        open(kBase + "[[ipmc.fru]]\nid = 0\nimage = \"" + path + "\"\n" + more);
+        open(kBase + "[[ipmc.fru]]\nid = 0\nimage = \"" + image_path + "\"\n");
     }
-    void TearDown() override { close_ipmi_intf(intf); }
+    void TearDown() override {
+        close_ipmi_intf(intf);
+        std::remove(image_path.c_str());
+    }
 
     EngRecord record() {
         EngRecord now{};
@@ -77,6 +82,9 @@ protected:
         return now;
     }
 
+    // The image's file, of this process alone.
+    const std::string image_path =
+        ::testing::TempDir() + "fru_board_test." + std::to_string(getpid());
     LogCapture log;
     std::unique_ptr<SimulatedBoard> sim;
     IpmiIntf *intf = nullptr;

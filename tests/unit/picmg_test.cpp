@@ -1,6 +1,7 @@
-// The PICMG queries and IPMB-L targeting against a scripted interface: the
-// bytes of every request, how each outcome is judged, the records read from
-// the answers; and the formatting helpers.
+// The PICMG queries and IPMB-L targeting against a scripted interface: how
+// each outcome is judged and the records read from the answers (the bytes of
+// the requests are checked against ipmitool's by picmg_clients.py); and the
+// formatting helpers.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -32,39 +33,6 @@ ScriptedAnswer amc_port(uint8_t lanes, uint8_t type, uint8_t extension, uint8_t 
 // A Get FRU LED State answer: states, local-control function, on-duration and colour.
 ScriptedAnswer led_state(uint8_t states, uint8_t function, uint8_t colour) {
     return answer(0, {0x00, states, function, 0x0A, colour});
-}
-
-TEST(Picmg, EveryQuerySendsItsCommandWithThePicmgIdentifierFirst) {
-    PicmgAddrInfo addr{};
-    PicmgLedInfo leds[PICMG_LED_COUNT]{};
-    AmcPortInfo port{4, 1, 0, 0, "", 0};
-    uint8_t value = 0;
-    const std::tuple<std::function<int(IpmiIntf *)>, uint8_t, std::vector<Bytes>> cases[] = {
-        {[&](IpmiIntf *i) { return picmg_get_max_fruid(i, &value); }, 0x00, {{0x00}}},
-        {[&](IpmiIntf *i) { return picmg_addr_get_data(i, &addr); }, 0x01, {{0x00, 0x00}}},
-        {[&](IpmiIntf *i) { return picmg_addr_get_by_fruid(i, 5, &addr); }, 0x01, {{0x00, 0x05}}},
-        {[&](IpmiIntf *i) { return picmg_led_get_data(i, leds, 3); },
-         0x08,
-         {{0x00, 3, 0}, {0x00, 3, 1}, {0x00, 3, 2}, {0x00, 3, 3}}},
-        {[&](IpmiIntf *i) { return picmg_port_state(i, 0x25, 2, &value); }, 0x0F, {{0x00, 0xA5}}},
-        {[&](IpmiIntf *i) { return picmg_port_state(i, 0xFF, 0xFF, &value); },
-         0x0F,
-         {{0x00, 0xFF}}},
-        {[&](IpmiIntf *i) { return picmg_amc_portstate(i, &port); }, 0x1A, {{0x00, 4, 1}}},
-    };
-    for (const auto &[call, cmd, requests] : cases) {
-        FakeIpmi fake;
-        for (size_t i = 0; i < requests.size(); ++i) {
-            fake.then(answer(0, {0x00, 0x00, 0x00, 0x00, 0x00, 0x00}));
-        }
-        EXPECT_EQ(call(fake.intf()), 0);
-        ASSERT_EQ(fake.sent.size(), requests.size());
-        for (size_t i = 0; i < requests.size(); ++i) {
-            EXPECT_EQ(std::make_tuple(fake.sent[i].netfn, fake.sent[i].lun, fake.sent[i].cmd),
-                      std::make_tuple(0x2C, 0, cmd));
-            EXPECT_THAT(fake.sent[i].data, ElementsAreArray(requests[i]));
-        }
-    }
 }
 
 TEST(Picmg, EachQueryJudgesFailuresByItsOwnRule) {
@@ -133,7 +101,8 @@ TEST(Picmg, LedsAreNamedInOrderAndTheFirstFailureEndsTheRound) {
 
 TEST(Picmg, AmcPortProtocolNamesTheLinkTypeExtensionAndWidth) {
     const std::tuple<uint8_t, uint8_t, uint8_t, uint8_t, const char *> cases[] = {
-        // type, extension, lanes, group: protocol ("before" where it is left alone)
+        // type, extension, lanes, group: protocol ("before" where it is left
+        // alone); picmg_clients.py compares more with ipmitool's texts
         {2, 0, 0x3, 0, "PCIe Gen1 NSSC - 2x"},
         {2, 0, 0x3, 5, "PCIe Gen1 NSSC - 8x"},
         {2, 0, 0x5, 0, "PCIe Gen1 NSSC"},
@@ -141,11 +110,9 @@ TEST(Picmg, AmcPortProtocolNamesTheLinkTypeExtensionAndWidth) {
         {2, 2, 0x7, 0, "PCIe Gen2 NSSC - 3x"},
         {2, 3, 0xF, 0, "PCIe Gen2 SSC - 4x"},
         {2, 9, 0xF, 0, "PCIe reserved - 4x"},
-        {5, 0, 0x1, 0, "Ethernet 1000 Base-BX"},
         {5, 1, 0xF, 1, "Ethernet 10Gbit XAUI"},
         {5, 2, 0x1, 0, "Ethernet reserved"},
         {7, 0, 0x1, 0, "Storage Fibre Channel"},
-        {7, 1, 0x1, 0, "Storage Serial ATA"},
         {7, 2, 0x1, 0, "Storage Serial Attached SCSI"},
         {7, 15, 0x1, 0, "Storage reserved"},
         {3, 0, 0x1, 0, "before"},
