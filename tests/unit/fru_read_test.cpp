@@ -104,6 +104,7 @@ TEST(FruDataRead, AnAnswerItCannotUseEndsTheRead) {
     const ScriptedAnswer broken[] = {
         answer(0, {0}),           // nothing returned
         answer(0, {30, 1, 2, 3}), // more than asked
+        data_answer(21),          // one byte more than asked
         answer(0, {20, 1, 2, 3}), // fewer bytes than it says
         answer(0xC9),             // any other completion code
         transport_failure(74),    // no answer
