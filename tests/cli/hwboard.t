@@ -1,9 +1,10 @@
-# hwboard on the simulated boards: each query as a table and some as JSON,
-# the boards whose engineering options fail their CRC, controllers behind
-# the IPMC, PICMG queries, threshold and configuration writes (refused on
-# options that fail their CRC unless forced), and bad input with status 2
-# and one line on standard error.
-# The JSON of every query is checked by hwboard_json.py.
+# hwboard on the simulated boards: one table of each report, the variations
+# of it only on the lines they change; the boards whose engineering options
+# fail their CRC, controllers behind the IPMC, PICMG queries, threshold and
+# configuration writes (kept across runs; refused on options that fail their
+# CRC unless forced), and bad input with status 2 and one line on standard
+# error. hwboard_schema.py checks the JSON of every report, hwboard_vs_peers.py
+# its values against ipmitool.
 
 ## every query of the default board as a table
 $ hwboard devid
@@ -63,34 +64,6 @@ fcap              0x00,0x00,0x00
 flags:
   name    byte  mask  set  description
   handle  1     0x01  no   Overwrites the functionality of the handle switch
-$ hwboard config get
-storage_switch:
-  switch  mode  on
-  0       5     no
-  1       2     yes
-pcie:
-  port_config_a  0x01
-  port_config_b  0x02
-  mode           0x00
-  clock          0x01
-  hotplug        1,1,0,0
-boot_cycle:
-  a  1
-  b  300
-  c  3
-clocks:
-  clock  source  driver
-  0      0       1
-  1      0       1
-  2      1       1
-  3      1       0
-plls:
-  pll  config
-  0    0x10
-  1    0x21
-pll_status      0x03
-ipmb_mode       0
-pm_mode         1
 $ hwboard fru
 fru_id        0
 board:
@@ -125,40 +98,12 @@ multirecords:
     0x00  0x02    24      0x63
     0x01  0x02    13      0xe4
     0xc0  0x02    7       0x48
-$ hwboard fru 1
-fru_id        1
-board:
-  result         0
-  valid          yes
-  mfg_minutes    12454560
-  mfg_date       2019-09-06 00:00
-  manufacturer   Example Systems
-  product_name   PMC MEZZ
-  serial_number  0964
-  part_number    PM-0200 
-  fru_file_id    FRU-1.0
+$ hwboard fru 1 | grep 'custom|-13|records'
   custom         none
-product:
-  result         0
-  valid          yes
-  manufacturer   Example Systems
-  product_name   Mezzanine PMC
-  part_number    PM-0200-01
-  version        REV-B
-  serial_number  M0000001
-  asset_tag      ASSET-0001
-  fru_file_id    FRU-1.0
   custom         none
 multirecords:
   result   -13
   records  none
-$ hwboard sensors
-sensors:
-  record_id  number  name       kind         value   raw  unit       state  thresholds                                 details
-  0x0001     0x01    CPU Temp   analog       45.000  -    degrees C  ok     unc=80.000 uc=90.000 unr=100.000           -
-  0x0002     0x02    12V        analog       12.000  -    Volts      ok     lnc=10.800 lc=10.200 unc=13.200 uc=13.800  -
-  0x0003     0x03    Hot Swap   discrete     -       0    -          -      -                                          type=OEM reserved states=0x1000
-  0x0200     0x00    Mezzanine  fru-locator  -       -    -          -      -                                          entity_id=0x0b entity_instance=1 address=0x41 channel=0 fru_id=1 logical=yes device_type=0x10 device_type_modifier=0x02
 $ hwboard sensor 12V
 record_id   0x0002
 number      0x02
@@ -176,55 +121,6 @@ thresholds:
   uc   13.800
   unr  -
 details     -
-
-## JSON of the device ID and of an analog sensor, raw values beside converted ones
-$ hwboard --json devid
-{
-  "target": 0,
-  "firmware": "1.5",
-  "ipmi_version": "1.5",
-  "manufacturer_id": 32473,
-  "product_id": 12576,
-  "aux_firmware": [
-    0,
-    0
-  ],
-  "release": [
-    "1.05",
-    "r0042",
-    "2019-06-14 IPMC firmware"
-  ]
-}
-$ hwboard sensor --json 'CPU Temp'
-{
-  "record_id": 1,
-  "number": 1,
-  "name": "CPU Temp",
-  "kind": "analog",
-  "valid": true,
-  "available": true,
-  "value": 45.000,
-  "raw": 45,
-  "unit": "degrees C",
-  "state": "ok",
-  "thresholds": {
-    "lnc": null,
-    "lc": null,
-    "lnr": null,
-    "unc": 80.000,
-    "uc": 90.000,
-    "unr": 100.000
-  },
-  "raw_thresholds": {
-    "lnc": null,
-    "lc": null,
-    "lnr": null,
-    "unc": 80,
-    "uc": 90,
-    "unr": 100
-  },
-  "details": {}
-}
 
 ## every kind of SDR record, signed readings and their states
 @board rich.toml
@@ -249,53 +145,19 @@ sensors:
   0x0010     0x0f    Watchdog      event-only   -         -    -                  -               -                                                                   type=Watchdog entity_id=0xa0 entity_instance=96 event_reading_type=0x6f
   0x0011     0x00    AMC 1         fru-locator  -         -    -                  -               -                                                                   entity_id=0xc1 entity_instance=97 address=0x41 channel=0 fru_id=5 logical=yes device_type=0x10 device_type_modifier=0x00
   0x0200     0x00    Mezzanine     fru-locator  -         -    -                  -               -                                                                   entity_id=0x0b entity_instance=1 address=0x41 channel=0 fru_id=1 logical=yes device_type=0x10 device_type_modifier=0x02
-$ hwboard --json sensor 'Temp Board'
-{
-  "record_id": 3,
-  "number": 2,
-  "name": "Temp Board",
-  "kind": "analog",
-  "valid": true,
-  "available": true,
+$ hwboard --json sensor 'Temp Board' | grep '"(value|raw|lnc|details)"'
   "value": -10.000,
   "raw": 246,
-  "unit": "degrees C",
-  "state": "non-critical",
-  "thresholds": {
     "lnc": -5.000,
-    "lc": -20.000,
-    "lnr": -40.000,
-    "unc": 70.000,
-    "uc": 85.000,
-    "unr": 100.000
-  },
-  "raw_thresholds": {
     "lnc": 251,
-    "lc": 236,
-    "lnr": 216,
-    "unc": 70,
-    "uc": 85,
-    "unr": 100
-  },
   "details": {}
-}
 
 ## options that fail their CRC: options shows it, the queries that need them fail
 @board eng-corrupt.toml
-$ hwboard options
+$ hwboard options | grep '^crc'
 crc_valid         no
 crc               0xcc
 crc_computed      0x33
-board_option      0x00
-mezzanine         0x01
-mezzanine_option  0x00
-further           0x00,0x00,0x00
-mac               02:00:00:00:00:01
-mac_suffix        1
-fcap              0x00,0x00,0x00
-flags:
-  name    byte  mask  set  description
-  handle  1     0x01  no   Overwrites the functionality of the handle switch
 $ hwboard board
 options_crc_valid  no
 mezzanine          -
@@ -305,28 +167,12 @@ mac_options        -
 [1]
 2> hwboard: board: the mezzanine query (engineering options fail their CRC) failed (result -5)
 2> hwboard: board: the engineering options' MAC address failed (result -5)
-$ hwboard mac
-fru:
+$ hwboard mac | grep '^  result|^same'
   result   0
-  text     02:00:00:00:00:01
-  address  02:00:00:00:00:01
-  suffix   1
-options:
   result   -5
-  text     -
-  address  -
-  suffix   -
 same     -
 [1]
 2> hwboard: mac: the engineering options' MAC address failed (result -5)
-$ hwboard mezzanine
-result      -5
-fitted      -
-fru_id      -
-option      -
-board_area  -
-[1]
-2> hwboard: mezzanine: the mezzanine query (engineering options fail their CRC) failed (result -5)
 $ hwboard migrate
 result            -1
 crc_valid_before  no
@@ -338,109 +184,49 @@ changed           no
 
 ## a board before its migration: no MAC text in the FRU, options never written; migrate says what it changed, once
 @board migrate.toml
-$ hwboard board
-options_crc_valid  no
-mezzanine          -
-mezzanine_fru_id   -
+$ hwboard board | grep '^mac'
 mac_fru            -
 mac_options        -
 [1]
 2> hwboard: board: the mezzanine query (engineering options fail their CRC) failed (result -5)
 2> hwboard: board: the engineering options' MAC address failed (result -5)
-$ hwboard options
+$ hwboard options | grep '^(crc_|mac )|handle'
 crc_valid         no
-crc               0xff
 crc_computed      0x66
-board_option      0xff
-mezzanine         0xff
-mezzanine_option  0xff
-further           0xff,0xff,0xff
 mac               FF:FF:FF:FF:FF:FF
-mac_suffix        255
-fcap              0xff,0xff,0xff
-flags:
-  name    byte  mask  set  description
   handle  1     0x01  yes  Overwrites the functionality of the handle switch
 $ hwboard fru | grep "binary"
     0      binary  7       -     02000000100103
     1      binary  32      -     0500010000000000000000000000000000000000000000000000000000000000
-$ hwboard --json migrate
-{
-  "result": 0,
-  "crc_valid_before": false,
-  "crc_valid_after": true,
-  "changes": [
-    {
-      "field": "board_option",
-      "before": "ff",
-      "after": "05"
-    },
-    {
-      "field": "mezzanine",
-      "before": "ff",
-      "after": "01"
-    },
-    {
-      "field": "mezzanine_option",
-      "before": "ff",
-      "after": "03"
-    },
-    {
-      "field": "further",
-      "before": "ffffff",
-      "after": "000000"
-    },
-    {
-      "field": "mac",
-      "before": "ffffffffffff",
-      "after": "020000001001"
-    },
-    {
-      "field": "mac_suffix",
-      "before": "ff",
-      "after": "03"
-    },
-    {
-      "field": "crc",
-      "before": "ff",
-      "after": "74"
-    }
-  ],
-  "changed": true
-}
-$ hwboard board
-options_crc_valid  yes
-mezzanine          yes
-mezzanine_fru_id   1
-mac_fru            -
-mac_options        02:00:00:00:10:01
 $ hwboard migrate
 result            0
-crc_valid_before  yes
+crc_valid_before  no
 crc_valid_after   yes
+changes:
+  field             before        after
+  board_option      ff            05
+  mezzanine         ff            01
+  mezzanine_option  ff            03
+  further           ffffff        000000
+  mac               ffffffffffff  020000001001
+  mac_suffix        ff            03
+  crc               ff            74
+changed           yes
+$ hwboard board | grep 'crc|^mac'
+options_crc_valid  yes
+mac_fru            -
+mac_options        02:00:00:00:10:01
+$ hwboard migrate | grep 'changes'
 changes           none
-changed           no
 
 ## a board without the mezzanine
 @board no-mezzanine.toml
-$ hwboard board
-options_crc_valid  yes
+$ hwboard board | grep '^mezzanine'
 mezzanine          no
 mezzanine_fru_id   -
-mac_fru            02:00:00:00:00:01
-mac_options        02:00:00:00:00:01
-$ hwboard mezzanine
+$ hwboard mezzanine | grep '^(result|fitted)'
 result      -12
 fitted      no
-fru_id      -
-option      0x00
-board_area  -
-$ hwboard migrate
-result            0
-crc_valid_before  yes
-crc_valid_after   yes
-changes           none
-changed           no
 
 ## a failed self-test is reported, not failed
 @board selftest-fails.toml
@@ -467,27 +253,10 @@ multirecords:
 2> hwboard: fru: reading the multirecord area failed (result -4)
 
 ## controllers behind the IPMC, by FRU and by address
-$ hwboard --fru 2 devid
+$ hwboard --fru 2 devid | grep '^(target|firmware|release)'
 target           0x72
 firmware         2.10
-ipmi_version     1.5
-manufacturer_id  32473
-product_id       0x4100
-aux_firmware     0x00,0x00
 release          -
-$ hwboard --target 0x72 --json devid
-{
-  "target": 114,
-  "firmware": "2.10",
-  "ipmi_version": "1.5",
-  "manufacturer_id": 32473,
-  "product_id": 16640,
-  "aux_firmware": [
-    0,
-    0
-  ],
-  "release": null
-}
 $ hwboard --target 0x74 devid
 [1]
 2> hwboard: devid: Get Device ID failed (result -4)
@@ -510,12 +279,8 @@ site_id           1
 site_type         0x00
 site_type_name    atca-board
 ipmbl_address     -
-$ hwboard picmg addr 2
-result            0
-hardware_address  0x41
-ipmb0_address     0x82
+$ hwboard picmg addr 2 | grep 'fru_id|site_type|ipmbl'
 fru_id            2
-site_id           1
 site_type         0x07
 site_type_name    amc
 ipmbl_address     0x72
@@ -528,17 +293,8 @@ leds:
   1    0x01    off       RED          function=off off_duration=0 on_duration=0 colour=0x02         -
   2    0x01    on        GREEN        function=on off_duration=0 on_duration=0 colour=0x03          -
   3    0x03    blinking  AMBER        function=blinking off_duration=50 on_duration=10 colour=0x04  function=on off_duration=0 on_duration=0 colour=0x05
-$ hwboard --json picmg led 0 | grep -c '"override": \{'
-1
-$ hwboard --json picmg led 0 | grep -c '"override": null'
-3
-$ hwboard picmg led 1
-fru_id  1
+$ hwboard picmg led 1 | grep '^result|^  2 '
 result  -1
-leds:
-  led  states  function  colour_name  local                                                           override
-  0    0x01    blinking  BLUE         function=blinking off_duration=100 on_duration=100 colour=0x01  -
-  1    0x01    off       RED          function=off off_duration=0 on_duration=0 colour=0x02           -
   2    0x01    on        GREEN        function=on off_duration=0 on_duration=0 colour=0x03            -
 $ hwboard picmg port 0 2
 interface  0
@@ -548,11 +304,7 @@ enabled    no
 links:
   ports  link_type  extension  group  enabled
   0x1    0x01       0          0      no
-$ hwboard picmg port 1 5
-interface  1
-channel    5
-result     0
-enabled    no
+$ hwboard picmg port 1 5 | grep links
 links      none
 $ hwboard picmg amc 0 1
 channel     0
@@ -563,35 +315,14 @@ lanes       0x3
 group       1
 protocol    PCIe Gen1 SSC - 8x
 enabled     yes
-$ hwboard --json picmg amc 9
-{
-  "channel": 9,
-  "device": 0,
-  "result": 0,
-  "link_count": 0,
-  "lanes": 0,
-  "group": 0,
-  "protocol": "Unknown protocol",
-  "enabled": false
-}
-$ hwboard --fru 2 picmg props
-result             0
-extension_version  2.3
+$ hwboard --fru 2 picmg props | grep max_fru_id
 max_fru_id         0
-fru_id             0
 $ hwboard --target 0x72 picmg led 0 | grep -c blinking
 1
 
 ## PICMG answers other tools decode otherwise: an AMC site without IPMB-L address, colours without a name, unknown link types
 @board picmg-quirks.toml
-$ hwboard picmg addr 3
-result            0
-hardware_address  0x41
-ipmb0_address     0x82
-fru_id            3
-site_id           9
-site_type         0x07
-site_type_name    amc
+$ hwboard picmg addr 3 | grep ipmbl
 ipmbl_address     -
 $ hwboard picmg led 3
 fru_id  3
@@ -602,31 +333,13 @@ leds:
   1    0x01    on        reserved     function=on off_duration=0 on_duration=0 colour=0x07   -
   2    0x01    on        0x0f         function=on off_duration=0 on_duration=0 colour=0x0f   -
   3    0x01    off       reserved     function=off off_duration=0 on_duration=0 colour=0x00  -
-$ hwboard picmg amc 0
-channel     0
-device      0
-result      0
-link_count  1
-lanes       0x1
-group       0
+$ hwboard picmg amc 0 | grep protocol
 protocol    Unknown protocol
-enabled     yes
 
 ## thresholds: shown; set in the sensor's unit, the library rounding to raw; what changed; kept across runs
 @board rich.toml
-$ hwboard threshold 'Temp Board'
-name        Temp Board
-record_id   0x0003
-number      0x02
-unit        degrees C
-thresholds:
-  threshold  settable  value    raw
-  lnc        yes       -5.000   251
-  lc         yes       -20.000  236
-  lnr        yes       -40.000  216
+$ hwboard threshold 'Temp Board' | grep '^  unc|^changes'
   unc        yes       70.000   70
-  uc         yes       85.000   85
-  unr        yes       100.000  100
 changes     none
 $ hwboard threshold 'Temp Board' unc 75 -- lnc -7.5
 name        Temp Board
@@ -645,82 +358,17 @@ changes:
   threshold  asked   before  after   raw_before  raw_after  changed
   lnc        -7.500  -5.000  -7.000  251         249        yes
   unc        75.000  70.000  75.000  70          75         yes
-$ hwboard threshold '12V Main' uc 12.6 unc 12.288
-name        12V Main
-record_id   0x0007
-number      0x06
-unit        Volts
-thresholds:
-  threshold  settable  value   raw
-  lnc        yes       11.712  107
-  lc         yes       11.504  94
-  lnr        no        -       -
+$ hwboard threshold '12V Main' uc 12.6 unc 12.288 | grep '^  (unc|uc) '
   unc        yes       12.288  143
   uc         yes       12.608  163
-  unr        no        -       -
-changes:
-  threshold  asked   before  after   raw_before  raw_after  changed
   unc        12.288  12.288  12.288  143         143        no
   uc         12.600  12.496  12.608  156         163        yes
 $ hwboard sensor 'Temp Board' | grep '^  (lnc|unc) '
   lnc  -7.000
   unc  75.000
-$ hwboard --json threshold Current uc 3.25
-{
-  "name": "Current",
-  "record_id": 6,
-  "number": 5,
-  "unit": "Amps",
-  "thresholds": [
-    {
-      "threshold": "lnc",
-      "settable": false,
-      "value": null,
-      "raw": null
-    },
-    {
-      "threshold": "lc",
-      "settable": false,
-      "value": null,
-      "raw": null
-    },
-    {
-      "threshold": "lnr",
-      "settable": false,
-      "value": null,
-      "raw": null
-    },
-    {
-      "threshold": "unc",
-      "settable": true,
-      "value": 3.000,
-      "raw": 200
-    },
-    {
-      "threshold": "uc",
-      "settable": true,
-      "value": 3.260,
-      "raw": 213
-    },
-    {
-      "threshold": "unr",
-      "settable": false,
-      "value": null,
-      "raw": null
-    }
-  ],
-  "changes": [
-    {
-      "threshold": "uc",
-      "asked": 3.250,
-      "before": 3.500,
-      "after": 3.260,
-      "raw_before": 225,
-      "raw_after": 213,
-      "changed": true
-    }
-  ]
-}
+$ hwboard threshold Current uc 3.25 | grep '^  uc '
+  uc         yes       3.260  213
+  uc         3.250  3.500   3.260  225         213        yes
 $ hwboard threshold Current | grep '^  (unc|uc) '
   unc        yes       3.000  200
   uc         yes       3.260  213
@@ -742,9 +390,6 @@ $ hwboard threshold 'Temp Spare' unc 70
 $ hwboard threshold 'Temp Board' unc x
 [2]
 2> hwboard: threshold: bad value 'x' for unc (a number)
-$ hwboard threshold 'Temp Board' unc 1e999
-[2]
-2> hwboard: threshold: bad value '1e999' for unc (a number)
 $ hwboard threshold 'Temp Board' unc 128
 [2]
 2> hwboard: threshold: unc 128 is outside what 'Temp Board' can hold (-128 to 127 degrees C)
@@ -760,7 +405,7 @@ $ hwboard threshold 'Hot Swap' unc 1
 $ hwboard threshold 'Temp Board' | grep '^  unc '
   unc        yes       70.000   70
 
-## config set: every setting, before and after; the IPMC keeps them across runs
+## config set: every setting, one in full; the IPMC keeps them across runs
 $ hwboard config set storage_switch 0 1
 key      storage_switch
 select:
@@ -770,51 +415,28 @@ values:
   name  asked  before  after
   on    1      0       1
 changed  yes
-$ hwboard --json config set pll_config 1 0x33
-{
-  "key": "pll_config",
-  "select": {
-    "pll": 1
-  },
-  "result": 0,
-  "values": [
-    {
-      "name": "config",
-      "asked": 51,
-      "before": 33,
-      "after": 51
-    }
-  ],
-  "changed": true
-}
-$ hwboard config set storage_switch 1 0 | grep '^  [a-z]+  +[0-9]'
-  switch  1
-  on    0      1       0
-$ hwboard config set pcie_port_config 3 4 | grep '^  [a-z_]+  +[0-9]'
-  port_config_a  3      1       3
-  port_config_b  4      2       4
-$ hwboard config set pcie_mode 2 | grep '^  [a-z]+  +[0-9]'
-  mode  2      0       2
-$ hwboard config set pcie_hotplug 2 1 | grep '^  [a-z]+  +[0-9]'
-  port  2
-  state  1      0       1
-$ hwboard config set pcie_clock 0 | grep '^  [a-z]+  +[0-9]'
-  clock  0      1       0
-$ hwboard config set boot_cycle 2 4095 7 | grep '^  [a-z]+  +[0-9]'
-  a     2      1       2
-  b     4095   300     4095
-  c     7      3       7
-$ hwboard config set clock_source 3 0 | grep '^  [a-z]+  +[0-9]'
-  clock  3
-  source  0      1       0
-$ hwboard config set clock_driver 3 1 | grep '^  [a-z]+  +[0-9]'
-  clock  3
-  driver  1      0       1
-$ hwboard config set pm_mode 0 | grep '^  [a-z]+  +[0-9]'
-  mode  0      1       0
-$ hwboard config set flag handle 1 | grep '^  [a-z]+  +[0-9]'
-  flag  0
-  set   1      0       1
+$ hwboard config set pll_config 1 0x33 | grep '^changed'
+changed  yes
+$ hwboard config set storage_switch 1 0 | grep '^changed'
+changed  yes
+$ hwboard config set pcie_port_config 3 4 | grep '^changed'
+changed  yes
+$ hwboard config set pcie_mode 2 | grep '^changed'
+changed  yes
+$ hwboard config set pcie_hotplug 2 1 | grep '^changed'
+changed  yes
+$ hwboard config set pcie_clock 0 | grep '^changed'
+changed  yes
+$ hwboard config set boot_cycle 2 4095 7 | grep '^changed'
+changed  yes
+$ hwboard config set clock_source 3 0 | grep '^changed'
+changed  yes
+$ hwboard config set clock_driver 3 1 | grep '^changed'
+changed  yes
+$ hwboard config set pm_mode 0 | grep '^changed'
+changed  yes
+$ hwboard config set flag handle 1 | grep '^changed'
+changed  yes
 $ hwboard config get
 storage_switch:
   switch  mode  on
@@ -846,12 +468,7 @@ pm_mode         0
 $ hwboard options | grep '^fcap|^  handle'
 fcap              0x00,0x01,0x00
   handle  1     0x01  yes  Overwrites the functionality of the handle switch
-$ hwboard config set ipmb_mode 1
-key      ipmb_mode
-select   -
-result   0
-values:
-  name  asked  before  after
+$ hwboard config set ipmb_mode 1 | grep '^  mode|^changed'
   mode  1      0       0
 changed  no
 [1]
@@ -867,18 +484,9 @@ $ hwboard config set bogus 1
 $ hwboard config set pcie_mode
 [2]
 2> hwboard: config: usage: hwboard config set pcie_mode MODE
-$ hwboard config set pcie_mode 256
-[2]
-2> hwboard: config: bad mode '256' for pcie_mode (0 to 255)
 $ hwboard config set boot_cycle 3 1 1
 [2]
 2> hwboard: config: bad a '3' for boot_cycle (0 to 2)
-$ hwboard config set boot_cycle 1 0x1000 1
-[2]
-2> hwboard: config: bad b '0x1000' for boot_cycle (0 to 4095)
-$ hwboard config set clock_source 4 1
-[2]
-2> hwboard: config: bad clock '4' for clock_source (0 to 3)
 $ hwboard config set flag nope 1
 [2]
 2> hwboard: config: unknown flag 'nope' (see options)
@@ -888,9 +496,6 @@ $ hwboard config get 1
 $ hwboard config put
 [2]
 2> hwboard: config: unknown config action 'put' (get, set)
-$ hwboard picmg
-[2]
-2> hwboard: picmg: usage: hwboard picmg QUERY [ARGS]
 $ hwboard picmg bogus
 [2]
 2> hwboard: picmg: unknown picmg query 'bogus' (props, addr, led, port, amc)
@@ -909,21 +514,8 @@ $ hwboard picmg amc x
 
 ## a threshold the IPMC refuses to set reads back unchanged and fails the command
 @board threshold-refused.toml
-$ hwboard threshold 'Temp Board' unc 75
-name        Temp Board
-record_id   0x0003
-number      0x02
-unit        degrees C
-thresholds:
-  threshold  settable  value    raw
-  lnc        yes       -5.000   251
-  lc         yes       -20.000  236
-  lnr        yes       -40.000  216
+$ hwboard threshold 'Temp Board' unc 75 | grep '^  unc '
   unc        yes       70.000   70
-  uc         yes       85.000   85
-  unr        yes       100.000  100
-changes:
-  threshold  asked   before  after   raw_before  raw_after  changed
   unc        75.000  70.000  70.000  70          70         no
 [1]
 2> hwboard: threshold: unc reads back as raw 70, not 75
@@ -943,29 +535,10 @@ $ hwboard config get | grep '^  mode'
   mode           0x00
 $ hwboard threshold 12V | grep '^  uc '
   uc         yes       13.800  230
-$ hwboard --force config set pcie_mode 3
-key      pcie_mode
-select   -
-result   0
-values:
-  name  asked  before  after
+$ hwboard --force config set pcie_mode 3 | grep '^  mode'
   mode  3      0       3
-changed  yes
-$ hwboard threshold --force 12V uc 14
-name        12V
-record_id   0x0002
-number      0x02
-unit        Volts
-thresholds:
-  threshold  settable  value   raw
-  lnc        yes       10.800  180
-  lc         yes       10.200  170
-  lnr        no        -       -
-  unc        yes       13.200  220
+$ hwboard threshold --force 12V uc 14 | grep '^  uc '
   uc         yes       13.980  233
-  unr        no        -       -
-changes:
-  threshold  asked   before  after   raw_before  raw_after  changed
   uc         14.000  13.800  13.980  230         233        yes
 
 ## bad usage: status 2, one line on standard error, nothing on standard output
@@ -977,32 +550,15 @@ $ hwboard bogus
 [2]
 2> hwboard: unknown command 'bogus'
 2> Try 'hwboard --help'.
-$ hwboard dev
-[2]
-2> hwboard: unknown command 'dev'
-2> Try 'hwboard --help'.
 $ hwboard fru x
 [2]
 2> hwboard: fru: bad FRU ID 'x' (0 to 255)
-$ hwboard fru 256
-[2]
-2> hwboard: fru: bad FRU ID '256' (0 to 255)
-$ hwboard fru -1
-[2]
-2> hwboard: unknown option '-1'
-2> Try 'hwboard --help'.
 $ hwboard fru 1 2
 [2]
 2> hwboard: fru: usage: hwboard fru [ID]
-$ hwboard sensor
-[2]
-2> hwboard: sensor: usage: hwboard sensor NAME
 $ hwboard sensor Nope
 [2]
 2> hwboard: sensor: no sensor named 'Nope'
-$ hwboard sensors extra
-[2]
-2> hwboard: sensors: usage: hwboard sensors
 $ hwboard --target
 [2]
 2> hwboard: missing argument of '--target'
@@ -1010,9 +566,6 @@ $ hwboard --target
 $ hwboard --target 0x100 devid
 [2]
 2> hwboard: devid: bad IPMB-L address '0x100' for --target (0 to 0xff)
-$ hwboard --fru 1x devid
-[2]
-2> hwboard: devid: bad FRU ID '1x' for --fru (0 to 255)
 $ hwboard --target 0x72 --fru 2 devid
 [2]
 2> hwboard: --target and --fru exclude each other
@@ -1020,11 +573,6 @@ $ hwboard --xyz devid
 [2]
 2> hwboard: unknown option '--xyz'
 2> Try 'hwboard --help'.
-$ hwboard -x devid
-[2]
-2> hwboard: unknown option '-x'
-2> Try 'hwboard --help'.
-
 ## help and version
 $ hwboard --help | grep -c .
 36
@@ -1035,3 +583,4 @@ $ hwboard --version | grep -c '^hwboard [0-9]'
 $ hwboard devid >/dev/full
 [1]
 2> hwboard: cannot write to standard output: No space left on device
+
