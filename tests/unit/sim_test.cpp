@@ -433,10 +433,9 @@ TEST(Driver, OverIpmbTheIpmcAnswersAndOthersTimeOutLate) {
         const Received got = ipmi.receive();
         const bool late = std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(40);
         EXPECT_EQ(std::memcmp(&got.from, &to, sizeof to), 0); // ipmi_ipmb_addr has no padding
-        EXPECT_EQ(std::make_tuple(got.data, late), slave == kIpmcAddress
-                                                       ? std::make_tuple(Bytes{0x00, 0x14}, false)
-                                                       : std::make_tuple(Bytes{0xC3}, true))
-            << slave;
+        const bool ipmc = slave == kIpmcAddress;
+        EXPECT_EQ(got.data, ipmc ? Bytes({0x00, 0x14}) : Bytes({0xC3})) << slave;
+        EXPECT_TRUE(ipmc || late) << slave;
     }
 }
 
