@@ -1,35 +1,31 @@
 #!/usr/bin/env python3
-"""libhvl's FRU decoding against ipmitool's and FreeIPMI's, field by field.
+"""The library's FRU decoding, as hwboard reports it, against ipmitool's and
+FreeIPMI's, field by field (hwboard_vs_peers.py runs it).
 
-fru_print prints what the library decodes of a FRU device on the simulated
-board; on the same board `ipmitool -v fru print N` reads the device through
-the IPMC, and `ipmi-fru -v --interpret-oem-data` reads the image itself (or
-its output stored beside a real image is taken).
+On the simulated board `hwboard --json fru N` reports what the library decodes
+of a FRU device; `ipmitool -v fru print N` reads the device through the IPMC,
+and `ipmi-fru -v --interpret-oem-data` reads the image itself (or its output
+stored beside a real image is taken).
 
 Compared: the board area's date, manufacturer, product name, serial and part
 numbers, FRU file ID and custom fields; the product area's manufacturer,
 name, part number, version, serial number, asset tag, FRU file ID and custom
 fields; the multirecords as FreeIPMI lists them (kind, and the length of OEM
-records); the MAC address of FRU 0 against its "MAC=" custom field.
+records); the MAC address of FRU 0 (`hwboard --json mac`) against its "MAC="
+custom field.
 
 Devices: FRU 0 and 1 of the default board and of migrate.toml, and every real
-FRU image beside the repository as FRU 0 (that part is skipped, exit 77, when
-the images are absent). The library is the reference: where a peer differs,
-the difference must be one named in DIFFERENCES, and is counted there.
-Everything runs with TZ=UTC, so that the three dates are in the same zone.
+FRU image beside the repository as FRU 0. The library is the reference: where
+a peer differs, the difference must be one named in DIFFERENCES, and is counted
+there. Everything runs with TZ=UTC, so that the three dates are in the same zone.
 """
-import argparse
-import concurrent.futures
 import datetime
 import os
 import re
-import shlex
 import shutil
 import subprocess
-import sys
-import tempfile
 
-from sdr_boards import REAL_FRU, SKIPPED, real_fru_board, real_fru_images
+from sdr_boards import REAL_FRU, real_fru_board
 
 # Where a peer and the library differ by design or on a broken image. The
 # library keeps to its own behaviour; each entry's test says when it applies.
@@ -71,10 +67,6 @@ RECORD_KINDS = {"Power Supply": 0x00, "DC Output": 0x01, "DC Load": 0x02,
 SIX_BIT = " !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_"
 
 
-def unescape(text):
-    return re.sub(r"\\x([0-9a-f]{2})", lambda m: chr(int(m.group(1), 16)), text)
-
-
 def area_fields(image, area):
     """(type, bytes) of each field of the image's board or product area."""
     start = image[2 if area == "product" else 3] * 8
@@ -100,22 +92,20 @@ def custom_text(type_length, data, hex_format):
     return data.decode("latin-1")
 
 
-def library(lines):
-    """fru_print's lines: "board" and "product": [rc, valid]; "board.FIELD":
-    text; "board.custom": [(type/length, bytes)]; "multirecord": [rc];
-    "records": [(type, length)]; "mac": [rc, text, octets, suffix]."""
-    got = {"board.custom": [], "product.custom": [], "records": []}
-    for line in lines:
-        key, *rest = line.split("|")
-        if key.endswith(".custom"):
-            got[key].append((int(rest[1], 16), bytes.fromhex(rest[2])))
-        elif key == "multirecord" and len(rest) == 3:
-            got["records"].append((int(rest[0], 16), int(rest[2])))
-        elif "." in key:
-            got[key] = unescape(rest[0])
-        else:
-            got[key] = rest
-    return got
+def library(got):
+    """hwboard's FRU report: "board" and "product": [result]; "board.FIELD":
+    text; "board.custom": [(type/length, bytes)]; "multirecord": [result];
+    "records": [(type, length)]."""
+    lib = {"board.mfg_minutes": str(got["board"].get("mfg_minutes", 0)),
+           "board.mfg_date": got["board"].get("mfg_date", ""),
+           "multirecord": [str(got["multirecords"]["result"])],
+           "records": [(r["type"], r["length"]) for r in got["multirecords"]["records"]]}
+    for area, fields in (("board", BOARD), ("product", PRODUCT)):
+        lib[area] = [str(got[area]["result"])]
+        lib.update({f"{area}.{key}": got[area].get(key, "") for key, *_ in fields})
+        lib[f"{area}.custom"] = [(c["type_length"], bytes.fromhex(c["hex"]))
+                                 for c in got[area].get("custom", [])]
+    return lib
 
 
 def ipmitool(lines):
@@ -250,35 +240,6 @@ class Device:
         self.differ("FreeIPMI", "multirecords", f"{ours} rc {rc}", f"{theirs}, {errors[:1]}", named)
 
 
-def shell_script(fru_print, ids):
-    """One runner's commands: the library and ipmitool on each FRU device, each
-    output behind a line naming it, each status on a line of its own after it
-    (an output cut short ends without a newline)."""
-    status = "printf '\\n@@ %s\\n' "
-    lines = []
-    for n in ids:
-        lines += [f"echo '@@ fru_print {n}'; {shlex.quote(fru_print)} {n}; {status}$?",
-                  f"echo '@@ ipmitool -v {n}'; ipmitool -I open -v fru print {n} 2>/dev/null;"
-                  f" s=$?; {status}$s",
-                  f"[ $s = 0 ] || {{ echo '@@ ipmitool {n}';"
-                  f" ipmitool -I open fru print {n} 2>/dev/null; {status}$?; }}"]
-    return "\n".join(lines)
-
-
-def outputs(text):
-    """{command: (lines, status)} of a runner's output."""
-    got, name, lines = {}, None, []
-    for line in text.splitlines():
-        if line.startswith("@@ ") and name is not None and re.fullmatch(r"@@ \d+", line):
-            got[name] = (lines[:-1] if lines and not lines[-1] else lines, int(line[3:]))
-            name = None
-        elif line.startswith("@@ "):
-            name, lines = line[3:], []
-        else:
-            lines.append(line)
-    return got
-
-
 def boards(args, work, images):
     """(title, board file, {FRU ID: image}) of the simulated boards' FRUs and
     of each real image as FRU 0 of a board written into `work`."""
@@ -294,81 +255,31 @@ def boards(args, work, images):
     return jobs
 
 
-def check_board(args, work, title, board, devices):
-    """Runs the library and ipmitool on `devices` ({id: image}) of `board` and
-    compares them with each other and with FreeIPMI. Returns the Devices."""
-    done = subprocess.run([args.runner, "--board", board, "--state", os.path.join(work, title),
-                           "--fresh", "--", "sh", "-c",
-                           shell_script(os.path.join(args.bin, "fru_print"), sorted(devices))],
-                          capture_output=True, timeout=120, check=False,
-                          env=dict(os.environ, TZ="UTC"))
-    ran = outputs(done.stdout.decode("latin-1"))
-    checked = []
-    for n, image_path in sorted(devices.items()):
-        device = Device(f"{title} FRU {n}", open(image_path, "rb").read())
-        checked.append(device)
-        lines, status = ran.get(f"fru_print {n}", ([], None))
-        if status != 0:
-            device.failures.append(f"{device.title}: fru_print ended with {status}")
-            continue
-        lib = library(lines)
-        verbose, status = ran[f"ipmitool -v {n}"]
-        plain = ran.get(f"ipmitool {n}")
-        # A signal, or status 1 where a sanitizer's runtime, preloaded with the
-        # simulator's shim in the sanitizer build, catches it.
-        crashed = status != 0 and "opalkelly_default.bin" in image_path
-        if status != 0 and not crashed:
-            device.failures.append(f"{device.title}: ipmitool -v ended with {status}")
-        device.compare_ipmitool(lib, ipmitool(plain[0] if plain else verbose), crashed)
-        # ipmi-fru itself where installed; else its output stored beside the image
-        stored = image_path[:-len(".bin")] + ".ipmi-fru.txt"
-        if not shutil.which("ipmi-fru") and os.path.isfile(stored):
-            text = open(stored, encoding="latin-1").read()
-        else:
-            text = subprocess.run(["ipmi-fru", "-v", "--interpret-oem-data",
-                                   f"--fru-file={image_path}"], capture_output=True, check=False,
-                                  env=dict(os.environ, TZ="UTC")).stdout.decode("latin-1")
-        device.compare_freeipmi(lib, *freeipmi(text))
-        if n == 0:
-            macs = [t for t in ipmitool(verbose).get("Board Extra", []) if t.startswith("MAC=")]
-            expected = ("0", macs[-1][4:21]) if macs else (
-                ("99" if lib["board"][0] == "0" else lib["board"][0]), "")
-            if tuple(lib["mac"][:2]) != expected:
-                device.failures.append(f"{device.title}: MAC {lib['mac']}, custom fields {macs}")
-    return checked
-
-
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--runner", required=True, help="hwsim")
-    parser.add_argument("--bin", required=True, help="directory of fru_print")
-    parser.add_argument("--boards", required=True, help="directory of the board files")
-    parser.add_argument("--data", required=True, help="the shared data directory")
-    args = parser.parse_args()
-    images = real_fru_images(args.data)
-    with tempfile.TemporaryDirectory(prefix="hwregs-fru-") as work:
-        jobs = boards(args, work, images)
-        with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
-            devices = [d for found in pool.map(lambda job: check_board(args, work, *job), jobs)
-                       for d in found]
-    met, failures = {}, []
-    for device in devices:
-        failures += device.failures
-        for named, where in device.met:
-            met.setdefault(named, []).append(where)
-    print(f"{len(devices)} FRU devices compared")
-    for named, why in DIFFERENCES.items():
-        where = met.get(named, [])
-        print(f"  {named} ({len(where)}): {why}")
-        for place in where[:4] + (["..."] if len(where) > 4 else []):
-            print(f"      {place}")
-    for failure in failures:
-        print("FAIL", failure)
-    print(f"{len(failures)} failed")
-    if failures:
-        return 1
-    return SKIPPED if images is None else 0
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+def compare(device, image_path, got, verbose, plain, mac):
+    """Compares hwboard's report `got` of `device` with ipmitool's output
+    (`verbose`, and `plain` where -v crashed) and FreeIPMI's decoding of the
+    image; for FRU 0 also the MAC address hwboard found (`mac`, its "fru" part)."""
+    lib = library(got)
+    # A signal, or status 1 where a sanitizer's runtime, preloaded with the
+    # simulator's shim in the sanitizer build, catches it.
+    crashed = verbose[1] != 0 and "opalkelly_default.bin" in image_path
+    if verbose[1] != 0 and not crashed:
+        device.failures.append(f"{device.title}: ipmitool -v ended with {verbose[1]}")
+    device.compare_ipmitool(lib, ipmitool((plain if crashed else verbose)[0].splitlines()),
+                            crashed)
+    # ipmi-fru itself where installed; else its output stored beside the image
+    stored = image_path[:-len(".bin")] + ".ipmi-fru.txt"
+    if not shutil.which("ipmi-fru") and os.path.isfile(stored):
+        text = open(stored, encoding="latin-1").read()
+    else:
+        text = subprocess.run(["ipmi-fru", "-v", "--interpret-oem-data",
+                               f"--fru-file={image_path}"], capture_output=True, check=False,
+                              env=dict(os.environ, TZ="UTC")).stdout.decode("latin-1")
+    device.compare_freeipmi(lib, *freeipmi(text))
+    if mac is not None:
+        macs = [t for t in ipmitool(verbose[0].splitlines()).get("Board Extra", [])
+                if t.startswith("MAC=")]
+        expected = (0, macs[-1][4:21]) if macs else (
+            (99 if lib["board"][0] == "0" else int(lib["board"][0])), "")
+        if (mac.get("result"), mac.get("text") or "") != expected:
+            device.failures.append(f"{device.title}: MAC {mac}, custom fields {macs}")

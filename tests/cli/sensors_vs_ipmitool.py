@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
-"""libhvl's sensors against ipmitool's, sensor by sensor, on the simulated board.
+"""The library's sensors against ipmitool's, sensor by sensor (hwboard_vs_peers.py
+runs it on hwboard's report, made into the lines of the library's listing).
 
-sensor_list prints the library's SensorInfo list; ipmitool reads the same
-IPMC: "sensor" shows the full and compact sensor records, "sdr elist all" the
-event-only and locator records too. Records are paired by their place in the
-repository, whose bytes come from the board file or the SDR set; the raw
-readings the library got come from the trace of its run.
+ipmitool reads the same IPMC: "sensor" shows the full and compact sensor
+records, "sdr elist all" the event-only and locator records too. Records are
+paired by their place in the repository, whose bytes come from the board file
+or the SDR set; the raw readings the library got come from the trace of its run.
 
 Compared for each sensor: the name, whether there is a reading, the value, the
 unit, ipmitool's status against the library's severity, each threshold's
@@ -17,20 +17,8 @@ Values: both print three decimals of the same conversion, ipmitool from a
 double, the library from a float (24-bit mantissa). They may differ by one unit
 of the last decimal where the two round on either side of a half, plus the
 float's own rounding, |value| * 2^-24: at most 0.001 + |value| * 2^-24.
-
-Boards: rich.toml; rich.toml with readings at the edges (upper non-critical,
-non-recoverable, a raw 0 where B is not 0, a discrete sensor without reading,
-a second state byte); and the real SDR set beside the repository (its part is skipped, exit
-77, when the set is absent).
 """
-import argparse
-import os
 import re
-import sys
-import tempfile
-import tomllib
-
-from sdr_boards import SKIPPED, real_set_board, records, run
 
 # Where ipmitool and the library differ by design; the library keeps to its own
 # behaviour, which is checked wherever the difference applies.
@@ -128,59 +116,3 @@ def compare(repository, ipmc, library, elist, sensor, raw, fail, met):
     for rest, what in ((elist, "sdr elist all"), (sensor, "sensor")):
         for s in rest:
             fail(f"ipmitool {what} shows more records than the repository holds: {s}")
-
-
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--runner", required=True, help="hwsim")
-    parser.add_argument("--bin", required=True, help="directory of sensor_list")
-    parser.add_argument("--boards", required=True, help="directory of the board files")
-    parser.add_argument("--data", required=True, help="the shared data directory")
-    args = parser.parse_args()
-    failures = []
-    with tempfile.TemporaryDirectory(prefix="hwregs-sensors-") as tmp:
-        rich = os.path.join(args.boards, "rich.toml")
-        edges = os.path.join(tmp, "edges.toml")
-        with open(edges, "w", encoding="utf-8") as f:
-            f.write(f'base = "{os.path.abspath(rich)}"\nname = "rich-edges"\n[ipmc.sensors]\n'
-                    "0x01 = { reading = 61 }\n"  # Temp Inlet at its upper non-recoverable
-                    "0x04 = { reading = 0 }\n"  # Temp Remote: M -1, B 150
-                    "0x06 = { reading = 144 }\n"  # 12V Main: 12.304 V, upper non-critical
-                    "0x0C = { states = [0x01, 0x42] }\n"  # Slot Present
-                    "0x0E = { unavailable = true }\n")  # Power Good
-        with open(rich, "rb") as f:
-            rich_records = [bytes(r["record"]) for r in tomllib.load(f)["ipmc"]["sdr"]]
-        real = os.path.join(tmp, "real.toml")
-        dump = real_set_board(args.boards, args.data, real)
-        boards = [("rich.toml", rich, rich_records, 0x82),
-                  ("rich.toml at the edges", edges, rich_records, 0x82)]
-        if dump is not None:
-            boards.append(("the real SDR set", real, [r for _, r in records(dump)], 0x20))
-        for title, board, repository, ipmc in boards:
-            state, trace = os.path.join(tmp, title), os.path.join(tmp, title + ".trace")
-            library, rc, err = run(args.runner, board, state,
-                                   os.path.join(args.bin, "sensor_list"), trace=trace)
-            elist, _, _ = run(args.runner, board, state, "ipmitool", "-I", "open", "sdr",
-                              "elist", "all")
-            sensor, _, _ = run(args.runner, board, state, "ipmitool", "-I", "open", "sensor")
-            raw = {int(n, 16): int(r, 16) for n, r in READING.findall(open(trace).read())}
-            met = {}
-            fail = lambda what, title=title: failures.append(f"{title}: {what}")
-            if rc != 0:
-                fail(f"sensor_list ended with {rc}: {err}")
-            compare(repository, ipmc, library, elist, sensor, raw, fail,
-                    lambda difference, name: met.setdefault(difference, []).append(name))
-            print(f"{title}: {len(library)} records compared", *(
-                f"  {d} ({len(n)}): {', '.join(n[:3])}{', ...' if len(n) > 3 else ''}"
-                for d, n in met.items()), sep="\n")
-    print("named differences:", *(f"  {d}: {why}" for d, why in DIFFERENCES.items()), sep="\n")
-    for failure in failures:
-        print("FAIL", failure)
-    print(f"{len(failures)} failed")
-    if failures:
-        return 1
-    return SKIPPED if dump is None else 0
-
-
-if __name__ == "__main__":
-    sys.exit(main())

@@ -1,6 +1,6 @@
 // The PICMG queries and IPMB-L targeting against a scripted interface: how
 // each outcome is judged and the records read from the answers (the bytes of
-// the requests are checked against ipmitool's by picmg_clients.py); and the
+// the requests are checked against ipmitool's by hwboard_vs_peers.py); and the
 // formatting helpers.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -102,7 +102,7 @@ TEST(Picmg, LedsAreNamedInOrderAndTheFirstFailureEndsTheRound) {
 TEST(Picmg, AmcPortProtocolNamesTheLinkTypeExtensionAndWidth) {
     const std::tuple<uint8_t, uint8_t, uint8_t, uint8_t, const char *> cases[] = {
         // type, extension, lanes, group: protocol ("before" where it is left
-        // alone); picmg_clients.py compares more with ipmitool's texts
+        // alone); hwboard_vs_peers.py compares more with ipmitool's texts
         {2, 0, 0x3, 0, "PCIe Gen1 NSSC - 2x"},
         {2, 0, 0x3, 5, "PCIe Gen1 NSSC - 8x"},
         {2, 0, 0x5, 0, "PCIe Gen1 NSSC"},

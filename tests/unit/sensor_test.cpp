@@ -174,7 +174,7 @@ TEST_F(Sensor, AnalogRecordGivesValueToleranceSeverityAndThresholds) {
 }
 
 // (Plain units, a raw 0 and an unavailable reading are compared with
-// ipmitool's on rich.toml by sensors_vs_ipmitool.py.)
+// ipmitool's on rich.toml by hwboard_vs_peers.py.)
 TEST_F(Sensor, AnalogReadingsBySeverityUnitAndAvailability) {
     struct Case {
         uint8_t units1, base, modifier, raw, flags, status;
