@@ -27,6 +27,13 @@ hwsim_test(runner_serves_the_program_and_keeps_its_writes_for_the_next
   sh -c "rm -f ${hwsim_work}/persist.trace && \"$@\" --fresh -- ${hwsim_probe_words} 7 0x55 0x33 && \"$@\" -- ${hwsim_probe_words} 6 0x55 0 && cat ${hwsim_work}/persist.trace"
   sh ${hwsim_runner} --state ${hwsim_work}/state-persist --trace ${hwsim_work}/persist.trace)
 
+# The record the request points to, or the answer, cannot be copied: EFAULT,
+# as the kernel's copy_from_user and copy_to_user make it.
+hwsim_test(memory_the_program_cannot_give_fails_with_efault
+  "code=6 ret=-1 errno=14 .*code=6 ret=-1 errno=14 .*code=6 ret=0 errno=0 .*PPCREG_READ arg=0x0+8 -> ret=-1 errno=14.*PPCREG_READ param0=0x00000010 param1=0x00000000 -> ret=-1 errno=14"
+  sh -c "rm -f ${hwsim_work}/efault.trace && \"$@\" -- ${hwsim_probe_words} 6 unmapped 0 6 readonly 0 6 0x10 0 && cat ${hwsim_work}/efault.trace"
+  sh ${hwsim_runner} --state ${hwsim_work}/state-efault --trace ${hwsim_work}/efault.trace)
+
 hwsim_test(absent_device_gives_enoent "open ret=-1 errno=2"
   ${hwsim_runner} --state ${hwsim_work}/state-absent --board ${hwsim_boards}/cpld-absent.toml -- ${hwsim_probe})
 
