@@ -81,7 +81,7 @@ bool is_device(const char *path) {
 }
 
 bool is_runner_socket(int fd) {
-    sockaddr_un peer{};
+    sockaddr_un peer; // filled whole where it is compared
     socklen_t length = sizeof peer;
     const int saved = errno;
     const bool ours = under_runner &&
@@ -236,16 +236,33 @@ int conclude(int fd, int saved) {
     return ret;
 }
 
-// A number of the record in this program's byte order, `width` bytes at `at`;
+// A number of type T where this program put it.
+template <typename T> T native(const std::uint8_t *bytes) {
+    T value{};
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
+// A number of the record as this program stores it, `width` bytes at `at`;
 // 0 where the record is too short for it.
 std::uint64_t number_at(const std::uint8_t *record, std::size_t size, std::size_t at,
                         std::size_t width) {
-    constexpr bool big_endian = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
-    std::uint64_t value = 0;
-    for (std::size_t i = 0; at + width <= size && width <= 8 && i < width; ++i) {
-        value |= std::uint64_t{record[at + (big_endian ? width - 1 - i : i)]} << (8 * i);
+    const std::uint8_t *field = record + at;
+    if (at + width > size) {
+        return 0;
     }
-    return value;
+    switch (width) {
+    case 1:
+        return *field;
+    case 2:
+        return native<std::uint16_t>(field);
+    case 4:
+        return native<std::uint32_t>(field);
+    case 8:
+        return native<std::uint64_t>(field);
+    default:
+        return 0;
+    }
 }
 
 // Appends to `out` the buffers the record points to, as the runner described them.
