@@ -285,7 +285,6 @@ int cmd_sensor(Context &ctx, int /*argc*/, char **argv, Value &out) {
     }
     if (rc != 0) {
         out = Value::null();
-        out = Value::null();
         return query_failed(ctx, "reading the sensor", rc);
     }
     out = sensor_value(ctx.intf, info, true, ctx.json);
