@@ -294,7 +294,7 @@ void add_buffers(hvl::ByteWriter &out, const Hints &hint, unsigned code, const s
 int device_ioctl(int fd, unsigned long request, void *arg) {
     const int saved = errno;
     const Exchange exchange(exchange_lock);
-    const Hints none{};
+    static const Hints none{};
     const Hints &hint = fd < kHintedDescriptors ? hints[fd] : none;
     std::uint16_t record = static_cast<std::uint16_t>(_IOC_SIZE(request));
     record = record == 0 ? hint.record : record;
