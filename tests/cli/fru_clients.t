@@ -16,31 +16,8 @@ $ ipmitool -I open fru print 0
  Product Version       : REV-B
  Product Serial        : S0000001
  Product Asset Tag     : ASSET-0001
-$ ipmitool -I open -v fru print 0 | grep "Record|Capacity|Nominal|FRU ID"
- Board FRU ID          : FRU-1.0
- Product FRU ID        : FRU-1.0
- Power Supply Record
-  Capacity                   : 300 W
- DC Output Record
-  Nominal voltage            : 12.00 V
-  OEM (Example Enterprise Number for Documentation Use) Record
 $ trace 'SEND_COMMAND.*cmd=0x10'
 ipmi SEND_COMMAND msgid=3 addr=si lun=0 netfn=0x0a cmd=0x10 data=00 -> ret=0 errno=0 ccode=0x00 data=100100
-ipmi SEND_COMMAND msgid=3 addr=si lun=0 netfn=0x0a cmd=0x10 data=00 -> ret=0 errno=0 ccode=0x00 data=100100
-
-## the mezzanine's FRU: 6-bit packed and BCD-plus fields decoded
-$ ipmitool -I open fru print 1
- Board Mfg Date        : Fri Sep  6 00:00:00 2019 UTC
- Board Mfg             : Example Systems
- Board Product         : PMC MEZZ
- Board Serial          : 20190614
- Board Part Number     : PM-0200 
- Product Manufacturer  : Example Systems
- Product Name          : Mezzanine PMC
- Product Part Number   : PM-0200-01
- Product Version       : REV-B
- Product Serial        : M0000001
- Product Asset Tag     : ASSET-0001
 
 ## a write to the internal use area (from byte 8) reads back, also in a later run
 $ ipmitool -I open raw 0x0a 0x12 0 9 0 0xaa 0xbb
@@ -65,12 +42,8 @@ $ ipmitool -I open raw 0x30 0x03 0x5a 0xc3 0x17 0x8e 0x21
 
 ## an IPMC that reads 16 bytes at a time: ipmitool asks for less until it is answered
 @board fru-limit.toml
-$ ipmitool -I open fru print 1 | grep Board
- Board Mfg Date        : Fri Sep  6 00:00:00 2019 UTC
- Board Mfg             : Example Systems
+$ ipmitool -I open fru print 1 | grep "Board Product"
  Board Product         : PMC MEZZ
- Board Serial          : 20190614
- Board Part Number     : PM-0200 
 $ trace 'ccode=0xc7' | grep -c .
 10
 

@@ -1,14 +1,11 @@
 # sensor_list and the default check against an IPMC whose SDR answers are
-# hostile. Each run ends well within its block's timeout, with the library's
-# failure, after a bounded number of Get Device SDR exchanges counted from
-# the trace. The bounds follow from the decisions of hvl_ipmi_sensor.h: a
-# piece is asked for again after at most 8 renewed reservations in a row; the
-# piece size halves on 0xCA from 255 down to 2 and a 0xCA at 2 fails the read;
-# a record is read in at most 4 passes; a header that says more than 60 bytes
-# is not read; an answer with fewer bytes than asked for fails the read; a
-# walk ends at a loop of next-record IDs. A failed read drops the record from
-# the list (the list's result is that of the last record read) and makes the
-# detection count the piggy-back as absent.
+# hostile: each run ends in time, with the library's failure, after a bounded
+# number of Get Device SDR exchanges (hvl_ipmi_sensor.h: at most 8 renewed
+# reservations a piece; the piece size halves on 0xCA from 255 down to 2; at
+# most 4 passes a record; no record over 60 bytes; a short answer fails; a
+# walk ends at a loop of IDs). A failed read drops the record from the list
+# (whose result is that of the last record read); the detection, which reads
+# the same way, counts the piggy-back as absent.
 # The default board's repository: CPU Temp (0x0001), 12V, Hot Swap and the
 # mezzanine's record 0x0200, each read in one piece after its header.
 
@@ -20,14 +17,9 @@ $ sensor_list
 0x0002|2|0x02|1|12V|1|12.000|Volts|1|0x1b|10.800|10.200|na|13.200|13.800|na
 0x0003|1|0x03|1|Hot Swap|1|0x00|0x10|0x00|OEM reserved
 [1]
-# Four headers and four pieces; then the detection's header and piece.
+# Four headers and four pieces.
 $ trace SEND_COMMAND.*cmd=0x21 | grep -c .
 8
-$ hwregs check default | grep -c 'PIGGY.*0x00:0xff.*failed'
-2
-[255]
-$ trace SEND_COMMAND.*cmd=0x21 | grep -c .
-10
 
 ## every reservation cancelled in the middle of a record: 8 renewals, then the read fails
 # Record 0x0200's piece is asked for 9 times and the reservation renewed 8
@@ -52,11 +44,6 @@ $ sensor_list
 # Each of the four records: its header and four passes of one piece.
 $ trace SEND_COMMAND.*cmd=0x21 | grep -c .
 20
-$ hwregs check default | grep -c 'PIGGY.*0x00:0xff.*failed'
-2
-[255]
-$ trace SEND_COMMAND.*cmd=0x21 | grep -c .
-25
 
 ## no record bytes in any piece size: the size stops at 2 and every read fails
 @board sdr-no-piece.toml
@@ -85,10 +72,8 @@ $ trace SEND_COMMAND.*cmd=0x21 | grep -c .
 ## a walk ends where the next-record IDs go round
 @board sdr-loop.toml
 @timeout 30
-$ sensor_list
-0x0001|2|0x01|1|CPU Temp|1|45.000|degrees C|1|0x38|na|na|na|80.000|90.000|100.000
-0x0002|2|0x02|1|12V|1|12.000|Volts|1|0x1b|10.800|10.200|na|13.200|13.800|na
-0x0003|1|0x03|1|Hot Swap|1|0x00|0x10|0x00|OEM reserved
+$ sensor_list | grep -c .
+3
 # Three headers and three pieces: after Hot Swap comes 0x0002 again, the ID
 # the walk asked for at its second header. The detection asks for 0x0200 by
 # its ID and finds the mezzanine.
@@ -102,11 +87,6 @@ $ hwregs check default | grep -c passed
 @timeout 30
 $ sensor_list
 0x0011|5|0x00|1|AMC 1|0xc1|97|0x41|0|5
-# Two headers and one piece; the detection reads 0x0200's header alone.
+# Two headers and one piece.
 $ trace SEND_COMMAND.*cmd=0x21 | grep -c .
 3
-$ hwregs check default | grep -c 'PIGGY.*0x00:0xff.*failed'
-2
-[255]
-$ trace SEND_COMMAND.*cmd=0x21 | grep -c .
-4

@@ -86,38 +86,19 @@ BOARD_CONTROL_REG    (0x00 IPMC)	: 0x40	Board Control Register
 CPLD_VERSION_REG     (0xff IPMC)	: 0x0c	CPLD Version Register                   
 $ trace ^cpld
 
-## with both areas left out nothing is listed
-$ hwregs -p -i list
-Warning: ignoring CPLD PPC memory area
-Warning: ignoring CPLD IPMC memory area
-
 ## a register that fails to read shows ERROR and the walk goes on
 @board cpldreg-ccode.toml
-$ hwregs -p list | grep '^UPDATE|^AMC1|^CPLD_VERSION'
-UPDATE_CHANNEL_CONTROL_REG (0x0b IPMC)	: 0x01	Update Channel Control Register         
+$ hwregs -p list | grep '^AMC1|^CPLD_VERSION'
 AMC1_CONTROL_REG     (0x10 IPMC)	: ERROR
 AMC1_STATUS_REG      (0x11 IPMC)	: 0x15	AMC 1 Status Register                   
 CPLD_VERSION_REG     (0xff IPMC)	: 0x0c	CPLD Version Register                   
 
-## a PPC register whose driver request fails shows ERROR too
-@board ioctl-eio.toml
-$ hwregs -i list | grep '^KCS|^VERSION|^DEBUG_LED|^PPC_BOARD_ID_HIGH'
-KCS_CTL_REG          (0x02 PPC )	: 0x00	PPC Reset Status Control                
-VERSION_REG          (0x10 PPC )	: ERROR
-DEBUG_LED_REG        (0x11 PPC )	: 0x10	Debug LED Register                      
-PPC_BOARD_ID_HIGH_REG (0xfe PPC )	: 0x14	Board ID High Register                  
-
-## an answer that is empty is a failed read
+## an answer without even a completion code is a failed read
 @board empty-answer.toml
 $ hwregs -p list | grep ERROR
 AMC1_CONTROL_REG     (0x10 IPMC)	: ERROR
 
-## an answer that is short is a failed read
-@board short-answer.toml
-$ hwregs -p list | grep ERROR
-AMC1_CONTROL_REG     (0x10 IPMC)	: ERROR
-
-## an answer that is long is a failed read
+## an answer the driver cuts is a failed read
 @board long-answer.toml
 $ hwregs -p list | grep ERROR
 AMC1_CONTROL_REG     (0x10 IPMC)	: ERROR
@@ -136,9 +117,6 @@ IPMC_TEST_A_REG      (0x55 IPMC)	: 0xa5	Test Register A
 ## an IPMC that cannot be reached stops the tool before the command
 @board ipmi-absent.toml
 $ hwregs list
-Error: cannot open CPLD IPMC memory register space
-[255]
-$ hwregs
 Error: cannot open CPLD IPMC memory register space
 [255]
 $ hwregs -i read 0x10

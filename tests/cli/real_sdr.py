@@ -63,7 +63,6 @@ def main():
               sensor_names(dump))
 
         full, _, _ = run("ipmitool", "-I", "open", "sdr", "elist", "full")
-        check("full records listed", len(full), sum(t == 0x01 for t, _ in records(dump)))
         check("the BMC's full sensors", full[:19], expected["ipmitool-sdr-elist-full.txt"])
 
         # The other simulator answers thresholds the fans' records do not let
@@ -95,8 +94,6 @@ def main():
         after, _, _ = run("ipmitool", "-I", "open", "sensor", "get", "12V Switch")
         check("threshold kept", [l for l in after if "Upper Non-Critical" in l],
               [" Upper Non-Critical    : 12.368"])
-        check("self-test", run("ipmitool", "-I", "open", "mc", "selftest")[0],
-              ["Selftest: passed"])
 
     for failure in failures:
         print("FAIL", failure)

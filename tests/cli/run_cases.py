@@ -39,8 +39,8 @@ PROJECT_PROGRAMS = {"hwregs", "hwboard", "sensor_list"}
 
 
 class Block:
-    def __init__(self, title, line):
-        self.title, self.line = title, line
+    def __init__(self, title):
+        self.title = title
         self.board, self.env, self.steps = "default.toml", {}, []
         self.timeout = 120
 
@@ -51,7 +51,7 @@ def parse(path):
         for number, raw in enumerate(f, 1):
             line = raw.rstrip("\n")
             if line.startswith("## "):
-                blocks.append(Block(line[3:], number))
+                blocks.append(Block(line[3:]))
             elif line.startswith("#") or not blocks:
                 continue
             elif line.startswith("@board "):

@@ -57,21 +57,17 @@ def real_fru_images(data):
     return images
 
 
-def real_fru_board(boards, image, board, fru_id=0):
+def real_fru_board(boards, image, board):
     """Writes `board`: the default board with the real FRU `image` as its FRU
-    device `fru_id` (the mezzanine's FRU 1 stays, unless that is the one)."""
-    mezzanine = "" if fru_id == 1 else (
-        f'[[ipmc.fru]]\nid = 1\nimage = "{os.path.abspath(boards)}/fru/default-1.bin"\n')
+    device 0 (the mezzanine's FRU 1 stays)."""
     with open(board, "w", encoding="utf-8") as f:
         f.write(f'base = "{os.path.abspath(boards)}/default.toml"\nname = "real-fru"\n'
-                f'[[ipmc.fru]]\nid = {fru_id}\nimage = "{os.path.abspath(image)}"\n'
-                + mezzanine)
+                f'[[ipmc.fru]]\nid = 0\nimage = "{os.path.abspath(image)}"\n'
+                f'[[ipmc.fru]]\nid = 1\nimage = "{os.path.abspath(boards)}/fru/default-1.bin"\n')
 
 
-def run(runner, board, state, *command, trace=None, fresh=False, timeout=120):
+def run(runner, board, state, *command):
     """Standard output lines, exit status and standard error of `command` on the board."""
-    done = subprocess.run([runner, "--board", board, "--state", state]
-                          + (["--trace", trace] if trace else []) + (["--fresh"] if fresh else [])
-                          + ["--", *command],
-                          capture_output=True, text=True, timeout=timeout, check=False)
+    done = subprocess.run([runner, "--board", board, "--state", state, "--", *command],
+                          capture_output=True, text=True, timeout=120, check=False)
     return done.stdout.splitlines(), done.returncode, done.stderr

@@ -39,11 +39,6 @@ Warning: ignoring board info data
 cannot use -f and -u at the same time
 [255]
 $ trace .
-$ hwregs -uf
-Warning: ignoring board info data
-Warning: force presence of Piggy Back
-cannot use -f and -u at the same time
-[255]
 
 ## a missing CPLD driver stops the tool, unless the PPC area is ignored
 @board cpld-absent.toml
@@ -78,8 +73,6 @@ $ hwregs m 0xc
 dcr: 0x0c    value: 0x00000020
 $ hwregs mt 0x0c 0x5
 wrote dcr: 0x0c    value: 0x00000005
-$ hwregs mf 0x0c
-dcr: 0x0c    value: 0x00000005
 
 ## an unknown or over-long command word exits with 255 and says nothing
 $ hwregs reads 0x10
